@@ -1,0 +1,85 @@
+#include "support/encoding.h"
+
+#include <gtest/gtest.h>
+
+namespace mf {
+namespace {
+
+Text Raw(std::string_view bytes) { return Text(bytes); }
+
+TEST(UrlEncode, EscapesEveryByteAsTwoUpperCaseDigits) {
+  EXPECT_EQ(UrlEncode(Text()), Text());
+  EXPECT_EQ(UrlEncode(Text(), true, true), Text());
+  EXPECT_EQ(UrlEncode(Text("abc"), false, true), Text("%61%62%63"));
+  EXPECT_EQ(UrlEncode(Text("\n")), Text("%0A"));
+  EXPECT_EQ(UrlEncode(Text("a b/c"), false, true), Text("%61%20%62%2F%63"));
+}
+
+TEST(UrlEncode, ConvertsToUtf8OnlyWhenAsked) {
+  const Text zhong = Raw("\xD6\xD0");  // 中 in code page 936
+  EXPECT_EQ(UrlEncode(zhong), Text("%D6%D0"));
+  EXPECT_EQ(UrlEncode(zhong, false, true), Text("%E4%B8%AD"));
+}
+
+TEST(UrlEncode, KeepSafeLeavesLettersDigitsHyphenAndDot) {
+  EXPECT_EQ(UrlEncode(Text("A-z.9/_~ "), true, false), Text("A-z.9%2F%5F%7E%20"));
+}
+
+TEST(Utf8ToGbk, ConvertsAndReplacesWhatCannotBeConverted) {
+  EXPECT_EQ(Utf8ToGbk(Raw("\xE4\xB8\xAD")), Raw("\xD6\xD0"));
+  EXPECT_EQ(Utf8ToGbk(Text("plain ascii")), Text("plain ascii"));
+  EXPECT_EQ(Utf8ToGbk(Raw("a\xF0\x9F\x98\x80z")), Text("a?z"));  // emoji: not in 936
+  EXPECT_EQ(Utf8ToGbk(Raw("a\xFFz")), Text("a?z"));              // invalid UTF-8
+  EXPECT_EQ(Utf8ToGbk(Raw("a\xE4\xB8")), Text("a?"));            // truncated sequence
+  EXPECT_EQ(Utf8ToGbk(Text()), Text());
+}
+
+TEST(GbkToUtf8, LoneLeadByteBecomesReplacementCharacter) {
+  EXPECT_EQ(GbkToUtf8(Raw("\xD6\xD0")), Raw("\xE4\xB8\xAD"));
+  EXPECT_EQ(GbkToUtf8(Raw("a\x81")), Raw("a\xEF\xBF\xBD"));
+}
+
+TEST(DecodeToUtf16, HoldsUnitsAndOneZeroUnit) {
+  EXPECT_EQ(DecodeToUtf16(Text("ab")), Bytes(std::string_view("a\0b\0\0\0", 6)));
+  EXPECT_EQ(DecodeToUtf16(Text()), Bytes());
+  EXPECT_EQ(DecodeToUtf16(Raw("\xD6\xD0"), 936), Bytes(std::string_view("\x2D\x4E\0\0", 4)));
+}
+
+TEST(EncodeFromUtf16, StopsAtFirstZeroUnitAndNeverReadsPastTheEnd) {
+  EXPECT_EQ(EncodeFromUtf16(Bytes(std::string_view("a\0b\0\0\0c\0", 8))), Text("ab"));
+  EXPECT_EQ(EncodeFromUtf16(Bytes(std::string_view("a\0b\0", 4))), Text("ab"));
+  EXPECT_EQ(EncodeFromUtf16(Bytes(std::string_view("a\0b", 3))), Text("a"));
+  EXPECT_EQ(EncodeFromUtf16(Bytes()), Text());
+  EXPECT_EQ(EncodeFromUtf16(Bytes(std::string_view("\x2D\x4E\0\0", 4)), 65001),
+            Raw("\xE4\xB8\xAD"));
+}
+
+TEST(GbkLiteral, ConvertsTheUtf8SourceLiteral) {
+  EXPECT_EQ("中"_gbk, Raw("\xD6\xD0"));
+  EXPECT_EQ("解析完毕"_gbk, Utf8ToGbk(Text("解析完毕")));
+  EXPECT_EQ("abc"_gbk, Text("abc"));
+}
+
+// Every two-byte character that code page 936 defines survives the trip to UTF-8 and back.
+TEST(GbkRoundTrip, EveryDoubleByteCharacter) {
+  int defined = 0;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) {
+        continue;
+      }
+      const char pair[] = {static_cast<char>(lead), static_cast<char>(trail)};
+      const Text gbk = Raw(std::string_view(pair, 2));
+      const Text utf8 = GbkToUtf8(gbk);
+      if (utf8 == Raw("\xEF\xBF\xBD")) {
+        continue;  // not a character of the code page
+      }
+      ++defined;
+      ASSERT_EQ(Utf8ToGbk(utf8), gbk) << std::hex << lead << ' ' << trail;
+    }
+  }
+  EXPECT_GE(defined, 21886);  // the GBK repertoire, without the user-defined areas
+}
+
+}  // namespace
+}  // namespace mf

@@ -453,6 +453,9 @@ HRESULT VariantChangeType(Variant* destination, const Variant* source, std::uint
   if (!IsKnownType(value.Type())) {
     return DISP_E_BADVARTYPE;
   }
+  if (&value == destination && value.Type() == type) {
+    return S_OK;  // in place and already of that kind: spare copying a long string
+  }
   Variant converted;
   HRESULT hr = S_OK;
   if (value.Type() == type) {

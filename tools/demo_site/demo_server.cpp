@@ -158,6 +158,8 @@ std::variant<SiteOptions, std::string> ParseSiteOptions(const std::vector<std::s
 }
 
 DemoSite::DemoSite(SiteOptions options) : options_(std::move(options)) {
+  // An idle kept-alive connection holds Stop until it times out; keep that short.
+  server_.set_keep_alive_timeout(1);
   Route();
 }
 

@@ -1,0 +1,104 @@
+// The program's one window and the operations that the rest of the program performs on its
+// controls.
+//
+// The controls keep the names of the window's layout, as C++ members and as Qt object names.
+// Workers never touch a widget: they name a control by its member (`&MainWindow::编辑框_输出`)
+// and call an operation below, which runs on the UI thread (ui_thread.h), acts on the current
+// window, and is complete when it returns. With no window left (it was closed), an operation
+// does nothing and reads as the empty value.
+#pragma once
+
+#include <QWidget>
+#include <initializer_list>
+
+#include "app/controls.h"
+#include "app/list_view.h"
+#include "support/text_types.h"
+
+namespace mf {
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kWidth = 584;
+  static constexpr int kHeight = 356;
+
+  MainWindow();
+  ~MainWindow() override;
+
+  // The window that the control operations act on; UI thread only. Null when there is none.
+  static MainWindow* Current();
+
+  // Shows the window centred on its screen.
+  void ShowCentred();
+  // Closes and destroys the window from the event loop, after the caller has returned.
+  void RequestDestroy();
+  bool IsClosing() const { return closing_; }
+
+  // Frames and title area.
+  ShapeBox* 外形框1;
+  TransLabel* 透明标签4;
+  TransLabel* 透明标签5;
+  TransLabel* 透明标签6;
+  ShapeBox* 外形框2;
+  // Body.
+  ListView* 超级列表框1;
+  TransLabel* 透明标签1;
+  EditBox* 编辑框_搜索内容;
+  SuperBtn* 超级按钮_开始解析;
+  SuperBtn* 超级按钮_停止解析;
+  EditBox* 编辑框_输出;
+  TransLabel* 透明标签2;
+  EditBox* 编辑框_停止页数;
+  // Status strip.
+  ShapeBox* 外形框3;
+  ShapeBox* 外形框4;
+  TransLabel* 透明标签3;
+  TransLabel* 透明标签_状态条;
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  void CreateTitleArea();
+  void CreateBody();
+  void CreateStatusStrip();
+  void SetTabOrder();
+  void BindHandlers();
+
+  bool closing_ = false;
+  WindowDrag drag_;
+};
+
+// The title text: the tool's title, a by-line and the build date.
+QString TitleText();
+
+using EditBoxControl = EditBox* MainWindow::*;
+using LabelControl = TransLabel* MainWindow::*;
+using ButtonControl = SuperBtn* MainWindow::*;
+using ListControl = ListView* MainWindow::*;
+
+// Control operations, callable from any thread.
+Text GetEditBoxText(EditBoxControl box);
+void SetEditBoxText(EditBoxControl box, const Text& text);
+// Each text in turn goes after the box's current text; the caret ends there, scrolled into view.
+void AppendToEditBox(EditBoxControl box, std::initializer_list<Text> texts);
+void SetLabelCaption(LabelControl label, const Text& caption);
+void EnableButton(ButtonControl button, bool enabled);
+// Adds a row holding `firstCell` in column 0 before `index` (negative: after the last row).
+// Returns its 0-based index, -1 when there is no window.
+int InsertListRow(ListControl list, int index = -1, const Text& firstCell = Text());
+int ListRowCount(ListControl list);
+void SetListCellText(ListControl list, int row, int column = 0, const Text& text = Text());
+// Row -1 (no selection) and cells beyond the list read as the empty text.
+Text GetListCellText(ListControl list, int row, int column = 0);
+// The first selected row, -1 when none is.
+int SelectedListRow(ListControl list);
+void MinimizeWindow();
+// Marks the window closing and has it destroy itself from the event loop.
+void DestroyForm();
+
+}  // namespace mf

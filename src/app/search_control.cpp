@@ -1,0 +1,110 @@
+#include "app/search_control.h"
+
+#include <QApplication>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/main_window.h"
+#include "app/pending_text_ops.h"
+#include "app/scraper.h"
+#include "platform/threads.h"
+
+namespace mf {
+
+ThreadHandle WorkerThreadHandle = 0;
+Text PageText;
+
+namespace {
+
+std::atomic<PageScraper> pageScraper{&ScrapeResultPage};
+
+constexpr LabelControl kStatus = &MainWindow::透明标签_状态条;
+constexpr ButtonControl kStart = &MainWindow::超级按钮_开始解析;
+constexpr ButtonControl kStop = &MainWindow::超级按钮_停止解析;
+
+// How long workers get at exit to unwind after their kill; a kill wakes a transfer or a wait for
+// the window at once, so this is only reached by a worker busy in a long computation.
+constexpr std::chrono::milliseconds kExitGrace{500};
+
+// The process ends here rather than by returning from main: a worker may still be unwinding, and
+// the static destructors of Qt and the libraries must not run under it. quick_exit runs only the
+// routines registered with at_quick_exit (ReleaseGlobals) and skips static destructors. When a
+// worker has not ended within the grace, even the globals it may still touch are left to the
+// operating system.
+[[noreturn]] void EndProcess() {
+  const bool allEnded = platform::KillAllThreadsAndWait(kExitGrace);
+  std::fflush(nullptr);
+  if (allEnded) {
+    std::quick_exit(EXIT_SUCCESS);
+  }
+  std::_Exit(EXIT_SUCCESS);
+}
+
+}  // namespace
+
+void InitGlobals() {
+  // MarkupPattern and EntryMatcher are constructed here, before the window exists.
+}
+
+void ReleaseGlobals() {
+  PageText = Text();
+}
+
+void SetPageScraper(PageScraper scraper) {
+  pageScraper.store(scraper);
+}
+
+void OnStartClick() {
+  WorkerThreadHandle = StartThread(&SearchWorker);
+  EnableButton(kStart, false);
+  EnableButton(kStop, true);
+  SetLabelCaption(kStatus, "开始运行。。。"_gbk);
+}
+
+void OnStopClick() {
+  // The worker is marked killed here, on the UI thread: every control change it asks for from
+  // now on is dropped, and the transfer it may be waiting on is abandoned.
+  KillThread(WorkerThreadHandle);
+  EnableButton(kStart, true);
+  EnableButton(kStop, false);
+  SetLabelCaption(kStatus, "已销毁线程"_gbk);
+}
+
+void OnCloseLabelPress(int, int, int) {
+  DestroyForm();
+}
+
+void OnMinimizeLabelPress(int, int, int) {
+  MinimizeWindow();
+}
+
+std::uint32_t SearchWorker(void*) {
+  const int pageCount = ToInteger(GetEditBoxText(&MainWindow::编辑框_停止页数));
+  for (int page = 1; page <= pageCount; ++page) {
+    const Text pageNumber = ToText(page);
+    // Read for every page, so an edit during the run counts from the next page on.
+    const Text keyword = GetEditBoxText(&MainWindow::编辑框_搜索内容);
+    pageScraper.load()(keyword, pageNumber);
+    SetLabelCaption(kStatus, "正在解析第"_gbk + pageNumber + "页，请稍等。。。"_gbk);
+  }
+  SetLabelCaption(kStatus, "解析完毕"_gbk);
+  return 0;
+}
+
+void RunProgram(int& argc, char** argv, const std::function<void(MainWindow&)>& onShown) {
+  InitGlobals();
+  std::at_quick_exit(ReleaseGlobals);
+  QApplication app(argc, argv);
+  auto* window = new MainWindow;
+  QObject::connect(window, &QObject::destroyed, &app, &QCoreApplication::quit);
+  window->ShowCentred();
+  if (onShown) {
+    onShown(*window);
+  }
+  QApplication::exec();
+  EndProcess();
+}
+
+}  // namespace mf

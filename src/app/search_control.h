@@ -1,0 +1,40 @@
+// Start-up and exit, and the search run: Start, Stop, the page loop and its status texts.
+#pragma once
+
+#include <functional>
+
+#include "support/text_types.h"
+#include "support/threads.h"
+
+namespace mf {
+
+class MainWindow;
+
+// Program-wide state, created before the window and living until the program ends.
+// The handle of the last search worker; never closed and never reset.
+extern ThreadHandle WorkerThreadHandle;
+// The most recently fetched page, in code page 936.
+extern Text PageText;
+
+void InitGlobals();
+void ReleaseGlobals();
+
+// Handlers of the window's controls; UI thread. Pointer positions and modifier keys are ignored.
+void OnStartClick();
+void OnStopClick();
+void OnCloseLabelPress(int x, int y, int modifierKeys);
+void OnMinimizeLabelPress(int x, int y, int modifierKeys);
+
+// The search worker's thread routine: pages 1 to the page count, then "解析完毕".
+std::uint32_t SearchWorker(void* unused);
+
+// What the worker calls for each page. Tests put fakes here; the default is ScrapeResultPage.
+using PageScraper = void (*)(const Text& keyword, const Text& page);
+void SetPageScraper(PageScraper scraper);
+
+// The whole program: globals, window, message loop, then the end of the process (never returns
+// normally). `onShown`, when given, runs once the window is on the screen.
+[[noreturn]] void RunProgram(int& argc, char** argv,
+                             const std::function<void(MainWindow&)>& onShown = {});
+
+}  // namespace mf

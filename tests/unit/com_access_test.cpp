@@ -192,6 +192,7 @@ TEST_F(ComAccessTest, EachOperationTriesTheMemberKindsInItsOwnOrder) {
   // A call falls back to a property read, a read to a method, a write to a method.
   EXPECT_EQ(ComCallText(object_, Text("ReadOnly")), Text("read"));
   EXPECT_EQ(ComGetTextProperty(object_, Text("Run")), Text("ran"));
+  EXPECT_TRUE(ComSetProperty(object_, Text("Echo"), Text("as a method")));
   EXPECT_FALSE(ComSetProperty(object_, Text("ReadOnly"), Text("z")));
   EXPECT_EQ(ComErrorCode(), -3);
 }

@@ -148,6 +148,18 @@ void BM_RegExpMatcher(benchmark::State& state) {
 }
 BENCHMARK(BM_RegExpMatcher)->Unit(benchmark::kMillisecond);
 
+// The search alone (conversion of the page, matching, the collection), without reading groups.
+void BM_RegExpMatcherSearchOnly(benchmark::State& state) {
+  const Text pattern("href=\"(.*?)\">(.*?)</a></div>");
+  RegExpMatcher matcher;
+  for (auto _ : state) {
+    matcher.Search(pattern, Page());
+    benchmark::DoNotOptimize(matcher.MatchCount());
+  }
+  SetBytes(state);
+}
+BENCHMARK(BM_RegExpMatcherSearchOnly)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace mf
 

@@ -51,7 +51,9 @@ bool IsLowSurrogate(char16_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
-bool IsSurrogate(char16_t unit) { return (unit & 0xF800u) == 0xD800u; }
+bool IsSurrogate(char16_t unit) {
+  return (unit & 0xF800u) == 0xD800u;
+}
 
 // Most subjects hold no surrogate at all; this says so quickly. The fixed-size blocks let the
 // compiler scan them with vector instructions.

@@ -37,7 +37,9 @@ constexpr std::array<const char*, 8> kFormats = {"1080p", "720p", "4K",   "HDR",
                                                  "MKV",   "MP4",  "FLAC", "蓝光原盘"};
 
 std::string Size(std::uint64_t h) {
-  return std::to_string(1 + h % 9) + "." + std::to_string(h / 9 % 100) + " GB";
+  const std::uint64_t hundredths = h / 9 % 100;
+  return std::to_string(1 + h % 9) + (hundredths < 10 ? ".0" : ".") + std::to_string(hundredths) +
+         " GB";
 }
 
 std::string Date(std::uint64_t h) {

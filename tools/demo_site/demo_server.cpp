@@ -158,6 +158,11 @@ std::variant<SiteOptions, std::string> ParseSiteOptions(const std::vector<std::s
 }
 
 DemoSite::DemoSite(SiteOptions options) : options_(std::move(options)) {
+  // An idle kept-alive connection holds Stop until it times out; keep that short.
+  server_.set_keep_alive_timeout(1);
+  // Headers and body go out in separate writes; without this, Nagle's algorithm and the
+  // client's delayed acknowledgement hold every page back by tens of milliseconds.
+  server_.set_tcp_nodelay(true);
   Route();
 }
 

@@ -1,0 +1,145 @@
+// The regular-expression engine behind the "VBScript.RegExp" automation object, over PCRE2 (16-bit
+// code units, JIT-compiled).
+//
+// Dialect, as the object's callers rely on it:
+//   - Perl-like syntax (PCRE2's) with lazy quantifiers. As in the original object, "\uhhhh" is a
+//     UTF-16 unit, "\xhh" takes exactly two hex digits, an escape with no meaning stands for its
+//     character, a back reference to a group that took no part matches the empty text and "[]"
+//     matches nothing.
+//   - Subjects and patterns are UTF-16. Characters are Unicode characters: a surrogate pair is one
+//     character to "." and to a class. A lone surrogate in the subject is one character that only
+//     "." and negated classes match (it is matched as U+FFFD but reported as itself). Indexes and
+//     lengths count UTF-16 units from 0.
+//   - Line breaks are "\r", "\n" and "\r\n". "." matches any character but "\r" and "\n" (U+2028
+//     and U+2029 are ordinary characters). "^" and "$" match at line breaks only in multi-line
+//     mode; otherwise at the very start and the very end of the subject.
+//   - IgnoreCase folds case by Unicode's simple case folding; "\w", "\d", "\s" and "\b" are ASCII.
+//   - With Global, every match, left to right, not overlapping; without, the first only. After an
+//     empty match the next search starts one character later, so an empty pattern over "abc"
+//     matches four times.
+//
+// Bounded work: each search is given a match limit, so that a pattern that backtracks without end
+// over a long line fails within a fraction of a second instead of hanging the caller. Such a
+// failure fails the whole call (Execute, Replace or Test gives nothing, and `LastStatus` says
+// why); it is never reported as "no match".
+//
+// The pattern is compiled when first needed after a change of the pattern or a flag, and reused for
+// every later call. An engine is used by one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mf::platform {
+
+enum class RegExpStatus {
+  kOk,
+  kBadPattern,  // the pattern does not compile
+  kMatchLimit,  // a search gave up: too much backtracking (or too deep) for this subject
+  kFailed,      // any other matching failure (out of memory, say)
+};
+
+// All matches of one Execute. They share the subject; the text of a match or group is cut from it
+// only when asked for.
+class RegExpMatches {
+ public:
+  RegExpMatches(std::shared_ptr<const std::u16string> subject, std::size_t groupCount);
+
+  std::size_t Count() const { return offsets_.size() / Stride(); }
+  // The number of capturing groups of the pattern (the same for every match).
+  std::size_t GroupCount() const { return groupCount_; }
+
+  // For `match` in [0, Count()).
+  std::size_t FirstIndex(std::size_t match) const { return Start(match, 0); }
+  std::size_t Length(std::size_t match) const { return End(match, 0) - Start(match, 0); }
+  std::u16string_view Value(std::size_t match) const { return *Group(match, 0); }
+  // Group 0 is the whole match; groups 1 to GroupCount() are the capturing groups. Nothing for a
+  // group that took no part in the match or does not exist.
+  std::optional<std::u16string_view> Group(std::size_t match, std::size_t group) const;
+
+  const std::shared_ptr<const std::u16string>& Subject() const { return subject_; }
+
+  // Used while matching: the offsets of the whole match and of each group (GroupCount() + 1
+  // pairs, PCRE2_UNSET for a group that took no part).
+  void Append(const std::size_t* pairs);
+
+ private:
+  std::size_t Stride() const { return 2 * (groupCount_ + 1); }
+  std::size_t Start(std::size_t match, std::size_t group) const {
+    return offsets_[match * Stride() + 2 * group];
+  }
+  std::size_t End(std::size_t match, std::size_t group) const {
+    return offsets_[match * Stride() + 2 * group + 1];
+  }
+
+  std::shared_ptr<const std::u16string> subject_;
+  std::size_t groupCount_;
+  std::vector<std::size_t> offsets_;
+};
+
+class RegExpEngine {
+ public:
+  RegExpEngine();
+  ~RegExpEngine();
+  RegExpEngine(RegExpEngine&&) noexcept;
+  RegExpEngine& operator=(RegExpEngine&&) noexcept;
+
+  bool IgnoreCase() const { return ignoreCase_; }
+  bool Multiline() const { return multiline_; }
+  bool Global() const { return global_; }
+  const std::u16string& Pattern() const { return pattern_; }
+  void SetIgnoreCase(bool on);
+  void SetMultiline(bool on);
+  void SetGlobal(bool on);
+  void SetPattern(std::u16string pattern);
+
+  // The matches of the pattern in `subject`; nothing when the pattern does not compile or a
+  // search failed (see LastStatus).
+  std::optional<RegExpMatches> Execute(std::shared_ptr<const std::u16string> subject);
+  std::optional<RegExpMatches> Execute(std::u16string subject);
+
+  // `subject` with the matches (all with Global, else the first) replaced by `replacement`, in
+  // which "$1".."$99" stand for a group ("$nn" when that group exists, else "$n"; a group that
+  // took no part gives the empty text; a number above the group count stays literal), "$&" for
+  // the match, "$`" for the text before it, "$'" for the text after it and "$$" for "$".
+  std::optional<std::u16string> Replace(std::u16string_view subject,
+                                        std::u16string_view replacement);
+
+  // Whether the pattern matches somewhere in `subject`.
+  std::optional<bool> Test(std::u16string_view subject);
+
+  // What the last Execute, Replace or Test came to.
+  RegExpStatus LastStatus() const { return status_; }
+
+  // The match limit of each search. PCRE2 counts backtracking steps against it; a plain scan
+  // costs a few steps per character, so this leaves room for pages of several megabytes while a
+  // runaway search over a 2 MB line stops after about 0.1 to 0.2 s of JIT-compiled matching.
+  static constexpr std::uint32_t kMatchLimit = 50'000'000;
+  // The same for a machine without JIT, where each step costs about ten times as much.
+  static constexpr std::uint32_t kInterpreterMatchLimit = 10'000'000;
+
+ private:
+  struct Compiled;
+
+  Compiled* Compile();
+  void Invalidate();
+  // Calls `onMatch(offsets)` for each match in `subject` (all of them when `all`), where
+  // `offsets` holds the start and end of the match and of each group. Sets and returns status_.
+  template <typename OnMatch>
+  RegExpStatus ForEachMatch(std::u16string_view subject, bool all, OnMatch&& onMatch);
+
+  bool ignoreCase_ = false;
+  bool multiline_ = false;
+  bool global_ = false;
+  std::u16string pattern_;
+  std::unique_ptr<Compiled> compiled_;
+  bool compileFailed_ = false;
+  RegExpStatus status_ = RegExpStatus::kOk;
+};
+
+}  // namespace mf::platform

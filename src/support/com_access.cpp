@@ -1,0 +1,393 @@
+#include "support/com_access.h"
+
+#include <span>
+#include <vector>
+
+#include "support/encoding.h"
+
+namespace mf {
+namespace {
+
+namespace p = platform;
+
+thread_local int lastErrorCode = 0;
+
+// The kinds of member a lookup tries, in order.
+constexpr p::InvokeFlags kCallOrder[] = {p::DISPATCH_METHOD, p::DISPATCH_PROPERTYGET,
+                                         p::DISPATCH_PROPERTYPUT, p::DISPATCH_PROPERTYPUTREF};
+constexpr p::InvokeFlags kReadOrder[] = {p::DISPATCH_PROPERTYGET, p::DISPATCH_METHOD};
+constexpr p::InvokeFlags kWriteOrder[] = {p::DISPATCH_PROPERTYPUT, p::DISPATCH_PROPERTYPUTREF,
+                                          p::DISPATCH_METHOD};
+
+enum class Operation { Call, Read, Write };
+
+std::span<const p::InvokeFlags> LookupOrder(Operation operation) {
+  switch (operation) {
+    case Operation::Call:
+      return kCallOrder;
+    case Operation::Read:
+      return kReadOrder;
+    case Operation::Write:
+      return kWriteOrder;
+  }
+  return kCallOrder;
+}
+
+int CodeOfMemberError(p::HRESULT hr) {
+  switch (hr) {
+    case p::DISP_E_BADPARAMCOUNT:
+      return -9;
+    case p::DISP_E_BADVARTYPE:
+      return -10;
+    case p::DISP_E_EXCEPTION:
+      return -11;
+    case p::DISP_E_MEMBERNOTFOUND:
+      return -12;
+    case p::DISP_E_NONAMEDARGS:
+      return -13;
+    case p::DISP_E_OVERFLOW:
+      return -14;
+    case p::DISP_E_PARAMNOTFOUND:
+      return -15;
+    case p::DISP_E_TYPEMISMATCH:
+      return -16;
+    case p::DISP_E_PARAMNOTOPTIONAL:
+      return -17;
+    default:
+      return -18;
+  }
+}
+
+struct Binding {
+  const p::MemberDesc* member = nullptr;
+  p::InvokeFlags flag = 0;
+};
+
+// Finds the dispatch interface and binds `name` in `operation`'s order; 0 or a failure code.
+int Bind(const ComObject& object, const Text& name, Operation operation,
+         p::DispatchObject** dispatch, std::shared_ptr<const p::TypeInfo>* typeInfo,
+         Binding* binding) {
+  if (object.empty()) {
+    return -1;
+  }
+  *dispatch = object.object()->QueryDispatch();
+  if (*dispatch == nullptr) {
+    return -2;
+  }
+  const p::TypeInfo* typeComp = nullptr;
+  if (p::Failed((*dispatch)->GetTypeInfo(p::LOCALE_USER_DEFAULT, typeInfo)) ||
+      *typeInfo == nullptr || p::Failed((*typeInfo)->GetTypeComp(&typeComp))) {
+    return -4;
+  }
+  std::u16string wideName = AnsiToUtf16(name);
+  for (p::InvokeFlags flag : LookupOrder(operation)) {
+    p::BindResult bound = typeComp->Bind(wideName, flag);
+    if (bound.kind == p::DescKind::TypeComp) {
+      return -3;
+    }
+    if (bound.member != nullptr) {
+      *binding = {bound.member, flag};
+      return 0;
+    }
+  }
+  return -3;
+}
+
+std::size_t DeclaredCount(const Binding& binding) {
+  if (binding.member->kind != p::MemberKind::DataField) {
+    return binding.member->params.size();
+  }
+  return binding.flag == p::DISPATCH_PROPERTYGET ? 0 : 1;
+}
+
+p::VarType DeclaredType(const Binding& binding, std::size_t index) {
+  if (binding.member->kind == p::MemberKind::DataField) {
+    return binding.member->result;
+  }
+  const std::vector<p::VarType>& params = binding.member->params;
+  return index < params.size() ? params[index] : p::VT_VARIANT;
+}
+
+// The value of one argument, before conversion to its declared type.
+p::Variant PlainValue(const ComArg& arg) {
+  struct Visitor {
+    p::Variant operator()(const Text* text) { return p::Variant::FromString(AnsiToUtf16(*text)); }
+    p::Variant operator()(bool value) { return p::Variant::FromBool(value); }
+    p::Variant operator()(std::int32_t value) { return p::Variant::FromInt32(value); }
+    p::Variant operator()(double value) { return p::Variant::FromDouble(value); }
+    p::Variant operator()(std::uint8_t value) { return p::Variant::FromUInt8(value); }
+    p::Variant operator()(const ComObject* object) {
+      return p::Variant::FromObject(object->object());
+    }
+    p::Variant operator()(const Variant* variant) { return variant->value().Deref(); }
+    p::Variant operator()(Variant* variable) { return variable->value().Deref(); }
+    p::Variant operator()(ComOmitted) { return p::Variant::Missing(); }
+  };
+  return std::visit(Visitor{}, arg.value());
+}
+
+// The arguments of one invocation. `values` holds the converted values in order; the call sees
+// references to those of by-reference and "any variant" parameters. `values` never grows after
+// it is filled, so the references stay valid.
+struct Arguments {
+  std::vector<p::Variant> values;
+  std::vector<Variant*> writeBack;  // per value: the caller's variable, or null
+  p::DispParams params;
+};
+
+// Converts one argument into `slot`; what the call is handed for it goes to `passed`.
+bool ConvertArgument(const ComArg& arg, p::VarType declared, p::Variant& slot, p::Variant& passed,
+                     Variant** writeBack) {
+  Variant* const* variable = std::get_if<Variant*>(&arg.value());
+  if (variable != nullptr && *variable == nullptr) {
+    return false;
+  }
+  slot = PlainValue(arg);
+  if (slot.IsMissing()) {
+    passed = slot;
+    return true;
+  }
+  bool byRef = (declared & p::VT_BYREF) != 0;
+  p::VarType base = declared & ~p::VT_BYREF;
+  if (base != p::VT_VARIANT && p::Failed(p::VariantChangeType(&slot, &slot, 0, base))) {
+    return false;
+  }
+  if (byRef) {
+    passed = base == p::VT_VARIANT ? p::Variant::Ref(&slot) : p::Variant::TypedRef(&slot);
+    *writeBack = variable != nullptr ? *variable : nullptr;
+  } else {
+    passed = base == p::VT_VARIANT ? p::Variant::Ref(&slot) : slot;
+  }
+  return true;
+}
+
+int PrepareArguments(const Binding& binding, ComArgs args, Arguments* out) {
+  std::size_t count = args.size();
+  while (count > 0 && std::holds_alternative<ComOmitted>(args.begin()[count - 1].value())) {
+    --count;
+  }
+  if (count > DeclaredCount(binding) && !binding.member->varArgs) {
+    return -5;
+  }
+  out->values.resize(count);
+  out->writeBack.assign(count, nullptr);
+  out->params.args.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    // The call convention wants the last argument first.
+    p::Variant& passed = out->params.args[count - 1 - i];
+    if (!ConvertArgument(args.begin()[i], DeclaredType(binding, i), out->values[i], passed,
+                         &out->writeBack[i])) {
+      return -7;
+    }
+  }
+  if (binding.flag == p::DISPATCH_PROPERTYPUT || binding.flag == p::DISPATCH_PROPERTYPUTREF) {
+    out->params.namedArgs.push_back(p::DISPID_PROPERTYPUT);
+  }
+  return 0;
+}
+
+// Binds, converts the arguments and invokes; 0 or a failure code. `result` gets the member's
+// result on success.
+int Invoke(const ComObject& object, const Text& name, Operation operation, ComArgs args,
+           p::Variant* result) {
+  p::DispatchObject* dispatch = nullptr;
+  std::shared_ptr<const p::TypeInfo> typeInfo;
+  Binding binding;
+  if (int code = Bind(object, name, operation, &dispatch, &typeInfo, &binding); code != 0) {
+    return code;
+  }
+  Arguments arguments;
+  if (int code = PrepareArguments(binding, args, &arguments); code != 0) {
+    return code;
+  }
+  p::HRESULT hr = dispatch->Invoke(binding.member->id, p::LOCALE_USER_DEFAULT, binding.flag,
+                                   arguments.params, result, nullptr);
+  if (p::Failed(hr)) {
+    return CodeOfMemberError(hr);
+  }
+  for (std::size_t i = 0; i < arguments.values.size(); ++i) {
+    if (arguments.writeBack[i] != nullptr) {
+      arguments.writeBack[i]->value() = arguments.values[i];
+    }
+  }
+  return 0;
+}
+
+// Runs one member operation and converts its result with `convert` (which returns false when
+// it cannot); records the code and gives `empty` on failure.
+template <class Result, class Convert>
+Result Run(const ComObject& object, const Text& name, Operation operation, ComArgs args,
+           Result empty, Convert convert) {
+  p::Variant raw;
+  int code = Invoke(object, name, operation, args, &raw);
+  Result converted = empty;
+  if (code == 0 && !convert(raw.Deref(), converted)) {
+    code = -8;
+    converted = empty;
+  }
+  lastErrorCode = code;
+  return code == 0 ? converted : empty;
+}
+
+bool ToText(const p::Variant& raw, Text& out) {
+  p::Variant text;
+  if (p::Failed(p::VariantChangeType(&text, &raw, 0, p::VT_BSTR))) {
+    return false;
+  }
+  out = Utf16ToAnsi(text.AsString());
+  return true;
+}
+
+bool ToNumber(const p::Variant& raw, double& out) {
+  p::Variant number;
+  if (p::Failed(p::VariantChangeType(&number, &raw, 0, p::VT_R8))) {
+    return false;
+  }
+  out = number.AsDouble();
+  return true;
+}
+
+bool ToObject(const p::Variant& raw, ComObject& out) {
+  if (raw.Type() != p::VT_DISPATCH && raw.Type() != p::VT_UNKNOWN) {
+    return false;
+  }
+  out = ComObject(raw.AsObject());
+  return true;
+}
+
+bool ToVariant(const p::Variant& raw, Variant& out) {
+  out = Variant(raw);
+  return true;
+}
+
+bool Ignore(const p::Variant&, bool&) {
+  return true;
+}
+
+}  // namespace
+
+namespace com_detail {
+
+void Call(const ComObject& object, const Text& name, ComArgs args) {
+  Run(object, name, Operation::Call, args, false, Ignore);
+}
+Text CallText(const ComObject& object, const Text& name, ComArgs args) {
+  return Run(object, name, Operation::Call, args, Text(), ToText);
+}
+ComObject CallObject(const ComObject& object, const Text& name, ComArgs args) {
+  return Run(object, name, Operation::Call, args, ComObject(), ToObject);
+}
+bool SetProperty(const ComObject& object, const Text& name, ComArgs args) {
+  return Run(object, name, Operation::Write, args, false,
+             [](const p::Variant&, bool& out) { return out = true; });
+}
+Text GetTextProperty(const ComObject& object, const Text& name, ComArgs args) {
+  return Run(object, name, Operation::Read, args, Text(), ToText);
+}
+double GetNumberProperty(const ComObject& object, const Text& name, ComArgs args) {
+  return Run(object, name, Operation::Read, args, 0.0, ToNumber);
+}
+ComObject GetObjectProperty(const ComObject& object, const Text& name, ComArgs args) {
+  return Run(object, name, Operation::Read, args, ComObject(), ToObject);
+}
+Variant GetVariantProperty(const ComObject& object, const Text& name, ComArgs args) {
+  return Run(object, name, Operation::Read, args, Variant(), ToVariant);
+}
+
+}  // namespace com_detail
+
+int ComErrorCode() {
+  return lastErrorCode;
+}
+
+// ----- Objects -------------------------------------------------------------------------------
+
+bool ComCreate(ComObject& object, const Text& progIdOrClassId) {
+  std::u16string text = AnsiToUtf16(progIdOrClassId);
+  p::Clsid clsid;
+  p::HRESULT hr = !text.empty() && text[0] == u'{' ? p::CLSIDFromString(text, &clsid)
+                                                   : p::CLSIDFromProgID(text, &clsid);
+  if (p::Failed(hr)) {
+    return false;
+  }
+  constexpr std::uint32_t kLocal =
+      p::CLSCTX_INPROC_SERVER | p::CLSCTX_INPROC_HANDLER | p::CLSCTX_LOCAL_SERVER;
+  p::ObjectRef made;
+  hr = p::CoCreateInstance(clsid, kLocal | p::CLSCTX_REMOTE_SERVER, &made);
+  if (hr == p::E_INVALIDARG) {
+    hr = p::CoCreateInstance(clsid, kLocal, &made);
+  }
+  if (p::Failed(hr) || p::Failed(p::OleRun(made))) {
+    return false;
+  }
+  object = ComObject(std::move(made));
+  return true;
+}
+
+void ComRelease(ComObject& object) {
+  object = ComObject();
+}
+
+bool ComIsEmpty(const ComObject& object) {
+  return object.empty();
+}
+
+void ComAssign(ComObject& target, const ComObject& source) {
+  target = source;
+}
+
+// ----- Variants ------------------------------------------------------------------------------
+
+bool VariantSet(Variant& variant, const Text& value) {
+  variant = Variant(p::Variant::FromString(AnsiToUtf16(value)));
+  return true;
+}
+bool VariantSet(Variant& variant, bool value) {
+  variant = Variant(p::Variant::FromBool(value));
+  return true;
+}
+bool VariantSet(Variant& variant, std::int32_t value) {
+  variant = Variant(p::Variant::FromInt32(value));
+  return true;
+}
+bool VariantSet(Variant& variant, double value) {
+  variant = Variant(p::Variant::FromDouble(value));
+  return true;
+}
+bool VariantSet(Variant& variant, std::uint8_t value) {
+  variant = Variant(p::Variant::FromUInt8(value));
+  return true;
+}
+bool VariantSet(Variant& variant, const Bytes& value) {
+  variant = Variant(p::Variant::FromBytes({value.data(), value.data() + value.size()}));
+  return true;
+}
+bool VariantSet(Variant& variant, const ComObject& value) {
+  variant = Variant(p::Variant::FromObject(value.object()));
+  return true;
+}
+bool VariantSet(Variant& variant, const Variant& value) {
+  variant = Variant(value.value());
+  return true;
+}
+
+Text VariantToText(const Variant& variant) {
+  Text text;
+  return ToText(variant.value().Deref(), text) ? text : Text();
+}
+
+Bytes VariantToBytes(const Variant& variant) {
+  const p::Variant& value = variant.value().Deref();
+  p::Variant bytes;
+  if (p::Failed(p::VariantChangeType(&bytes, &value, 0, p::VT_ARRAY | p::VT_UI1))) {
+    return Bytes();
+  }
+  const std::vector<std::uint8_t>& held = bytes.AsBytes();
+  return Bytes(held.data(), held.size());
+}
+
+void VariantClear(Variant& variant) {
+  variant.value().Clear();
+}
+
+}  // namespace mf

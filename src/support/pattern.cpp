@@ -1,0 +1,57 @@
+#include "support/pattern.h"
+
+#include <boost/regex.hpp>
+#include <exception>
+#include <iterator>
+#include <string>
+
+namespace mf {
+
+struct regex::Compiled {
+  boost::regex expression;
+};
+
+regex::regex() = default;
+
+regex::~regex() = default;
+
+bool regex::Compile(const Text& pattern, bool caseSensitive) {
+  const auto syntax =
+      caseSensitive ? boost::regex::normal : boost::regex::normal | boost::regex::icase;
+  try {
+    auto compiled = std::make_unique<Compiled>(Compiled{boost::regex(pattern.str(), syntax)});
+    compiled_ = std::move(compiled);
+    return true;
+  } catch (const std::exception&) {  // boost::regex_error, or running out of memory
+    return false;
+  }
+}
+
+Text regex::Replace(const Text& subject, const Text& replacement, std::int32_t start,
+                    std::optional<std::int32_t> length, bool keepUnmatched, bool replaceAll) const {
+  // 64-bit arithmetic: start + length must not overflow on a hostile length.
+  const std::int64_t size = static_cast<std::int64_t>(subject.size());
+  const std::int64_t pieceLength = length ? *length : size - start + 1;
+  if (compiled_ == nullptr || start < 1 || start > size || pieceLength < 0 ||
+      start + pieceLength > size + 1) {
+    return Text();
+  }
+  auto flags = boost::regex_constants::format_all;
+  if (!keepUnmatched) {
+    flags |= boost::regex_constants::format_no_copy;
+  }
+  if (!replaceAll) {
+    flags |= boost::regex_constants::format_first_only;
+  }
+  const char* begin = subject.c_str() + (start - 1);
+  std::string result;
+  try {
+    boost::regex_replace(std::back_inserter(result), begin, begin + pieceLength,
+                         compiled_->expression, replacement.c_str(), flags);
+  } catch (const std::exception&) {  // too complex a match, or out of memory
+    return Text();
+  }
+  return Text(result);
+}
+
+}  // namespace mf

@@ -1,0 +1,43 @@
+// The pattern-matching object: a compiled Perl-syntax regular expression over code-page-936 bytes.
+//
+// A thin layer over Boost.Regex that adds 1-based byte positions, optional arguments and the rule
+// that nothing fails loudly: a rejected pattern leaves the previous one in force, and any trouble
+// while matching gives the empty text. One object must not be used by two threads at once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "support/text_types.h"
+
+namespace mf {
+
+// Lower-case like the type it stands for in the program's logic.
+class regex {  // NOLINT(readability-identifier-naming)
+ public:
+  // Holds an empty pattern that was never compiled; `Replace` gives the empty text until a
+  // `Compile` succeeds.
+  regex();
+  ~regex();
+  regex(const regex&) = delete;
+  regex& operator=(const regex&) = delete;
+
+  // Compiles `pattern` in Perl syntax, ignoring case unless `caseSensitive`. True on success; on
+  // failure the previous pattern stays in force.
+  bool Compile(const Text& pattern, bool caseSensitive = true);
+
+  // Processes the `length` bytes of `subject` from the 1-based `start` (left out: to the end):
+  // every match (only the first, unless `replaceAll`) becomes `replacement`, formatted with
+  // Boost.Regex's extended format syntax ("$1", "\n", "(?1...)"); the bytes between matches are
+  // copied only when `keepUnmatched`. Returns only that piece. A piece that does not lie inside
+  // `subject`, an empty subject or a failed match gives the empty text.
+  Text Replace(const Text& subject, const Text& replacement, std::int32_t start,
+               std::optional<std::int32_t> length, bool keepUnmatched, bool replaceAll) const;
+
+ private:
+  struct Compiled;
+  std::unique_ptr<Compiled> compiled_;
+};
+
+}  // namespace mf

@@ -1,0 +1,370 @@
+#include "demo_pages.h"
+
+#include <array>
+#include <functional>
+
+namespace mf::demo {
+namespace {
+
+constexpr std::size_t kLongBytes = 2 * 1024 * 1024;
+
+// splitmix64's finaliser: spreads every input bit over the whole word.
+constexpr std::uint64_t Mix(std::uint64_t x) {
+  x += 0x9e3779b97f4a7c15ULL;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+  return x ^ (x >> 31);
+}
+
+std::string Hex(std::uint64_t value, int digits) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out(digits, '0');
+  for (int i = digits - 1; i >= 0; --i, value >>= 4)
+    out[i] = kDigits[value & 15];
+  return out;
+}
+
+template <std::size_t N>
+const char* Pick(const std::array<const char*, N>& words, std::uint64_t h) {
+  return words[h % N];
+}
+
+constexpr std::array<const char*, 8> kTags = {"[高清]", "[中字]", "【合集】",   "[蓝光]",
+                                              "[国语]", "[双语]", "【完整版】", "[无损]"};
+constexpr std::array<const char*, 12> kWords = {"电影", "纪录片", "动画",   "剧集", "音乐", "教程",
+                                                "全集", "第一季", "第二季", "精选", "特辑", "原声"};
+constexpr std::array<const char*, 8> kFormats = {"1080p", "720p", "4K",   "HDR",
+                                                 "MKV",   "MP4",  "FLAC", "蓝光原盘"};
+
+std::string Size(std::uint64_t h) {
+  const std::uint64_t hundredths = h / 9 % 100;
+  return std::to_string(1 + h % 9) + (hundredths < 10 ? ".0" : ".") + std::to_string(hundredths) +
+         " GB";
+}
+
+std::string Date(std::uint64_t h) {
+  auto two = [](std::uint64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  return "20" + two(15 + h % 10) + "-" + two(1 + h / 10 % 12) + "-" + two(1 + h / 120 % 28);
+}
+
+// The keyword as the page shows it: valid UTF-8, no control characters, HTML-escaped.
+std::string DisplayKeyword(std::string_view keyword) {
+  std::string text = ValidUtf8(keyword);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20)
+      c = ' ';
+  }
+  return HtmlEscape(text);
+}
+
+Entry MakeEntry(const std::string& keywordHtml, std::uint64_t seed, int index) {
+  const std::uint64_t h = Mix(seed + index + 1);
+  auto title = [&](const std::string& highlighted) {
+    std::string t =
+        std::string(Pick(kTags, h)) + Pick(kWords, h >> 8) + highlighted + Pick(kWords, h >> 16);
+    if ((h >> 32) % 4 == 0)
+      t += " " + highlighted;
+    return t + " " + Pick(kFormats, h >> 24);
+  };
+  return Entry{"/detail/" + Hex(Mix(h ^ 0x5a5a), 16) + ".html",
+               title("<span class=\"mhl\">" + keywordHtml + "</span>"), title(keywordHtml)};
+}
+
+std::string TitleLink(const Entry& e, const char* attribute = "href") {
+  return "<a target=\"_blank\" " + std::string(attribute) + "=\"" + e.link + "\">";
+}
+
+std::string TitleDiv(const Entry& e, const char* attribute = "href") {
+  return "<div class=\"item-title\">" + TitleLink(e, attribute) + e.titleHtml + "</a></div>";
+}
+
+std::string Repeat(std::string_view chunk, std::size_t bytes) {
+  std::string out;
+  out.reserve(bytes + chunk.size());
+  while (out.size() < bytes)
+    out += chunk;
+  return out;
+}
+
+// Collects the body and which entries a reader of the body up to its first zero byte can match.
+class PageWriter {
+ public:
+  void Line(std::string_view text) {
+    body_ += text;
+    body_ += '\n';
+  }
+  void Found(const Entry& e) {
+    if (!cut_)
+      findable_.push_back(e);
+  }
+  void ZeroByte() {
+    body_ += '\0';
+    cut_ = true;
+  }
+  ResultPage Finish() { return ResultPage{std::move(body_), std::move(findable_)}; }
+
+ private:
+  std::string body_;
+  std::vector<Entry> findable_;
+  bool cut_ = false;
+};
+
+void WriteHead(PageWriter& w, const std::string& kw, int page) {
+  w.Line("<!DOCTYPE html>");
+  w.Line("<html>");
+  w.Line("<head>");
+  w.Line("<meta charset=\"utf-8\">");
+  w.Line("<title>" + kw + " - 搜索结果 - 第" + std::to_string(page) + "页</title>");
+  w.Line("<script>var tpl = '<a href=\"' + url + '\">' + name;</script>");
+  w.Line("</head>");
+  w.Line("<body>");
+  w.Line(
+      "<div class=\"header\"><a href=\"/\">磁力搜索</a> <form action=\"/search\">"
+      "<input name=\"q\" value=\"" +
+      kw + "\"></form></div>");
+}
+
+void WriteFoot(PageWriter& w, const std::string& encoded, int page) {
+  const std::string base = "/list/" + encoded + "/";
+  w.Line("<div class=\"pager\"><span><a href=\"" + base + "1\">首页</a></span> <span><a href=\"" +
+         base + std::to_string(page + 1) + "\">下一页</a></span></div>");
+  w.Line("</body>");
+  w.Line("</html>");
+}
+
+// One group of entries: their title line(s), then one meta line each.
+void WriteGroup(PageWriter& w, const std::vector<Entry>& entries, int first, int count,
+                PageQuirk quirk) {
+  std::string line;
+  for (int i = first; i < first + count; ++i) {
+    const Entry& e = entries[i];
+    if (i == 0 && quirk == PageQuirk::kSplitEntry) {
+      line += "<div class=\"item-title\">" + TitleLink(e) + "\n" + e.titleHtml + "</a></div>";
+      continue;  // link and title on two lines: no match
+    }
+    line += TitleDiv(e, i == 1 && quirk == PageQuirk::kUpperHref ? "HREF" : "href");
+    w.Found(e);
+  }
+  w.Line("<div class=\"item\">");
+  w.Line(line);
+  for (int i = first; i < first + count; ++i) {
+    const std::uint64_t h = StableHash(entries[i].link);
+    std::string meta = "<div class=\"item-meta\"><span>大小：" + Size(h) + "</span> <span>时间：" +
+                       Date(h >> 16) + "</span></div>";
+    if (i == 3 && quirk == PageQuirk::kInvalidUtf8)
+      meta.insert(meta.find("大小"), "\xC0\xAF");
+    w.Line(meta);
+  }
+  w.Line("</div>");
+}
+
+void WriteAfterTenth(PageWriter& w, const std::string& kw, PageQuirk quirk) {
+  if (quirk == PageQuirk::kZeroByte)
+    w.ZeroByte();
+  if (quirk == PageQuirk::kLongLine) {
+    w.Line(
+        "<div class=\"item-title\"><a target=\"_blank\" href=\"/detail/ffffffffffffffff.html\">" +
+        Repeat("<b class=\"hl\">" + kw + "</b> 重复 ", kLongBytes));
+  }
+}
+
+std::vector<Entry> PageEntries(const std::string& kw, std::uint64_t seed, PageQuirk quirk) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < kEntriesPerPage; ++i)
+    entries.push_back(MakeEntry(kw, seed, i));
+  if (quirk == PageQuirk::kInvalidUtf8) {
+    entries[2].titleHtml += "\xFF";
+    entries[2].title += "\xFF";
+    for (std::string* t : {&entries[7].titleHtml, &entries[7].title})
+      t->insert(0, "\xE4\xB8");
+  }
+  if (quirk == PageQuirk::kLongTitle) {
+    Entry& last = entries.back();
+    last.titleHtml = Repeat("<span class=\"big\">长标题", kLongBytes);
+    last.title = last.titleHtml;  // no "</script>" follows, so these spans stay
+  }
+  return entries;
+}
+
+void WriteEntries(PageWriter& w, const std::vector<Entry>& entries, const std::string& kw,
+                  std::uint64_t seed, PageQuirk quirk) {
+  // Two entries share a line somewhere in 2..8 and three somewhere in 10..17; the split,
+  // upper-case and zero-byte places (0, 1, after 9) therefore always stand on their own.
+  const int pairAt = 2 + static_cast<int>(seed % 6);
+  const int tripleAt = 10 + static_cast<int>((seed >> 8) % 6);
+  for (int i = 0; i < static_cast<int>(entries.size());) {
+    const int count = i == pairAt ? 2 : i == tripleAt ? 3 : 1;
+    WriteGroup(w, entries, i, count, quirk);
+    if (i == 0)
+      w.Line("<div class=\"ad\"><a href=\"/ad/1.html\">推广：高速下载器</a> </div>");
+    i += count;
+    if (i == 10)
+      WriteAfterTenth(w, kw, quirk);
+  }
+}
+
+}  // namespace
+
+std::uint64_t StableHash(std::string_view bytes) {
+  std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a
+  for (unsigned char c : bytes)
+    h = (h ^ c) * 0x100000001b3ULL;
+  return Mix(h);
+}
+
+std::string PercentEncodeUtf8(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += '%';
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string ValidUtf8(std::string_view s) {
+  std::string out;
+  auto cont = [&](std::size_t i) {
+    return i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80;
+  };
+  for (std::size_t i = 0; i < s.size();) {
+    const unsigned char c = s[i];
+    const unsigned char c1 = i + 1 < s.size() ? s[i + 1] : 0;
+    int len = 0;
+    if (c < 0x80)
+      len = 1;
+    else if (c >= 0xC2 && c <= 0xDF)
+      len = 2;
+    else if (c == 0xE0)
+      len = c1 >= 0xA0 ? 3 : 0;
+    else if (c == 0xED)
+      len = c1 < 0xA0 ? 3 : 0;  // no surrogates
+    else if (c >= 0xE1 && c <= 0xEF)
+      len = 3;
+    else if (c == 0xF0)
+      len = c1 >= 0x90 ? 4 : 0;
+    else if (c >= 0xF1 && c <= 0xF3)
+      len = 4;
+    else if (c == 0xF4)
+      len = c1 < 0x90 ? 4 : 0;
+    bool ok = len > 0;
+    for (int k = 1; ok && k < len; ++k)
+      ok = cont(i + k);
+    if (ok) {
+      out.append(s.substr(i, len));
+      i += len;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return out;
+}
+
+ResultPage MakeResultPage(std::string_view keyword, int page, PageQuirk quirk, int lastPage) {
+  const std::string kw = DisplayKeyword(keyword);
+  const std::uint64_t seed = Mix(StableHash(keyword) ^ Mix(static_cast<std::uint64_t>(page)));
+  const bool hasResults = page >= 1 && (lastPage <= 0 || page <= lastPage);
+  PageWriter w;
+  WriteHead(w, kw, page);
+  if (hasResults) {
+    w.Line("<div class=\"summary\">找到约 " + std::to_string(kEntriesPerPage * 100 + seed % 977) +
+           " 条与“" + kw + "”相关的结果</div>");
+    w.Line("<div class=\"list\">");
+    WriteEntries(w, PageEntries(kw, seed, quirk), kw, seed, quirk);
+    w.Line("</div>");
+  } else {
+    w.Line("<div class=\"summary\">没有找到与“" + kw + "”相关的结果</div>");
+  }
+  WriteFoot(w, PercentEncodeUtf8(keyword), page);
+  return w.Finish();
+}
+
+namespace {
+
+std::optional<std::uint64_t> ParseId(std::string_view id) {
+  if (id.size() != 16)
+    return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : id) {
+    const bool digit = c >= '0' && c <= '9';
+    if (!digit && !(c >= 'a' && c <= 'f'))
+      return std::nullopt;
+    value = value << 4 | static_cast<std::uint64_t>(digit ? c - '0' : c - 'a' + 10);
+  }
+  return value;
+}
+
+// Magnet display names keep the unreserved ASCII characters and percent-encode the rest.
+std::string EncodeName(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '.' || c == '_' || c == '~';
+    out += plain ? std::string(1, c) : PercentEncodeUtf8(std::string_view(&c, 1));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<DetailPage> MakeDetailPage(std::string_view id) {
+  const std::optional<std::uint64_t> v = ParseId(id);
+  if (!v)
+    return std::nullopt;
+  const std::uint64_t h = Mix(*v ^ 5);
+  const std::string name =
+      std::string(Pick(kWords, h)) + Pick(kWords, h >> 8) + " " + Pick(kFormats, h >> 16);
+  const std::string infoHash =
+      Hex(Mix(*v ^ 1), 16) + Hex(Mix(*v ^ 2), 16) + Hex(Mix(*v ^ 3) >> 32, 8);
+  DetailPage page;
+  page.links.push_back("magnet:?xt=urn:btih:" + infoHash + "&amp;dn=" + EncodeName(name));
+  const bool two = Mix(*v ^ 4) % 2 == 0;
+  if (two) {
+    page.links.push_back(page.links[0] +
+                         "&amp;tr=udp%3A%2F%2Ftracker.demo.invalid%3A6969%2Fannounce");
+  }
+  std::string& b = page.body;
+  b += "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n";
+  b += "<title>" + name + " - 磁力详情</title>\n</head>\n<body>\n";
+  b += "<div class=\"header\"><a href=\"/\">磁力搜索</a> <span>首页 &gt; 详情</span></div>\n";
+  b += "<h1>" + name + "</h1>\n";
+  b += "<div class=\"info\"><p>文件大小：" + Size(h >> 24) + "</p><p>收录时间：" + Date(h >> 32) +
+       "</p><p>种子哈希：" + infoHash + "</p></div>\n";
+  b += "<div class=\"download\">\n";
+  b += "<p>磁力下载：<a href=\"" + page.links[0] + "\">复制磁力链接</a></p>\n";
+  if (two)
+    b += "<p>迅雷下载：<a href=\"" + page.links[1] + "\">用迅雷下载</a></p>\n";
+  b += "</div>\n";
+  // Near misses: a half-width colon, and a label whose last character is not in the class.
+  b += "<div class=\"tip\">旧版磁力下载: <a href=\"/help.html\">使用帮助</a></div>\n";
+  b += "<div class=\"tip\">下载地址：<a href=\"/mirror.html\">镜像</a></div>\n";
+  b += "</body>\n</html>\n";
+  return page;
+}
+
+}  // namespace mf::demo

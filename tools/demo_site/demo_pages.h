@@ -1,0 +1,65 @@
+// Page generation for the bundled demo index site.
+//
+// Every page is a pure function of its address (keyword and page number, or detail id), so the
+// site shows the same content on every run and tests can compute what a page holds without a
+// server. All bodies are UTF-8 HTML in the layout of the real index site: one result entry per
+// title line (some lines hold several), highlight markup around the keyword in titles, and magnet
+// links on detail pages after the labels 磁力下载 / 迅雷下载 and a full-width colon.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mf::demo {
+
+inline constexpr int kEntriesPerPage = 20;
+
+// Deliberately awkward pages that test options put on chosen result pages.
+enum class PageQuirk {
+  kNone,
+  kZeroByte,     // a zero byte after the tenth entry
+  kInvalidUtf8,  // invalid UTF-8 sequences inside some titles and around them
+  kLongLine,     // a ~2 MB line that opens an entry but never closes it (after the tenth entry)
+  kLongTitle,    // the last entry's title is ~2 MB of span openings without "</script>"
+  kSplitEntry,   // the first entry's link and title stand on two lines
+  kUpperHref,    // the second entry writes its link attribute as HREF=
+};
+
+// One result entry as the page writes it.
+struct Entry {
+  std::string link;       // the href value, e.g. /detail/0123456789abcdef.html
+  std::string titleHtml;  // the title as written, highlight markup included
+  std::string title;      // the title with the highlight tags removed (entities stay encoded)
+};
+
+struct ResultPage {
+  std::string body;
+  // The entries that fit the entry pattern with "." not crossing a line and the body cut at its
+  // first zero byte, in page order. Entries written in a way that cannot match are left out.
+  std::vector<Entry> findable;
+};
+
+struct DetailPage {
+  std::string body;
+  std::vector<std::string> links;  // magnet links as written in the page (with &amp;)
+};
+
+// The result page for a keyword (raw UTF-8 bytes, as decoded from the address) and page number.
+// lastPage > 0 makes every later page a "nothing found" page without entries.
+ResultPage MakeResultPage(std::string_view keyword, int page, PageQuirk quirk = PageQuirk::kNone,
+                          int lastPage = 0);
+
+// The detail page for the id in /detail/<id>.html; nullopt when the id is not one the site
+// hands out (16 lower-case hexadecimal digits).
+std::optional<DetailPage> MakeDetailPage(std::string_view id);
+
+// Helpers shared with the server and tests.
+std::string PercentEncodeUtf8(std::string_view bytes);  // every byte as %XX, upper case
+std::string HtmlEscape(std::string_view text);
+std::string ValidUtf8(std::string_view bytes);  // invalid sequences become U+FFFD
+std::uint64_t StableHash(std::string_view bytes);
+
+}  // namespace mf::demo

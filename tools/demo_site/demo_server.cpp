@@ -1,0 +1,276 @@
+#include "demo_server.h"
+
+#include <charconv>
+#include <chrono>
+#include <utility>
+
+namespace mf::demo {
+namespace {
+
+constexpr const char* kHtml = "text/html; charset=utf-8";
+
+std::optional<int> ParseNumber(std::string_view text) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < 0)
+    return std::nullopt;
+  return value;
+}
+
+std::optional<Failure> ParseFailure(std::string_view kind) {
+  if (kind == "404")
+    return Failure::kNotFound;
+  if (kind == "500")
+    return Failure::kServerError;
+  if (kind == "empty")
+    return Failure::kEmpty;
+  if (kind == "close")
+    return Failure::kClose;
+  if (kind == "zero")
+    return Failure::kZeroFirst;
+  return std::nullopt;
+}
+
+bool IsLoopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+const std::map<std::string, PageQuirk> kQuirkFlags = {
+    {"--zero-byte-page", PageQuirk::kZeroByte},
+    {"--invalid-utf8-page", PageQuirk::kInvalidUtf8},
+    {"--long-line-page", PageQuirk::kLongLine},
+    {"--long-title-page", PageQuirk::kLongTitle},
+    {"--split-entry-page", PageQuirk::kSplitEntry},
+    {"--upper-href-page", PageQuirk::kUpperHref},
+};
+
+// Applies one "--flag value" pair; an error text when it does not fit.
+std::optional<std::string> ApplyOption(SiteOptions& o, const std::string& flag,
+                                       const std::string& value) {
+  const std::string bad = "bad value for " + flag + ": '" + value + "'";
+  if (flag == "--host") {
+    if (!IsLoopback(value))
+      return "--host must be a loopback address: '" + value + "'";
+    o.host = value;
+    return std::nullopt;
+  }
+  if (flag == "--fail-page") {
+    const std::size_t eq = value.find('=');
+    const auto page = ParseNumber(std::string_view(value).substr(0, eq));
+    const auto failure =
+        eq == std::string::npos ? std::nullopt : ParseFailure(value.substr(eq + 1));
+    if (!page || !failure)
+      return bad;
+    o.failingPages[*page] = *failure;
+    return std::nullopt;
+  }
+  if (flag == "--fail-detail") {
+    o.failingDetail = ParseFailure(value);
+    return o.failingDetail ? std::nullopt : std::optional<std::string>(bad);
+  }
+  const auto number = ParseNumber(value);
+  if (!number)
+    return bad;
+  if (flag == "--port" && *number <= 65535)
+    o.port = *number;
+  else if (flag == "--latency")
+    o.latencyMs = *number;
+  else if (flag == "--last-page")
+    o.lastPage = *number;
+  else if (kQuirkFlags.count(flag))
+    o.quirkPages[*number] = kQuirkFlags.at(flag);
+  else
+    return flag == "--port" ? bad : "unknown option: " + flag;
+  return std::nullopt;
+}
+
+std::string ErrorPage(int status) {
+  const std::string text = status == 404 ? "页面不存在" : "服务器错误";
+  return "<!DOCTYPE html>\n<html>\n<head><meta charset=\"utf-8\"><title>" + std::to_string(status) +
+         "</title></head>\n<body><h1>" + std::to_string(status) + " " + text +
+         "</h1></body>\n</html>\n";
+}
+
+const std::string kHomePage =
+    "<!DOCTYPE html>\n<html>\n<head><meta charset=\"utf-8\"><title>磁力搜索</title></head>\n"
+    "<body><h1>磁力搜索</h1><p>/list/关键词/页码</p></body>\n</html>\n";
+
+}  // namespace
+
+const char* UsageText() {
+  return R"(Usage: magnet-finder-demo-site [options]
+
+A local stand-in for the torrent-index site. Serves, for any keyword,
+  /list/<percent-encoded UTF-8 keyword>/<page>   result pages of 20 entries (UTF-8 HTML)
+  /detail/<16 hex digits>.html                   detail pages with one or two magnet links
+Every page depends only on its address, so it is the same on every run.
+Prints its base address ("http://127.0.0.1:PORT") as its first line on stdout, then
+serves until SIGTERM or SIGINT.
+
+Options (each takes a value, as "--opt value" or "--opt=value"; page options repeat):
+  --port N                 listening port; 0 (the default) picks a free one
+  --host H                 loopback address to listen on (default 127.0.0.1)
+  --latency MS             wait MS milliseconds before answering any request
+  --last-page N            result pages after N have no entries ("nothing found")
+  --fail-page N=KIND       result page N fails, for every keyword; KIND is one of
+                             404    status 404 with a short error page
+                             500    status 500 with a short error page
+                             empty  status 200 with an empty body
+                             close  the connection closes halfway through the body
+                             zero   status 200, the body starts with a zero byte
+  --fail-detail KIND       every detail page fails in the same way
+  --zero-byte-page N       result page N holds a zero byte after its 10th entry
+  --invalid-utf8-page N    result page N holds invalid UTF-8 in the titles of entries 3 and 8
+                           (and in one line between entries)
+  --long-line-page N       result page N holds, after its 10th entry, a ~2 MB line that opens an
+                           entry link but never closes it with "</a></div>"
+  --long-title-page N      the last entry of result page N has a ~2 MB title of span openings of
+                           another class with no "</script>" anywhere after them
+  --split-entry-page N     the first entry of result page N has its link and title on two lines
+  --upper-href-page N      the second entry of result page N writes its link as HREF="..."
+  --help                   this text
+A failure option wins over a page option for the same page.
+)";
+}
+
+std::variant<SiteOptions, std::string> ParseSiteOptions(const std::vector<std::string>& args) {
+  SiteOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string flag = args[i];
+    if (flag == "--help" || flag == "-h") {
+      options.help = true;
+      continue;
+    }
+    std::string value;
+    if (const std::size_t eq = flag.find('=');
+        flag.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = flag.substr(eq + 1);
+      flag.resize(eq);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      return "missing value for " + flag;
+    }
+    if (auto error = ApplyOption(options, flag, value))
+      return *error;
+  }
+  return options;
+}
+
+DemoSite::DemoSite(SiteOptions options) : options_(std::move(options)) {
+  // An idle kept-alive connection holds Stop until it times out; keep that short.
+  server_.set_keep_alive_timeout(1);
+  // Headers and body go out in separate writes; without this, Nagle's algorithm and the
+  // client's delayed acknowledgement hold every page back by tens of milliseconds.
+  server_.set_tcp_nodelay(true);
+  Route();
+}
+
+DemoSite::~DemoSite() {
+  Stop();
+}
+
+int DemoSite::Bind() {
+  port_ = options_.port == 0
+              ? server_.bind_to_any_port(options_.host)
+              : (server_.bind_to_port(options_.host, options_.port) ? options_.port : -1);
+  return port_;
+}
+
+std::string DemoSite::BaseAddress() const {
+  const bool v6 = options_.host.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + options_.host + "]" : options_.host) + ":" + std::to_string(port_);
+}
+
+void DemoSite::Serve() {
+  server_.listen_after_bind();
+}
+
+void DemoSite::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  stopping_changed_.notify_all();
+  server_.stop();
+}
+
+bool DemoSite::Delay() {
+  std::unique_lock lock(mutex_);
+  stopping_changed_.wait_for(lock, std::chrono::milliseconds(options_.latencyMs),
+                             [this] { return stopping_; });
+  return !stopping_;
+}
+
+// Routing by hand: the decoded keyword may hold any byte, slashes and line breaks included.
+void DemoSite::Route() {
+  server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    if (!Delay())
+      return httplib::Server::HandlerResponse::Handled;
+    if (req.method != "GET") {
+      res.status = 405;
+    } else if (req.path.rfind("/list/", 0) == 0) {
+      ServeList(req, res);
+    } else if (req.path.rfind("/detail/", 0) == 0) {
+      ServeDetail(req, res);
+    } else if (req.path == "/") {
+      res.set_content(kHomePage, kHtml);
+    } else {
+      Send(res, "", Failure::kNotFound);
+    }
+    return httplib::Server::HandlerResponse::Handled;
+  });
+}
+
+void DemoSite::ServeList(const httplib::Request& req, httplib::Response& res) {
+  const std::string_view rest = std::string_view(req.path).substr(6);
+  const std::size_t slash = rest.rfind('/');
+  const auto page = slash == std::string_view::npos || rest.size() - slash > 10
+                        ? std::nullopt
+                        : ParseNumber(rest.substr(slash + 1));
+  if (!page)
+    return Send(res, "", Failure::kNotFound);
+  const auto quirk = options_.quirkPages.find(*page);
+  const PageQuirk q = quirk == options_.quirkPages.end() ? PageQuirk::kNone : quirk->second;
+  const auto failing = options_.failingPages.find(*page);
+  Send(res, MakeResultPage(rest.substr(0, slash), *page, q, options_.lastPage).body,
+       failing == options_.failingPages.end() ? std::nullopt : std::optional(failing->second));
+}
+
+void DemoSite::ServeDetail(const httplib::Request& req, httplib::Response& res) {
+  std::string_view id = std::string_view(req.path).substr(8);
+  const bool html = id.size() > 5 && id.substr(id.size() - 5) == ".html";
+  const auto page = html ? MakeDetailPage(id.substr(0, id.size() - 5)) : std::nullopt;
+  if (!page)
+    return Send(res, "", Failure::kNotFound);
+  Send(res, page->body, options_.failingDetail);
+}
+
+void DemoSite::Send(httplib::Response& res, std::string body, std::optional<Failure> failure) {
+  if (!failure)
+    return res.set_content(body, kHtml);
+  switch (*failure) {
+    case Failure::kNotFound:
+    case Failure::kServerError:
+      res.status = *failure == Failure::kNotFound ? 404 : 500;
+      return res.set_content(ErrorPage(res.status), kHtml);
+    case Failure::kEmpty:
+      return res.set_content("", kHtml);
+    case Failure::kZeroFirst:
+      return res.set_content(std::string(1, '\0') + body, kHtml);
+    case Failure::kClose: {
+      if (body.empty())
+        body = ErrorPage(200);
+      const std::size_t length = body.size();
+      res.set_content_provider(
+          length, kHtml,
+          [body = std::move(body)](std::size_t, std::size_t, httplib::DataSink& sink) {
+            sink.write(body.data(), body.size() / 2);
+            return false;  // cut the connection short
+          });
+      return;
+    }
+  }
+}
+
+}  // namespace mf::demo

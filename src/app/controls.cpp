@@ -188,14 +188,18 @@ void EditBox::SetText(const Text& text) {
 }
 
 void EditBox::Append(const Text& text) {
+  // Appended text leaves no undo step behind; like an edit control's replacement without undo,
+  // it also ends what could be undone before.
   if (line_ != nullptr) {
+    line_->setText(line_->text() + ToQString(text));
     line_->end(false);
-    line_->insert(ToQString(text));
     return;
   }
   lines_->moveCursor(QTextCursor::End);
   lines_->ensureCursorVisible();
+  lines_->setUndoRedoEnabled(false);
   lines_->insertPlainText(ToEditorLines(text));
+  lines_->setUndoRedoEnabled(true);
 }
 
 QWidget* EditBox::Editor() const {

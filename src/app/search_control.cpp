@@ -7,14 +7,18 @@
 #include <cstdlib>
 
 #include "app/main_window.h"
-#include "app/pending_text_ops.h"
 #include "app/scraper.h"
 #include "platform/threads.h"
+#include "support/pattern.h"
+#include "support/regexp_matcher.h"
+#include "support/text_ops.h"
 
 namespace mf {
 
 ThreadHandle WorkerThreadHandle = 0;
 Text PageText;
+regex* MarkupPattern = nullptr;
+RegExpMatcher* EntryMatcher = nullptr;
 
 namespace {
 
@@ -45,11 +49,17 @@ constexpr std::chrono::milliseconds kExitGrace{500};
 }  // namespace
 
 void InitGlobals() {
-  // MarkupPattern and EntryMatcher are constructed here, before the window exists.
+  MarkupPattern = new regex;
+  // Enters the main thread's apartment, which it keeps until ReleaseGlobals.
+  EntryMatcher = new RegExpMatcher;
 }
 
 void ReleaseGlobals() {
   PageText = Text();
+  delete MarkupPattern;
+  MarkupPattern = nullptr;
+  delete EntryMatcher;
+  EntryMatcher = nullptr;
 }
 
 void SetPageScraper(PageScraper scraper) {
@@ -81,9 +91,10 @@ void OnMinimizeLabelPress(int, int, int) {
 }
 
 std::uint32_t SearchWorker(void*) {
-  const int pageCount = ToInteger(GetEditBoxText(&MainWindow::编辑框_停止页数));
-  for (int page = 1; page <= pageCount; ++page) {
-    const Text pageNumber = ToText(page);
+  const std::int32_t pageCount = ToInteger(GetEditBoxText(&MainWindow::编辑框_停止页数));
+  // Counted wider than the page count, so that a count of 2147483647 cannot overflow it.
+  for (std::int64_t page = 1; page <= pageCount; ++page) {
+    const Text pageNumber = ToText(static_cast<std::int32_t>(page));
     // Read for every page, so an edit during the run counts from the next page on.
     const Text keyword = GetEditBoxText(&MainWindow::编辑框_搜索内容);
     pageScraper.load()(keyword, pageNumber);

@@ -9,14 +9,22 @@
 namespace mf {
 
 class MainWindow;
+class RegExpMatcher;
+class regex;
 
 // Program-wide state, created before the window and living until the program ends.
 // The handle of the last search worker; never closed and never reset.
 extern ThreadHandle WorkerThreadHandle;
 // The most recently fetched page, in code page 936.
 extern Text PageText;
+// The pattern that strips highlight markup from result titles.
+extern regex* MarkupPattern;
+// The matcher of result entries and magnet links.
+extern RegExpMatcher* EntryMatcher;
 
+// Creates MarkupPattern and EntryMatcher; main thread, before the window.
 void InitGlobals();
+// Frees PageText and destroys MarkupPattern and EntryMatcher; main thread, at the end.
 void ReleaseGlobals();
 
 // Handlers of the window's controls; UI thread. Pointer positions and modifier keys are ignored.

@@ -1,12 +1,17 @@
 #include "app/ui_thread.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
+#include <QObject>
 #include <QThread>
 #include <condition_variable>
 #include <mutex>
 
 #include "platform/threads.h"
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace mf {
 namespace {
@@ -22,22 +27,79 @@ struct Request {
   bool dropped = false;  // the worker was killed: the work must not run
 };
 
-bool OnUiThread() {
-  QCoreApplication* app = QCoreApplication::instance();
-  return app == nullptr || QThread::currentThread() == app->thread();
+// A request on its way through the UI thread's event queue.
+class RequestEvent : public QEvent {
+ public:
+  explicit RequestEvent(std::shared_ptr<Request> request)
+      : QEvent(Kind()), request_(std::move(request)) {}
+
+  static QEvent::Type Kind() {
+    static const auto kind = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return kind;
+  }
+  const std::shared_ptr<Request>& request() const { return request_; }
+
+ private:
+  std::shared_ptr<Request> request_;
+};
+
+// The event queue's locks belong to the toolkit, which is not built for ThreadSanitizer: these
+// two tell it that everything the worker did before posting happens before the UI thread takes
+// the event up.
+void HandOver(const QEvent* event) {
+#if defined(__SANITIZE_THREAD__)
+  __tsan_release(const_cast<QEvent*>(event));
+#else
+  (void)event;
+#endif
 }
 
-void Carry(const std::shared_ptr<Request>& request) {
+void TakeOver(const QEvent* event) {
+#if defined(__SANITIZE_THREAD__)
+  __tsan_acquire(const_cast<QEvent*>(event));
+#else
+  (void)event;
+#endif
+}
+
+void Carry(Request& request) {
   {
-    std::lock_guard lock(request->mutex);
-    if (request->dropped) {
+    std::lock_guard lock(request.mutex);
+    if (request.dropped) {
       return;
     }
   }
-  request->work();
-  std::lock_guard lock(request->mutex);
-  request->done = true;
-  request->finished.notify_all();
+  request.work();
+  std::lock_guard lock(request.mutex);
+  request.done = true;
+  request.finished.notify_all();
+}
+
+// Receives the requests on the UI thread.
+class Carrier : public QObject {
+ public:
+  bool event(QEvent* event) override {
+    TakeOver(event);
+    if (event->type() != RequestEvent::Kind()) {
+      return QObject::event(event);
+    }
+    Carry(*static_cast<RequestEvent*>(event)->request());
+    return true;
+  }
+};
+
+QObject& TheCarrier() {
+  static Carrier* const carrier = [] {
+    auto* created = new Carrier;
+    created->moveToThread(QCoreApplication::instance()->thread());
+    return created;
+  }();
+  return *carrier;
+}
+
+bool OnUiThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return app == nullptr || QThread::currentThread() == app->thread();
 }
 
 }  // namespace
@@ -56,8 +118,9 @@ void RunOnUiThread(std::function<void()> work) {
     request->dropped = true;
     request->finished.notify_all();
   });
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(), [request] { Carry(request); }, Qt::QueuedConnection);
+  auto* event = new RequestEvent(request);
+  HandOver(event);
+  QCoreApplication::postEvent(&TheCarrier(), event);
   {
     std::unique_lock lock(request->mutex);
     request->finished.wait(lock, [&] { return request->done || request->dropped; });

@@ -163,6 +163,16 @@ class ControlOperationsTest : public QObject {
     editor->setTextCursor(cursor);
     AppendToEditBox(kOutput, {Text("e")});
     QCOMPARE(GetEditBoxText(kOutput), Text("ab\r\ncde"));
+    QVERIFY(!editor->document()->isUndoAvailable());
+  }
+
+  void appendToASingleLineBoxKeepsItsText() {
+    SetEditBoxText(&MainWindow::编辑框_搜索内容, "中"_gbk);
+    AppendToEditBox(&MainWindow::编辑框_搜索内容, {"文"_gbk, Text("1")});
+    QCOMPARE(GetEditBoxText(&MainWindow::编辑框_搜索内容), "中文1"_gbk);
+    auto* line = window_->编辑框_搜索内容->findChild<QLineEdit*>();
+    QCOMPARE(line->cursorPosition(), 3);
+    QVERIFY(!line->isUndoAvailable());
   }
 
   void textsRoundTripThroughCodePage936() {

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "gui_support.h"
+#include "platform/com_apartment.h"
 
 namespace mf::test {
 namespace {
@@ -106,6 +107,7 @@ class SearchControlTest : public QObject {
     QTest::newRow("empty") << QString() << 0;
     QTest::newRow("digit then letter") << QStringLiteral("2a") << 2;
     QTest::newRow("leading spaces and sign") << QStringLiteral("  +4") << 4;
+    QTest::newRow("full-width digits") << QStringLiteral("３") << 3;
   }
 
   void pageCountIsReadAsAnInteger() {
@@ -222,6 +224,20 @@ class SearchControlTest : public QObject {
     window_->编辑框_搜索内容->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QVERIFY(RunUntil([this] { return window_.isNull(); }));
+  }
+
+  void globalsLiveFromInitToRelease() {
+    const int depth = platform::ComApartmentDepth();
+    InitGlobals();
+    QVERIFY(MarkupPattern != nullptr);
+    QVERIFY(EntryMatcher != nullptr);
+    QCOMPARE(platform::ComApartmentDepth(), depth + 1);
+    PageText = Text("page");
+    ReleaseGlobals();
+    QVERIFY(PageText.empty());
+    QCOMPARE(MarkupPattern, nullptr);
+    QCOMPARE(EntryMatcher, nullptr);
+    QCOMPARE(platform::ComApartmentDepth(), depth);
   }
 
   void startRunsTheWorkerOnItsOwnThread() {

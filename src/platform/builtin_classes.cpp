@@ -1,11 +1,12 @@
 // The automation classes the platform provides. Each object module offers a function that returns
 // its ClassEntry; list it here so that creation by ProgID finds it.
 #include "platform/automation.h"
+#include "platform/regexp_object.h"
 
 namespace mf::platform {
 
 std::vector<ClassEntry> BuiltinClasses() {
-  return {};
+  return {RegExpClass()};
 }
 
 }  // namespace mf::platform

@@ -9,9 +9,10 @@
 namespace mf {
 namespace {
 
-const Text kLineBreak("\r\n");
-const Text kSetCookie("Set-Cookie");
-const Text kSetCookieColon("Set-Cookie:");
+// Plain literals rather than `Text` objects: callers may run before this file's globals are made.
+constexpr char kLineBreak[] = "\r\n";
+constexpr char kSetCookie[] = "Set-Cookie";
+constexpr char kSetCookieColon[] = "Set-Cookie:";
 
 bool Contains(const Text& text, const Text& key) {
   return FindText(text, key) != -1;
@@ -31,7 +32,7 @@ constexpr std::array<DefaultHeader, 3> kLaterDefaults = {{
 
 void AppendLineIfMissing(Text& headers, const Text& key, const Text& line) {
   if (!Contains(headers, key)) {
-    headers += kLineBreak + line;
+    headers += Text(kLineBreak) + line;
   }
 }
 
@@ -43,9 +44,9 @@ Text WithQuotes(const Text& marker) {
 
 // The entry that one "Set-Cookie" line adds to the received cookie text.
 Text CookieEntry(const Text& line) {
-  const Text entry = Contains(line, Text(";"))
-                         ? TextBetween(line, kSetCookieColon, Text(";"))
-                         : ReplaceSubtext(line, kSetCookieColon, Text(), 1, std::nullopt, false);
+  const Text entry = Contains(line, Text(";")) ? TextBetween(line, Text(kSetCookieColon), Text(";"))
+                                               : ReplaceSubtext(line, Text(kSetCookieColon), Text(),
+                                                                1, std::nullopt, false);
   return TrimSpaces(entry);
 }
 
@@ -63,11 +64,11 @@ Text CompleteRequestHeaders(const Text& extraHeaders, const Text& url) {
 }
 
 std::vector<std::pair<Text, Text>> SplitHeaderLines(const Text& headers) {
-  if (!Contains(headers, kLineBreak)) {
+  if (!Contains(headers, Text(kLineBreak))) {
     return {{HeaderLineName(headers), HeaderLineValue(headers)}};
   }
   std::vector<std::pair<Text, Text>> pairs;
-  for (const Text& line : SplitText(headers, kLineBreak)) {
+  for (const Text& line : SplitText(headers, Text(kLineBreak))) {
     if (!line.empty()) {
       pairs.emplace_back(HeaderLineName(line), HeaderLineValue(line));
     }
@@ -112,10 +113,11 @@ Text Base64Encode(const Bytes& bytes) {
 
 ResponseCookies CollectResponseCookies(const Text& responseHeaders) {
   ResponseCookies result;
-  result.headers = ReplaceSubtext(responseHeaders, kSetCookie, kSetCookie, 1, std::nullopt, false);
+  const Text setCookie(kSetCookie);
+  result.headers = ReplaceSubtext(responseHeaders, setCookie, setCookie, 1, std::nullopt, false);
   Text received;
-  for (const Text& line : SplitText(result.headers, kLineBreak)) {
-    if (Contains(line, kSetCookie)) {
+  for (const Text& line : SplitText(result.headers, Text(kLineBreak))) {
+    if (Contains(line, setCookie)) {
       received += CookieEntry(line) + Text("; ");
     }
   }

@@ -1,10 +1,12 @@
 // What the widget tests share: finding controls, and page scrapers that stand in for the site.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -26,6 +28,22 @@ inline bool EndAllWorkers() {
   const bool ended = platform::KillAllThreadsAndWait(std::chrono::seconds(10));
   QCoreApplication::processEvents();
   return ended;
+}
+
+// Runs the event loop as the program does, without the pauses of QTRY_, until `done` holds.
+// False when it still does not after `timeoutMs`.
+template <typename Done>
+bool RunUntil(Done done, int timeoutMs = 10000) {
+  QDeadlineTimer deadline(timeoutMs);
+  QTimer tick;  // wakes the loop now and then to look at `done` again
+  tick.start(2);
+  while (!done()) {
+    if (deadline.hasExpired()) {
+      return false;
+    }
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
 }
 
 // A page scraper that blocks until its worker is killed, as a transfer to a silent site would.

@@ -1,0 +1,242 @@
+// The control operations that workers perform: carried out on the UI thread, complete and in
+// order, dropped once the worker is killed, harmless once the window is gone.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTextCursor>
+#include <atomic>
+#include <thread>
+
+#include "app/ui_thread.h"
+#include "gui_support.h"
+#include "support/threads.h"
+
+namespace mf::test {
+namespace {
+
+constexpr ListControl kList = &MainWindow::超级列表框1;
+constexpr EditBoxControl kOutput = &MainWindow::编辑框_输出;
+constexpr LabelControl kStatus = &MainWindow::透明标签_状态条;
+constexpr int kStormRows = 3000;
+
+Text Number(int value) {
+  return Text(std::to_string(value));
+}
+
+// Fills rows as the scraper does: append, number it by the row count, then the other cells.
+std::uint32_t FillRows(void*) {
+  for (int i = 0; i < kStormRows; ++i) {
+    const int row = InsertListRow(kList);
+    SetListCellText(kList, row, 0, Number(ListRowCount(kList)));
+    SetListCellText(kList, row, 1, "标题"_gbk + Number(i));
+    SetListCellText(kList, row, 2, Text("http://site/") + Number(i));
+  }
+  SetLabelCaption(kStatus, "解析完毕"_gbk);
+  return 0;
+}
+
+std::atomic<int> rowsAdded{0};
+
+// Adds rows until it is killed.
+std::uint32_t AddRowsForever(void*) {
+  for (;;) {
+    const int row = InsertListRow(kList);
+    SetListCellText(kList, row, 1, Text("x"));
+    SetLabelCaption(kStatus, Number(row));
+    rowsAdded.fetch_add(1);
+  }
+}
+
+std::atomic<bool> aboutToAsk{false};
+
+std::uint32_t AskForCaption(void*) {
+  aboutToAsk.store(true);
+  SetLabelCaption(kStatus, Text("late"));
+  return 0;
+}
+
+}  // namespace
+
+class ControlOperationsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QPointer<MainWindow> window_;
+
+ private Q_SLOTS:
+  void init() {
+    window_ = new MainWindow;
+    window_->ShowCentred();
+  }
+
+  void cleanup() {
+    QVERIFY(EndAllWorkers());
+    delete window_;
+  }
+
+  void workerChangesArriveCompleteAndInOrder() {
+    QSignalSpy finished(window_->透明标签_状态条, &TransLabel::captionChanged);
+    StartThread(&FillRows);
+    // A real event loop, as the program runs it (QTRY_ would poll with pauses in between).
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("解析完毕"));
+    ResultListModel& rows = window_->超级列表框1->Rows();
+    QCOMPARE(rows.RowCount(), kStormRows);
+    for (int i = 0; i < kStormRows; ++i) {
+      QCOMPARE(rows.Cell(i, 0), Number(i + 1));
+      QCOMPARE(rows.Cell(i, 1), "标题"_gbk + Number(i));
+      QCOMPARE(rows.Cell(i, 2), Text("http://site/") + Number(i));
+    }
+    // The view hears of the rows once per frame, not once per row.
+    QTRY_COMPARE(window_->超级列表框1->model()->rowCount(), kStormRows);
+    QCOMPARE(window_->超级列表框1->model()->index(kStormRows - 1, 1).data().toString(),
+             QStringLiteral("标题%1").arg(kStormRows - 1));
+  }
+
+  void viewIsToldOfRowsAndCellChangesInBatches() {
+    ResultListModel& rows = window_->超级列表框1->Rows();
+    QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(&rows, &QAbstractItemModel::dataChanged);
+    for (int i = 0; i < 100; ++i) {
+      SetListCellText(kList, InsertListRow(kList), 1, Text("t"));
+    }
+    QCOMPARE(inserted.count(), 0);
+    QTRY_COMPARE(inserted.count(), 1);
+    SetListCellText(kList, 5, 0, Text("a"));
+    SetListCellText(kList, 7, 2, Text("b"));
+    QTRY_COMPARE(changed.count(), 1);
+    QCOMPARE(window_->超级列表框1->model()->index(5, 0).data().toString(), QStringLiteral("a"));
+  }
+
+  void insertBeforeARowShiftsTheRowsAtOnce() {
+    SetListCellText(kList, InsertListRow(kList), 1, Text("second"));
+    QCOMPARE(InsertListRow(kList, 0, Text("1")), 0);
+    QCOMPARE(ListRowCount(kList), 2);
+    QCOMPARE(GetListCellText(kList, 0, 0), Text("1"));
+    QCOMPARE(GetListCellText(kList, 1, 1), Text("second"));
+    QCOMPARE(window_->超级列表框1->model()->rowCount(), 2);
+    QCOMPARE(InsertListRow(kList, 99), 2);
+  }
+
+  void cellsOutsideTheListReadEmptyAndChangeNothing() {
+    InsertListRow(kList);
+    SetListCellText(kList, 0, 2, Text("addr"));
+    QCOMPARE(GetListCellText(kList, -1, 2), Text());
+    QCOMPARE(GetListCellText(kList, 1, 0), Text());
+    QCOMPARE(GetListCellText(kList, 0, 3), Text());
+    SetListCellText(kList, 4, 0, Text("x"));
+    SetListCellText(kList, 0, -1, Text("x"));
+    QCOMPARE(ListRowCount(kList), 1);
+    QCOMPARE(GetListCellText(kList, 0), Text());
+    QCOMPARE(GetListCellText(kList, 0, 2), Text("addr"));
+  }
+
+  void selectedRowIsMinusOneOrTheClickedRow() {
+    for (int i = 0; i < 3; ++i) {
+      InsertListRow(kList, -1, Number(i));
+    }
+    window_->超级列表框1->Rows().Publish();
+    QCOMPARE(SelectedListRow(kList), -1);
+    ListView* list = window_->超级列表框1;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(1, 1)).center());
+    QCOMPARE(SelectedListRow(kList), 1);
+    QCOMPARE(GetListCellText(kList, SelectedListRow(kList)), Text("1"));
+  }
+
+  void appendedLinesEndWithCarriageReturnAndLineFeed() {
+    SetEditBoxText(kOutput, Text("old"));
+    SetEditBoxText(kOutput, Text());
+    AppendToEditBox(kOutput, {"磁1："_gbk, Text("magnet:?xt=a\r\n")});
+    AppendToEditBox(kOutput, {"磁2："_gbk + Text("magnet:?xt=b\r\n")});
+    QCOMPARE(GetEditBoxText(kOutput), "磁1：magnet:?xt=a\r\n磁2：magnet:?xt=b\r\n"_gbk);
+    auto* editor = static_cast<QPlainTextEdit*>(window_->编辑框_输出->Editor());
+    QCOMPARE(editor->blockCount(), 3);
+    QCOMPARE(editor->textCursor().position(), editor->document()->characterCount() - 1);
+  }
+
+  void appendGoesAfterTheTextWhereverTheCaretWas() {
+    SetEditBoxText(kOutput, Text("ab\r\ncd"));
+    auto* editor = static_cast<QPlainTextEdit*>(window_->编辑框_输出->Editor());
+    QTextCursor cursor = editor->textCursor();
+    cursor.setPosition(1);
+    editor->setTextCursor(cursor);
+    AppendToEditBox(kOutput, {Text("e")});
+    QCOMPARE(GetEditBoxText(kOutput), Text("ab\r\ncde"));
+  }
+
+  void textsRoundTripThroughCodePage936() {
+    const Text keyword = "中文 ABC（全角）"_gbk;
+    SetEditBoxText(&MainWindow::编辑框_搜索内容, keyword);
+    QCOMPARE(GetEditBoxText(&MainWindow::编辑框_搜索内容), keyword);
+    QCOMPARE(window_->编辑框_搜索内容->findChild<QLineEdit*>()->text(),
+             QStringLiteral("中文 ABC（全角）"));
+    SetLabelCaption(kStatus, "正在解析第3页，请稍等。。。"_gbk);
+    QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("正在解析第3页，请稍等。。。"));
+  }
+
+  void buttonsEnableAndDisable() {
+    EnableButton(&MainWindow::超级按钮_停止解析, false);
+    QVERIFY(!window_->超级按钮_停止解析->isEnabled());
+    EnableButton(&MainWindow::超级按钮_停止解析, true);
+    QVERIFY(window_->超级按钮_停止解析->isEnabled());
+  }
+
+  void operationsWithoutAWindowDoNothing() {
+    delete window_;
+    QCOMPARE(MainWindow::Current(), nullptr);
+    QCOMPARE(InsertListRow(kList), -1);
+    QCOMPARE(ListRowCount(kList), 0);
+    QCOMPARE(SelectedListRow(kList), -1);
+    QCOMPARE(GetEditBoxText(kOutput), Text());
+    SetLabelCaption(kStatus, Text("x"));
+    AppendToEditBox(kOutput, {Text("x")});
+    MinimizeWindow();
+    DestroyForm();
+  }
+
+  void aKilledWorkerChangesNothingMore() {
+    for (int round = 0; round < 20; ++round) {
+      rowsAdded.store(0);
+      const ThreadHandle worker = StartThread(&AddRowsForever);
+      const int target = 10 + round * 7;
+      QVERIFY(RunUntil([&] { return rowsAdded.load() >= target; }));
+      KillThread(worker);
+      const int rowsAtKill = ListRowCount(kList);
+      const QString captionAtKill = window_->透明标签_状态条->text();
+      QVERIFY(RunUntil([] { return platform::RunningThreadCount() == 0; }));
+      QCoreApplication::processEvents();
+      QCOMPARE(ListRowCount(kList), rowsAtKill);
+      QCOMPARE(window_->透明标签_状态条->text(), captionAtKill);
+    }
+  }
+
+  void aRequestMadeJustBeforeTheKillIsDropped() {
+    for (int round = 0; round < 20; ++round) {
+      aboutToAsk.store(false);
+      SetLabelCaption(kStatus, Text("before"));
+      const ThreadHandle worker = StartThread(&AskForCaption);
+      // No events are handled here: the request, if already made, waits for the UI thread.
+      QDeadlineTimer deadline(10000);
+      while (!aboutToAsk.load() && !deadline.hasExpired()) {
+        std::this_thread::yield();
+      }
+      KillThread(worker);
+      QVERIFY(RunUntil([] { return platform::RunningThreadCount() == 0; }));
+      QCoreApplication::processEvents();
+      QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("before"));
+    }
+  }
+
+  void theUiThreadRunsItsOwnCallsAtOnce() {
+    bool ran = false;
+    RunOnUiThread([&ran] { ran = true; });
+    QVERIFY(ran);
+    QCOMPARE(CallOnUiThread<int>([] { return 7; }), 7);
+  }
+};
+
+}  // namespace mf::test
+
+QTEST_MAIN(mf::test::ControlOperationsTest)
+#include "control_operations_test.moc"

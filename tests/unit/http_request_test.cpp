@@ -338,6 +338,7 @@ TEST_F(HttpRequestTest, MoreThanTenRedirectsFailTheRequest) {
   ASSERT_TRUE(Fetch("/redirect/10"));
   EXPECT_EQ(request_.ResponseBody(), "arrived");
   EXPECT_FALSE(Fetch("/redirect/11"));
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kRedirects);
   EXPECT_EQ(request_.Status(), 0);
   EXPECT_TRUE(request_.ResponseBody().empty());
   EXPECT_TRUE(request_.GetAllResponseHeaders().empty());
@@ -351,6 +352,7 @@ TEST_F(HttpRequestTest, AStalledServerEndsTheRequestAfterTheReceiveTimeout) {
     const auto took = Clock::now() - start;
     EXPECT_GE(took, 900ms) << path;
     EXPECT_LT(took, 5s) << path;
+    EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTimedOut);
     EXPECT_EQ(request_.Status(), 0);
     EXPECT_TRUE(request_.ResponseBody().empty());
     EXPECT_TRUE(request_.GetAllResponseHeaders().empty());
@@ -369,6 +371,7 @@ TEST_F(HttpRequestTest, NoResponseMeansStatusZeroAndNothingElse) {
   const std::string closedPort = "http://127.0.0.1:1/";
   ASSERT_TRUE(request_.Open("GET", closedPort));
   EXPECT_FALSE(request_.Send());
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kCannotConnect);
   EXPECT_EQ(request_.Status(), 0);
   EXPECT_TRUE(request_.StatusText().empty());
   EXPECT_TRUE(request_.ResponseBody().empty());
@@ -377,6 +380,7 @@ TEST_F(HttpRequestTest, NoResponseMeansStatusZeroAndNothingElse) {
   EXPECT_FALSE(request_.Open("GET", "not an address"));
   EXPECT_FALSE(request_.Open("GET", local_.Url("/echo"), true));
   EXPECT_FALSE(request_.Send());
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kNotOpened);
 }
 
 TEST_F(HttpRequestTest, ResponsesAboveTheCapFailInsteadOfFillingMemory) {
@@ -385,9 +389,11 @@ TEST_F(HttpRequestTest, ResponsesAboveTheCapFailInsteadOfFillingMemory) {
   ASSERT_TRUE(Fetch("/big/" + cap + "?sized=1"));
   EXPECT_EQ(request_.ResponseBody().size(), HttpRequest::kMaxResponseBody);
   EXPECT_FALSE(Fetch("/big/" + over));
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTooLarge);
   EXPECT_TRUE(request_.ResponseBody().empty());
   EXPECT_EQ(request_.Status(), 0);
   EXPECT_FALSE(Fetch("/big/" + over + "?sized=1"));
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTooLarge);
   EXPECT_TRUE(request_.ResponseBody().empty());
 }
 
@@ -422,6 +428,7 @@ struct KillableFetch {
   std::atomic<bool> mayStart{true};
   std::atomic<bool> sent{false};
   std::atomic<bool> result{true};
+  std::atomic<HttpRequest::Failure> failure{HttpRequest::Failure::kNone};
   Clock::time_point returnedAt;
 
   static std::uint32_t Run(void* parameter) {
@@ -433,6 +440,7 @@ struct KillableFetch {
     request.SetTimeouts(30000, 30000, 30000, 30000);
     const bool ok = request.Open("GET", self.url) && request.Send();
     self.returnedAt = Clock::now();
+    self.failure = request.LastFailure();
     self.result = ok;
     self.sent = true;
     return 0;
@@ -453,6 +461,7 @@ TEST_F(HttpRequestTest, AKillAbortsAStalledTransferAtOnce) {
   std::printf("kill to return of Send: %ld us\n", Microseconds(took));
   EXPECT_LT(took, 2s);
   EXPECT_FALSE(fetch.result);
+  EXPECT_EQ(fetch.failure, HttpRequest::Failure::kKilled);
   CloseHandle(handle);
   ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
 }
@@ -467,6 +476,7 @@ TEST_F(HttpRequestTest, AKilledThreadStartsNoTransfer) {
   fetch.mayStart = true;
   ASSERT_TRUE(WaitUntil([&] { return fetch.sent.load(); }));
   EXPECT_FALSE(fetch.result);
+  EXPECT_EQ(fetch.failure, HttpRequest::Failure::kKilled);
   CloseHandle(handle);
   ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
   EXPECT_EQ(local_.Seen().count, 0);
@@ -640,6 +650,7 @@ TEST_F(ProxyAndTlsTest, CertificatesAreCheckedUnlessAllFourErrorsAreIgnored) {
   ASSERT_TRUE(request_.Open("GET", server->Url("/status/200", "https")));
   ASSERT_TRUE(request_.SetOption(WinHttpRequestOption_SslErrorIgnoreFlags, std::int32_t{0x3200}));
   EXPECT_FALSE(request_.Send());
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kSecure);
   ASSERT_TRUE(request_.Open("GET", server->Url("/status/200", "https")));
   ASSERT_TRUE(request_.SetOption(WinHttpRequestOption_SslErrorIgnoreFlags, SslErrorIgnoreAll));
   ASSERT_TRUE(request_.Send());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -256,6 +258,30 @@ TEST_F(HttpRequestTest, AStalledServerEndsTheRequestAfterTheReceiveTimeout) {
     EXPECT_TRUE(request_.ResponseBody().empty());
     EXPECT_TRUE(request_.GetAllResponseHeaders().empty());
   }
+}
+
+TEST_F(HttpRequestTest, AServerThatTakesNoBodyEndsTheRequestAfterTheSendTimeout) {
+  // Connections wait in the listen queue and nothing reads them, so a large body stalls once
+  // the socket buffers are full. Only the send time-out is short.
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+
+  request_.SetTimeouts(5000, 5000, 1000, 30000);
+  const auto start = Clock::now();
+  EXPECT_TRUE(request_.Open("POST", url));
+  EXPECT_FALSE(request_.Send(std::string(std::size_t{16} << 20, 'b')));
+  const auto took = Clock::now() - start;
+  close(listener);
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTimedOut);
+  EXPECT_GE(took, 900ms);
+  EXPECT_LT(took, 10s);
 }
 
 TEST_F(HttpRequestTest, TheReceiveTimeoutDoesNotCapASteadyTransfer) {

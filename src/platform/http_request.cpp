@@ -369,6 +369,9 @@ class HttpRequest::Transfer {
 
   // Growing a large body step by step costs more than the transfer itself on loopback.
   void ReserveForBody() {
+    if (request_.method_ == "HEAD") {
+      return;
+    }
     curl_off_t length = -1;
     if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
         length > 0 && static_cast<std::size_t>(length) <= kMaxResponseBody) {

@@ -55,7 +55,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "platform/com_apartment.h"
@@ -189,13 +188,17 @@ class Variant {
   friend bool operator==(const Variant&, const Variant&) = default;
 
  private:
-  using Value =
-      std::variant<std::monostate, std::u16string, bool, std::int32_t, double, std::uint8_t,
-                   std::int8_t, std::vector<std::uint8_t>, ObjectRef, HRESULT, Variant*>;
-  Variant(VarType type, Value value) : type_(type), value_(std::move(value)) {}
+  explicit Variant(VarType type) : type_(type) {}
 
+  // One member per kind of value; those the tag does not use stay at their defaults, so that
+  // the defaulted comparison compares values.
   VarType type_ = VT_EMPTY;
-  Value value_;
+  std::int64_t integer_ = 0;  // VT_BOOL, VT_I4, VT_UI1, VT_I1, VT_ERROR
+  double real_ = 0;
+  std::u16string string_;
+  std::vector<std::uint8_t> bytes_;
+  ObjectRef object_;
+  Variant* target_ = nullptr;  // references
 };
 
 // VariantChangeType flag: a boolean becomes "True"/"False" instead of "-1"/"0".

@@ -13,13 +13,6 @@ namespace {
 // A chain of references longer than this is taken for a cycle and ends there.
 constexpr int kMaxRefDepth = 16;
 
-template <class T, class Value>
-const T& Held(const Value& value) {
-  static const T empty{};
-  const T* held = std::get_if<T>(&value);
-  return held != nullptr ? *held : empty;
-}
-
 std::u16string Widen(std::string_view ascii) {
   return std::u16string(ascii.begin(), ascii.end());
 }
@@ -325,51 +318,76 @@ HRESULT ToObject(const Variant& value, VarType type, Variant* out) {
 // ----- Variant -------------------------------------------------------------------------------
 
 Variant Variant::FromString(std::u16string text) {
-  return Variant(VT_BSTR, std::move(text));
+  Variant variant(VT_BSTR);
+  variant.string_ = std::move(text);
+  return variant;
 }
 Variant Variant::FromBool(bool value) {
-  return Variant(VT_BOOL, value);
+  Variant variant(VT_BOOL);
+  variant.integer_ = value ? 1 : 0;
+  return variant;
 }
 Variant Variant::FromInt32(std::int32_t value) {
-  return Variant(VT_I4, value);
+  Variant variant(VT_I4);
+  variant.integer_ = value;
+  return variant;
 }
 Variant Variant::FromDouble(double value) {
-  return Variant(VT_R8, value);
+  Variant variant(VT_R8);
+  variant.real_ = value;
+  return variant;
 }
 Variant Variant::FromUInt8(std::uint8_t value) {
-  return Variant(VT_UI1, value);
+  Variant variant(VT_UI1);
+  variant.integer_ = value;
+  return variant;
 }
 Variant Variant::FromInt8(std::int8_t value) {
-  return Variant(VT_I1, value);
+  Variant variant(VT_I1);
+  variant.integer_ = value;
+  return variant;
 }
 Variant Variant::FromBytes(std::vector<std::uint8_t> bytes) {
-  return Variant(VT_ARRAY | VT_UI1, std::move(bytes));
+  Variant variant(VT_ARRAY | VT_UI1);
+  variant.bytes_ = std::move(bytes);
+  return variant;
 }
 Variant Variant::FromSignedBytes(std::vector<std::uint8_t> bytes) {
-  return Variant(VT_ARRAY | VT_I1, std::move(bytes));
+  Variant variant(VT_ARRAY | VT_I1);
+  variant.bytes_ = std::move(bytes);
+  return variant;
 }
 Variant Variant::FromObject(ObjectRef object) {
-  VarType type =
-      (object == nullptr || object->QueryDispatch() != nullptr) ? VT_DISPATCH : VT_UNKNOWN;
-  return Variant(type, std::move(object));
+  bool dispatch = object == nullptr || object->QueryDispatch() != nullptr;
+  Variant variant(dispatch ? VT_DISPATCH : VT_UNKNOWN);
+  variant.object_ = std::move(object);
+  return variant;
 }
 Variant Variant::FromUnknown(ObjectRef object) {
-  return Variant(VT_UNKNOWN, std::move(object));
+  Variant variant(VT_UNKNOWN);
+  variant.object_ = std::move(object);
+  return variant;
 }
 Variant Variant::FromError(HRESULT code) {
-  return Variant(VT_ERROR, code);
+  Variant variant(VT_ERROR);
+  variant.integer_ = code;
+  return variant;
 }
 Variant Variant::Null() {
-  return Variant(VT_NULL, std::monostate());
+  return Variant(VT_NULL);
 }
 Variant Variant::Missing() {
   return FromError(DISP_E_PARAMNOTFOUND);
 }
 Variant Variant::Ref(Variant* target) {
-  return Variant(VT_BYREF | VT_VARIANT, target);
+  Variant variant(VT_BYREF | VT_VARIANT);
+  variant.target_ = target;
+  return variant;
 }
 Variant Variant::TypedRef(Variant* target) {
-  return Variant(static_cast<VarType>(VT_BYREF | target->Deref().Type()), target);
+  Variant variant(static_cast<VarType>(VT_BYREF | target->Deref().Type()));
+  variant.target_ = target;
+  return variant;
 }
 
 bool Variant::IsMissing() const {
@@ -379,9 +397,9 @@ bool Variant::IsMissing() const {
 
 const Variant& Variant::Deref() const {
   const Variant* value = this;
-  for (int depth = 0; depth < kMaxRefDepth && value->IsByRef() && value->RefTarget() != nullptr;
+  for (int depth = 0; depth < kMaxRefDepth && value->IsByRef() && value->target_ != nullptr;
        ++depth) {
-    value = value->RefTarget();
+    value = value->target_;
   }
   return *value;
 }
@@ -391,34 +409,34 @@ Variant& Variant::Deref() {
 }
 
 const std::u16string& Variant::AsString() const {
-  return Held<std::u16string>(value_);
+  return string_;
 }
 bool Variant::AsBool() const {
-  return Held<bool>(value_);
+  return type_ == VT_BOOL && integer_ != 0;
 }
 std::int32_t Variant::AsInt32() const {
-  return Held<std::int32_t>(value_);
+  return type_ == VT_I4 ? static_cast<std::int32_t>(integer_) : 0;
 }
 double Variant::AsDouble() const {
-  return Held<double>(value_);
+  return real_;
 }
 std::uint8_t Variant::AsUInt8() const {
-  return Held<std::uint8_t>(value_);
+  return type_ == VT_UI1 ? static_cast<std::uint8_t>(integer_) : 0;
 }
 std::int8_t Variant::AsInt8() const {
-  return Held<std::int8_t>(value_);
+  return type_ == VT_I1 ? static_cast<std::int8_t>(integer_) : 0;
 }
 const std::vector<std::uint8_t>& Variant::AsBytes() const {
-  return Held<std::vector<std::uint8_t>>(value_);
+  return bytes_;
 }
 ObjectRef Variant::AsObject() const {
-  return Held<ObjectRef>(value_);
+  return object_;
 }
 HRESULT Variant::AsError() const {
-  return Held<HRESULT>(value_);
+  return type_ == VT_ERROR ? static_cast<HRESULT>(integer_) : 0;
 }
 Variant* Variant::RefTarget() const {
-  return IsByRef() ? Held<Variant*>(value_) : nullptr;
+  return target_;
 }
 
 // ----- VariantChangeType ---------------------------------------------------------------------
@@ -434,6 +452,9 @@ HRESULT VariantChangeType(Variant* destination, const Variant* source, std::uint
   const Variant& value = source->Deref();
   if (!IsKnownType(value.Type())) {
     return DISP_E_BADVARTYPE;
+  }
+  if (&value == destination && value.Type() == type) {
+    return S_OK;  // in place and already of that kind: spare copying a long string
   }
   Variant converted;
   HRESULT hr = S_OK;

@@ -51,6 +51,32 @@ bool IsLowSurrogate(char16_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+bool IsSurrogate(char16_t unit) {
+  return (unit & 0xF800u) == 0xD800u;
+}
+
+// Most subjects hold no surrogate at all; this says so quickly. The fixed-size blocks let the
+// compiler scan them with vector instructions.
+bool HasSurrogate(std::u16string_view text) {
+  constexpr std::size_t kBlock = 64;
+  std::size_t i = 0;
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    unsigned found = 0;
+    for (std::size_t j = 0; j < kBlock; ++j) {
+      found |= IsSurrogate(text[i + j]);
+    }
+    if (found != 0) {
+      return true;
+    }
+  }
+  for (; i < text.size(); ++i) {
+    if (IsSurrogate(text[i])) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The index of the first surrogate that is not part of a pair, or npos.
 std::size_t FindLoneSurrogate(std::u16string_view text, std::size_t from) {
   for (std::size_t i = from; i < text.size(); ++i) {
@@ -67,6 +93,9 @@ std::size_t FindLoneSurrogate(std::u16string_view text, std::size_t from) {
 // surrogate is handed to it as U+FFFD: one unit for one, so every offset stays valid for the
 // original text. Copies only when there is something to replace.
 std::u16string_view WellFormed(std::u16string_view text, std::u16string& scratch) {
+  if (!HasSurrogate(text)) {
+    return text;
+  }
   std::size_t lone = FindLoneSurrogate(text, 0);
   if (lone == std::u16string_view::npos) {
     return text;

@@ -2,8 +2,8 @@
 // code units, JIT-compiled).
 //
 // Dialect, as the object's callers rely on it:
-//   - Perl-like syntax (PCRE2's) with lazy quantifiers. As in the original object, "\uhhhh" is a
-//     UTF-16 unit, "\xhh" takes exactly two hex digits, an escape with no meaning stands for its
+//   - Perl-like syntax (PCRE2's) with lazy quantifiers. As in the original object, "\uhhhh" is the
+//     character hhhh, "\xhh" takes exactly two hex digits, an escape with no meaning stands for its
 //     character, a back reference to a group that took no part matches the empty text and "[]"
 //     matches nothing.
 //   - Subjects and patterns are UTF-16. Characters are Unicode characters: a surrogate pair is one

@@ -22,6 +22,21 @@ bool InRange(std::int32_t index, std::size_t count) {
   return index >= 0 && static_cast<std::size_t>(index) < count;
 }
 
+// Subjects are declared as "any variant" so that they come by reference and a long page is not
+// copied on its way in. A string is read as it is; any other value is converted (into
+// `converted`).
+HRESULT TextArgument(const Variant& argument, Variant& converted, std::u16string_view* text) {
+  if (argument.Type() != VT_BSTR) {
+    if (const HRESULT hr = VariantChangeType(&converted, &argument, 0, VT_BSTR); Failed(hr)) {
+      return hr;
+    }
+    *text = converted.AsString();
+    return S_OK;
+  }
+  *text = argument.AsString();
+  return S_OK;
+}
+
 HRESULT FailureOf(const RegExpEngine& engine) {
   return engine.LastStatus() == RegExpStatus::kBadPattern ? kRegExpSyntaxError : kRegExpOutOfStack;
 }
@@ -144,9 +159,9 @@ class RegExpObject final : public DispatchObject {
         Flags(TypeInfoBuilder<RegExpObject>("IRegExp2"))
             .Get("Pattern", {}, VT_BSTR, &RegExpObject::GetPattern)
             .Put("Pattern", {VT_BSTR}, &RegExpObject::PutPattern)
-            .Method("Execute", {VT_BSTR}, VT_DISPATCH, &RegExpObject::Execute)
-            .Method("Replace", {VT_BSTR, VT_VARIANT}, VT_BSTR, &RegExpObject::Replace)
-            .Method("Test", {VT_BSTR}, VT_BOOL, &RegExpObject::Test)
+            .Method("Execute", {VT_VARIANT}, VT_DISPATCH, &RegExpObject::Execute)
+            .Method("Replace", {VT_VARIANT, VT_VARIANT}, VT_BSTR, &RegExpObject::Replace)
+            .Method("Test", {VT_VARIANT}, VT_BOOL, &RegExpObject::Test)
             .Build();
     return type;
   }
@@ -183,7 +198,12 @@ class RegExpObject final : public DispatchObject {
   }
 
   HRESULT Execute(CallArgs& args, Variant& result) {
-    auto matches = engine_.Execute(args[0].AsString());
+    Variant converted;
+    std::u16string_view subject;
+    if (const HRESULT hr = TextArgument(args[0], converted, &subject); Failed(hr)) {
+      return hr;
+    }
+    auto matches = engine_.Execute(std::u16string(subject));
     if (!matches) {
       return FailureOf(engine_);
     }
@@ -193,11 +213,17 @@ class RegExpObject final : public DispatchObject {
   }
 
   HRESULT Replace(CallArgs& args, Variant& result) {
-    Variant replacement;
-    if (const HRESULT hr = VariantChangeType(&replacement, &args[1], 0, VT_BSTR); Failed(hr)) {
+    Variant convertedSubject;
+    Variant convertedReplacement;
+    std::u16string_view subject;
+    std::u16string_view replacement;
+    if (const HRESULT hr = TextArgument(args[0], convertedSubject, &subject); Failed(hr)) {
       return hr;
     }
-    auto replaced = engine_.Replace(args[0].AsString(), replacement.AsString());
+    if (const HRESULT hr = TextArgument(args[1], convertedReplacement, &replacement); Failed(hr)) {
+      return hr;
+    }
+    auto replaced = engine_.Replace(subject, replacement);
     if (!replaced) {
       return FailureOf(engine_);
     }
@@ -206,7 +232,12 @@ class RegExpObject final : public DispatchObject {
   }
 
   HRESULT Test(CallArgs& args, Variant& result) {
-    const auto found = engine_.Test(args[0].AsString());
+    Variant converted;
+    std::u16string_view subject;
+    if (const HRESULT hr = TextArgument(args[0], converted, &subject); Failed(hr)) {
+      return hr;
+    }
+    const auto found = engine_.Test(subject);
     if (!found) {
       return FailureOf(engine_);
     }

@@ -190,10 +190,12 @@ int PrepareArguments(const Binding& binding, ComArgs args, Arguments* out) {
 // result on success.
 int Invoke(const ComObject& object, const Text& name, Operation operation, ComArgs args,
            p::Variant* result) {
+  // Our own reference keeps the object alive for the call, whatever happens to `object`.
+  const ComObject held = object;
   p::DispatchObject* dispatch = nullptr;
   std::shared_ptr<const p::TypeInfo> typeInfo;
   Binding binding;
-  if (int code = Bind(object, name, operation, &dispatch, &typeInfo, &binding); code != 0) {
+  if (int code = Bind(held, name, operation, &dispatch, &typeInfo, &binding); code != 0) {
     return code;
   }
   Arguments arguments;

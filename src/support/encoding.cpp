@@ -1,35 +1,70 @@
 #include "support/encoding.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "platform/codepage.h"
 
 namespace mf {
 namespace {
 
-std::u16string Decode(const Text& text, unsigned codePage) {
-  const int needed =
-      platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
-  if (needed <= 0) {
-    return {};
+// Code pages 936 and 65001 both keep ASCII as it is, and most texts that cross the automation
+// boundary (member names, links, numbers) are ASCII: those skip the converter.
+template <typename Unit>
+bool IsAscii(std::basic_string_view<Unit> units) {
+  Unit any = 0;
+  for (const Unit unit : units) {
+    any |= unit;
   }
-  std::u16string units(static_cast<std::size_t>(needed), u'\0');
-  platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, units.data(), needed);
-  units.resize(static_cast<std::size_t>(needed - 1));  // drop the terminator
+  return (static_cast<std::uint32_t>(any) & ~0x7Fu) == 0;
+}
+
+bool KeepsAscii(unsigned codePage) {
+  return codePage == platform::CP_ACP || codePage == platform::CP_GBK ||
+         codePage == platform::CP_UTF8;
+}
+
+std::u16string Decode(const Text& text, unsigned codePage) {
+  if (KeepsAscii(codePage) && IsAscii(text.view())) {
+    return std::u16string(text.view().begin(), text.view().end());
+  }
+  // No code page makes more than one UTF-16 unit of a byte, so the text's length (and its
+  // terminator) bounds the result and one pass of the converter suffices.
+  std::u16string units(text.size() + 1, u'\0');
+  int written = platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, units.data(),
+                                              static_cast<int>(units.size()));
+  if (written <= 0) {
+    written = platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+    if (written <= 0) {
+      return {};
+    }
+    units.assign(static_cast<std::size_t>(written), u'\0');
+    platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, units.data(), written);
+  }
+  units.resize(static_cast<std::size_t>(written - 1));  // drop the terminator
   return units;
 }
 
 Text Encode(std::u16string_view units, unsigned codePage) {
-  const std::u16string terminated(units.substr(0, units.find(u'\0')));
-  const int needed = platform::WideCharToMultiByte(codePage, 0, terminated.c_str(), -1, nullptr,
-                                                   0, nullptr, nullptr);
-  if (needed <= 0) {
+  units = units.substr(0, units.find(u'\0'));
+  if (KeepsAscii(codePage) && IsAscii(units)) {
+    return Text(std::string(units.begin(), units.end()));
+  }
+  if (units.empty()) {
     return Text();
   }
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  platform::WideCharToMultiByte(codePage, 0, terminated.c_str(), -1, bytes.data(), needed,
-                                nullptr, nullptr);
-  return Text(bytes);  // stops at the terminator
+  // At most three bytes for one unit (UTF-8; two for code page 936): one pass suffices.
+  std::string bytes(units.size() * 3, '\0');
+  const int written =
+      platform::WideCharToMultiByte(codePage, 0, units.data(), static_cast<int>(units.size()),
+                                    bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
+  if (written <= 0) {
+    return Text();
+  }
+  bytes.resize(static_cast<std::size_t>(written));
+  return Text(bytes);
 }
 
 std::u16string UnitsOf(const Bytes& bytes) {

@@ -32,6 +32,12 @@ auto Store(std::u16string T::*field) {
   };
 }
 
+struct DropWatch {
+  ComObject* holder = nullptr;
+  bool destroyed = false;
+  bool aliveAfterDrop = false;
+};
+
 // A test object whose members cover every kind of lookup, argument and failure.
 class Recorder : public p::DispatchObject {
  public:
@@ -85,6 +91,14 @@ class Recorder : public p::DispatchObject {
                       *args.Out(0) = V::FromInt32(-1);
                       return p::E_FAIL;
                     })
+            // Drops the caller's last reference to this object and tells whether it lived on.
+            .Method("Drop", {}, p::VT_EMPTY,
+                    [](Recorder& self, CallArgs&, V&) {
+                      DropWatch* watch = self.watch_;
+                      *watch->holder = ComObject();
+                      watch->aliveAfterDrop = !watch->destroyed;
+                      return S_OK;
+                    })
             .Method("Count", {}, p::VT_I4,
                     [](Recorder&, CallArgs& args, V& result) {
                       result = V::FromInt32(static_cast<std::int32_t>(args.size()));
@@ -125,6 +139,12 @@ class Recorder : public p::DispatchObject {
 
   std::u16string log_;
   std::u16string name_;
+  DropWatch* watch_ = nullptr;
+  ~Recorder() override {
+    if (watch_ != nullptr) {
+      watch_->destroyed = true;
+    }
+  }
 
  private:
   HRESULT Describe(CallArgs& args, p::Variant& result) {
@@ -172,6 +192,7 @@ TEST_F(ComAccessTest, EachOperationTriesTheMemberKindsInItsOwnOrder) {
   // A call falls back to a property read, a read to a method, a write to a method.
   EXPECT_EQ(ComCallText(object_, Text("ReadOnly")), Text("read"));
   EXPECT_EQ(ComGetTextProperty(object_, Text("Run")), Text("ran"));
+  EXPECT_TRUE(ComSetProperty(object_, Text("Echo"), Text("as a method")));
   EXPECT_FALSE(ComSetProperty(object_, Text("ReadOnly"), Text("z")));
   EXPECT_EQ(ComErrorCode(), -3);
 }
@@ -390,6 +411,16 @@ TEST(ComCreateOutsideApartmentTest, Fails) {
   ComObject object;
   EXPECT_FALSE(ComCreate(object, Text("Test.Anywhere")));
   EXPECT_TRUE(ComIsEmpty(object));
+}
+
+TEST_F(ComAccessTest, AnObjectKeepsLivingThroughACallThatDropsItsLastReference) {
+  DropWatch watch{&object_};
+  recorder_->watch_ = &watch;
+  ComCall(object_, Text("Drop"));
+  EXPECT_EQ(ComErrorCode(), 0);
+  EXPECT_TRUE(watch.aliveAfterDrop);
+  EXPECT_TRUE(object_.empty());
+  EXPECT_TRUE(watch.destroyed);
 }
 
 TEST_F(ComAccessTest, AssignAndReleaseCountReferences) {

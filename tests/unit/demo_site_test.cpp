@@ -136,7 +136,8 @@ TEST(DemoPages, QuirkPagesHideOrKeepTheEntriesTheyName) {
   for (const auto [quirk, count] :
        {Case{PageQuirk::kSplitEntry, 19}, Case{PageQuirk::kUpperHref, 20},
         Case{PageQuirk::kZeroByte, 10}, Case{PageQuirk::kInvalidUtf8, 20},
-        Case{PageQuirk::kLongLine, 20}, Case{PageQuirk::kLongTitle, 20}}) {
+        Case{PageQuirk::kLongLine, 20}, Case{PageQuirk::kHuge, 5000},
+        Case{PageQuirk::kLongTitle, 20}}) {
     const ResultPage p = MakeResultPage("abc", 2, quirk);
     EXPECT_EQ(p.findable.size(), count) << static_cast<int>(quirk);
     EXPECT_EQ(Entries(p.body), Expected(p.findable)) << static_cast<int>(quirk);
@@ -183,13 +184,15 @@ TEST(DemoPages, DetailPagesHoldOneOrTwoMagnetLinks) {
 
 TEST(DemoOptions, ParsesFlagsAndRejectsBadOnes) {
   auto ok = ParseSiteOptions({"--port", "8080", "--fail-page=3=close", "--latency", "5",
-                              "--zero-byte-page", "4", "--fail-detail", "404", "--host", "::1"});
+                              "--zero-byte-page", "4", "--huge-page", "9", "--fail-detail", "404",
+                              "--host", "::1"});
   ASSERT_TRUE(std::holds_alternative<SiteOptions>(ok)) << std::get<std::string>(ok);
   const auto& o = std::get<SiteOptions>(ok);
   EXPECT_EQ(o.port, 8080);
   EXPECT_EQ(o.latencyMs, 5);
   EXPECT_EQ(o.failingPages.at(3), Failure::kClose);
   EXPECT_EQ(o.quirkPages.at(4), PageQuirk::kZeroByte);
+  EXPECT_EQ(o.quirkPages.at(9), PageQuirk::kHuge);
   EXPECT_EQ(o.failingDetail, Failure::kNotFound);
   for (std::vector<std::string> bad : {std::vector<std::string>{"--host", "0.0.0.0"},
                                        {"--port", "70000"},

@@ -54,6 +54,22 @@ TEST(EncodeFromUtf16, StopsAtFirstZeroUnitAndNeverReadsPastTheEnd) {
             Raw("\xE4\xB8\xAD"));
 }
 
+// ASCII takes a shortcut past the converter; everything else goes through it in one pass.
+TEST(AnsiUtf16, AsciiMixedAndLongTextConvertBothWays) {
+  EXPECT_EQ(AnsiToUtf16(Text("Item")), u"Item");
+  EXPECT_EQ(Utf16ToAnsi(u"Item\x7F"), Text("Item\x7F"));
+  EXPECT_EQ(AnsiToUtf16(Raw("a\xD6\xD0\x80")), u"a中€");  // 0x80 is the euro sign in 936
+  EXPECT_EQ(Utf16ToAnsi(u"a中€"), Raw("a\xD6\xD0\x80"));
+  EXPECT_EQ(Utf16ToAnsi(u"a\U0001F600z"), Text("a?z"));
+  std::string longText;
+  for (int i = 0; i < 100000; ++i) {
+    longText += "\xD6\xD0x";
+  }
+  const std::u16string units = AnsiToUtf16(Raw(longText));
+  EXPECT_EQ(units.size(), 200000u);
+  EXPECT_EQ(Utf16ToAnsi(units), Raw(longText));
+}
+
 TEST(GbkLiteral, ConvertsTheUtf8SourceLiteral) {
   EXPECT_EQ("中"_gbk, Raw("\xD6\xD0"));
   EXPECT_EQ("解析完毕"_gbk, Utf8ToGbk(Text("解析完毕")));

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <thread>
 
 #include "platform/com_apartment.h"
 #include "support/encoding.h"
@@ -183,6 +185,29 @@ TEST(RegExpMatcher, CopySharesTheResultsAndKeepsThemAfterTheOriginalMovesOn) {
     EXPECT_EQ(platform::ComApartmentDepth(), depth + 3);
   }
   EXPECT_EQ(platform::ComApartmentDepth(), depth);
+}
+
+// The search worker and magnet threads each search with an instance of their own at the same
+// time; they share only the object's class information and must not disturb each other.
+TEST(RegExpMatcher, InstancesOnSeveralThreadsSearchIndependently) {
+  auto searchMany = [](int id, int* correct) {
+    RegExpMatcher matcher;
+    const Text link("/" + std::to_string(id));
+    const Text page = "<div><a href=\""_gbk + link + "\">标题</a></div>\n"_gbk;
+    for (int i = 0; i < 200; ++i) {
+      if (matcher.Search(kEntryPattern, page) && matcher.MatchCount() == 1 &&
+          matcher.SubMatchText(1, 1) == link && matcher.SubMatchText(1, 2) == "标题"_gbk) {
+        ++*correct;
+      }
+    }
+  };
+  int correct[2] = {0, 0};
+  std::thread first(searchMany, 1, &correct[0]);
+  std::thread second(searchMany, 2, &correct[1]);
+  first.join();
+  second.join();
+  EXPECT_EQ(correct[0], 200);
+  EXPECT_EQ(correct[1], 200);
 }
 
 // A runaway pattern over a long line must fail the search, not hang the calling worker.

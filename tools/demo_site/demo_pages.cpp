@@ -170,7 +170,8 @@ void WriteAfterTenth(PageWriter& w, const std::string& kw, PageQuirk quirk) {
 
 std::vector<Entry> PageEntries(const std::string& kw, std::uint64_t seed, PageQuirk quirk) {
   std::vector<Entry> entries;
-  for (int i = 0; i < kEntriesPerPage; ++i)
+  const int count = quirk == PageQuirk::kHuge ? kEntriesOnHugePage : kEntriesPerPage;
+  for (int i = 0; i < count; ++i)
     entries.push_back(MakeEntry(kw, seed, i));
   if (quirk == PageQuirk::kInvalidUtf8) {
     entries[2].titleHtml += "\xFF";

@@ -16,6 +16,7 @@
 namespace mf::demo {
 
 inline constexpr int kEntriesPerPage = 20;
+inline constexpr int kEntriesOnHugePage = 5000;
 
 // Deliberately awkward pages that test options put on chosen result pages.
 enum class PageQuirk {
@@ -26,6 +27,7 @@ enum class PageQuirk {
   kLongTitle,    // the last entry's title is ~2 MB of span openings without "</script>"
   kSplitEntry,   // the first entry's link and title stand on two lines
   kUpperHref,    // the second entry writes its link attribute as HREF=
+  kHuge,         // kEntriesOnHugePage entries instead of kEntriesPerPage (about 1.5 MB)
 };
 
 // One result entry as the page writes it.

@@ -42,6 +42,7 @@ const std::map<std::string, PageQuirk> kQuirkFlags = {
     {"--long-title-page", PageQuirk::kLongTitle},
     {"--split-entry-page", PageQuirk::kSplitEntry},
     {"--upper-href-page", PageQuirk::kUpperHref},
+    {"--huge-page", PageQuirk::kHuge},
 };
 
 // Applies one "--flag value" pair; an error text when it does not fit.
@@ -128,6 +129,7 @@ Options (each takes a value, as "--opt value" or "--opt=value"; page options rep
                            another class with no "</script>" anywhere after them
   --split-entry-page N     the first entry of result page N has its link and title on two lines
   --upper-href-page N      the second entry of result page N writes its link as HREF="..."
+  --huge-page N            result page N holds 5000 entries (about 1.5 MB)
   --help                   this text
 A failure option wins over a page option for the same page.
 )";

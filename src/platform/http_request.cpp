@@ -1,0 +1,559 @@
+#include "platform/http_request.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <memory>
+#include <mutex>
+
+#include "platform/codepage.h"
+#include "platform/threads.h"
+
+namespace mf::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr long kNoLimitMs = INT_MAX;
+// Larger than libcurl's 16 KiB: fewer rounds through the transfer loop for a big page.
+constexpr long kReceiveBufferSize = 256 * 1024;
+constexpr char kProxyAuthorization[] = "Proxy-Authorization";
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using EasyPtr = std::unique_ptr<CURL, EasyDeleter>;
+using MultiPtr = std::unique_ptr<CURLM, MultiDeleter>;
+using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
+  });
+}
+
+// Characters that end a header line or a C string on the way to the wire.
+bool HoldsLineBreak(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool IsTokenChar(char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+    return true;
+  }
+  return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool IsToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), IsTokenChar);
+}
+
+std::string_view TrimSpaces(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool IsHttpAddress(const std::string& url) {
+  CURLU* parsed = curl_url();
+  if (parsed == nullptr) {
+    return false;
+  }
+  char* scheme = nullptr;
+  const bool ok = curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+                  curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+                  (std::string_view(scheme) == "http" || std::string_view(scheme) == "https");
+  curl_free(scheme);
+  curl_url_cleanup(parsed);
+  return ok;
+}
+
+// The bypass list as libcurl reads it: host names separated by commas.
+std::string NoProxyList(std::string_view bypass) {
+  std::string list(bypass);
+  std::replace_if(
+      list.begin(), list.end(), [](char c) { return c == ';' || c == ' ' || c == '\t'; }, ',');
+  return list;
+}
+
+long ConnectLimitMs(std::int32_t resolve, std::int32_t connect) {
+  if (resolve <= 0 || connect <= 0) {
+    return kNoLimitMs;
+  }
+  return std::min<long>(kNoLimitMs, long{resolve} + long{connect});
+}
+
+}  // namespace
+
+// One run of the request over an easy handle, driven through its own multi handle so that a
+// kill can wake the wait on the socket at once.
+class HttpRequest::Transfer {
+ public:
+  Transfer(const HttpRequest& request, std::string_view body)
+      : request_(request), body_(body), easy_(curl_easy_init()), multi_(curl_multi_init()) {}
+
+  ~Transfer() {
+    if (added_) {
+      curl_multi_remove_handle(multi_.get(), easy_.get());
+    }
+  }
+
+  // True when a complete response arrived; its parts are then in the public fields.
+  bool Run() { return Configure() && Drive() && CollectStatus(); }
+
+  int status = 0;
+  std::string statusText;
+  std::vector<Header> headers;
+  std::string responseBody;
+
+ private:
+  template <typename Value>
+  bool Set(CURLoption option, Value value) {
+    return curl_easy_setopt(easy_.get(), option, value) == CURLE_OK;
+  }
+
+  bool Configure() {
+    if (easy_ == nullptr || multi_ == nullptr) {
+      return false;
+    }
+    if (!(ConfigureMethod() && ConfigureHeaders() && ConfigureConnection() &&
+          ConfigureCallbacks())) {
+      return false;
+    }
+    added_ = curl_multi_add_handle(multi_.get(), easy_.get()) == CURLM_OK;
+    return added_;
+  }
+
+  bool ConfigureMethod() {
+    const std::string& method = request_.method_;
+    bool ok = Set(CURLOPT_URL, request_.url_.c_str());
+    if (method == "HEAD") {
+      return ok && Set(CURLOPT_NOBODY, 1L);
+    }
+    if (method == "GET" && body_.empty()) {
+      return ok && Set(CURLOPT_HTTPGET, 1L);
+    }
+    if (method == "POST" || !body_.empty()) {
+      ok = ok && Set(CURLOPT_POSTFIELDS, body_.data()) &&
+           Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+    }
+    return ok && (method == "POST" || Set(CURLOPT_CUSTOMREQUEST, method.c_str()));
+  }
+
+  // The caller's headers go to the server, except the proxy credential, which goes to the
+  // proxy only. libcurl's own Accept, Content-Type and Expect are left out unless given, so
+  // the request carries the headers it was given.
+  bool ConfigureHeaders() {
+    for (const auto& [name, value] : request_.headers_) {
+      std::string line = name + ": " + value;
+      if (EqualsIgnoringCase(name, kProxyAuthorization)) {
+        proxyHeaders_.reset(curl_slist_append(proxyHeaders_.release(), line.c_str()));
+      } else {
+        serverHeaders_.reset(curl_slist_append(serverHeaders_.release(), line.c_str()));
+      }
+    }
+    for (const char* name : {"Accept", "Content-Type", "Expect"}) {
+      if (!HasHeader(name)) {
+        serverHeaders_.reset(
+            curl_slist_append(serverHeaders_.release(), (std::string(name) + ":").c_str()));
+      }
+    }
+    return Set(CURLOPT_HEADEROPT, CURLHEADER_SEPARATE) &&
+           Set(CURLOPT_HTTPHEADER, serverHeaders_.get()) &&
+           Set(CURLOPT_PROXYHEADER, proxyHeaders_.get()) &&
+           Set(CURLOPT_USERAGENT, request_.userAgent_.c_str());
+  }
+
+  bool HasHeader(std::string_view name) const {
+    return std::any_of(
+        request_.headers_.begin(), request_.headers_.end(),
+        [&](const Header& header) { return EqualsIgnoringCase(header.first, name); });
+  }
+
+  bool ConfigureConnection() {
+    const bool ignoreCertificates =
+        (request_.sslIgnoreFlags_ & SslErrorIgnoreAll) == SslErrorIgnoreAll;
+    bool ok = Set(CURLOPT_NOSIGNAL, 1L) &&
+              Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+              Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+              Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
+              Set(CURLOPT_FOLLOWLOCATION, request_.followRedirects_ ? 1L : 0L) &&
+              Set(CURLOPT_MAXREDIRS, static_cast<long>(request_.maxRedirects_)) &&
+              Set(CURLOPT_SSL_VERIFYPEER, ignoreCertificates ? 0L : 1L) &&
+              Set(CURLOPT_SSL_VERIFYHOST, ignoreCertificates ? 0L : 2L) &&
+              Set(CURLOPT_CONNECTTIMEOUT_MS,
+                  ConnectLimitMs(request_.resolveTimeout_, request_.connectTimeout_)) &&
+              Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBody)) &&
+              Set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+    if (request_.proxySetting_ == HTTPREQUEST_PROXYSETTING_DIRECT) {
+      ok = ok && Set(CURLOPT_PROXY, "");
+    } else if (request_.proxySetting_ == HTTPREQUEST_PROXYSETTING_PROXY) {
+      noProxy_ = NoProxyList(request_.proxyBypass_);
+      ok = ok && Set(CURLOPT_PROXY, request_.proxyServer_.c_str()) &&
+           Set(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)) &&
+           Set(CURLOPT_NOPROXY, noProxy_.c_str());
+    }
+    return ok;
+  }
+
+  bool ConfigureCallbacks() {
+    return Set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody) && Set(CURLOPT_WRITEDATA, this) &&
+           Set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader) && Set(CURLOPT_HEADERDATA, this) &&
+           Set(CURLOPT_NOPROGRESS, 0L) && Set(CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress) &&
+           Set(CURLOPT_XFERINFODATA, this) && Set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected) &&
+           Set(CURLOPT_PREREQDATA, this);
+  }
+
+  bool Drive() {
+    if (IsThisThreadKilled()) {
+      return false;
+    }
+    CURLM* multi = multi_.get();
+    KillWakeup wakeup([multi] { curl_multi_wakeup(multi); });
+    int running = 1;
+    while (!IsThisThreadKilled()) {
+      if (curl_multi_perform(multi, &running) != CURLM_OK) {
+        return false;
+      }
+      if (running == 0) {
+        return Succeeded();
+      }
+      const auto now = Clock::now();
+      if (Stalled(now)) {
+        return false;
+      }
+      if (curl_multi_poll(multi, nullptr, 0, PollMs(now), nullptr) != CURLM_OK) {
+        return false;
+      }
+    }
+    return false;
+  }
+
+  bool Succeeded() {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
+      if (message->msg == CURLMSG_DONE) {
+        return message->data.result == CURLE_OK;
+      }
+    }
+    return false;
+  }
+
+  bool CollectStatus() {
+    long code = 0;
+    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &code);
+    status = static_cast<int>(code);
+    return status > 0;
+  }
+
+  // Send and receive time-outs count from the last sign of progress; before the connection is
+  // ready only the connect limit applies.
+  Clock::duration StallLimit() const {
+    const std::int32_t ms = requestSent_ ? request_.receiveTimeout_ : request_.sendTimeout_;
+    return ms > 0 ? Clock::duration(std::chrono::milliseconds(ms)) : Clock::duration::max();
+  }
+
+  bool Stalled(Clock::time_point now) const {
+    const auto limit = StallLimit();
+    return connected_ && limit != Clock::duration::max() && now - lastProgress_ >= limit;
+  }
+
+  int PollMs(Clock::time_point now) const {
+    constexpr auto kLongest = std::chrono::milliseconds(1000);
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kLongest);
+    const auto limit = StallLimit();
+    if (connected_ && limit != Clock::duration::max()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastProgress_ + limit - now);
+      wait = std::clamp(left, std::chrono::milliseconds(1), wait);
+    }
+    return static_cast<int>(wait.count());
+  }
+
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    const std::size_t length = size * count;
+    if (length > kMaxResponseBody - transfer.responseBody.size()) {
+      return 0;  // fails the transfer with a write error
+    }
+    transfer.responseBody.append(data, length);
+    transfer.lastProgress_ = Clock::now();
+    return length;
+  }
+
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    const std::size_t length = size * count;
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+      line.remove_suffix(1);
+    }
+    transfer.AddHeaderLine(line);
+    transfer.lastProgress_ = Clock::now();
+    return length;
+  }
+
+  // Each status line starts a new response (a redirect, an interim 100, the proxy's answer to
+  // CONNECT), so only the final response's headers are kept.
+  void AddHeaderLine(std::string_view line) {
+    if (line.starts_with("HTTP/")) {
+      headers.clear();
+      responseBody.clear();
+      const auto code = line.find(' ');
+      const auto reason = code == std::string_view::npos ? code : line.find(' ', code + 1);
+      statusText = reason == std::string_view::npos ? "" : std::string(line.substr(reason + 1));
+      return;
+    }
+    if (line.empty()) {
+      ReserveForBody();
+      return;
+    }
+    if ((line.front() == ' ' || line.front() == '\t') && !headers.empty()) {
+      headers.back().second += ' ';
+      headers.back().second += TrimSpaces(line);
+      return;
+    }
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos) {
+      return;
+    }
+    headers.emplace_back(TrimSpaces(line.substr(0, colon)), TrimSpaces(line.substr(colon + 1)));
+  }
+
+  // Growing a large body step by step costs more than the transfer itself on loopback.
+  void ReserveForBody() {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0 && static_cast<std::size_t>(length) <= kMaxResponseBody) {
+      responseBody.reserve(static_cast<std::size_t>(length));
+    }
+  }
+
+  static int OnProgress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t toUpload,
+                        curl_off_t uploaded) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    if (downloaded != transfer.downloaded_ || uploaded != transfer.uploaded_) {
+      transfer.downloaded_ = downloaded;
+      transfer.uploaded_ = uploaded;
+      transfer.lastProgress_ = Clock::now();
+    }
+    transfer.requestSent_ = uploaded >= toUpload;
+    return IsThisThreadKilled() ? 1 : 0;
+  }
+
+  static int OnConnected(void* self, char*, char*, int, int) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    transfer.connected_ = true;
+    transfer.requestSent_ = transfer.body_.empty();
+    transfer.lastProgress_ = Clock::now();
+    return CURL_PREREQFUNC_OK;
+  }
+
+  const HttpRequest& request_;
+  std::string body_;
+  std::string noProxy_;
+  EasyPtr easy_;
+  MultiPtr multi_;
+  SlistPtr serverHeaders_;
+  SlistPtr proxyHeaders_;
+  bool added_ = false;
+  bool connected_ = false;
+  bool requestSent_ = false;
+  Clock::time_point lastProgress_ = Clock::now();
+  curl_off_t downloaded_ = 0;
+  curl_off_t uploaded_ = 0;
+};
+
+HttpRequest::HttpRequest() {
+  InitCurlOnce();
+}
+
+HttpRequest::~HttpRequest() = default;
+
+bool HttpRequest::SetTimeouts(std::int32_t resolve, std::int32_t connect, std::int32_t send,
+                              std::int32_t receive) {
+  resolveTimeout_ = resolve;
+  connectTimeout_ = connect;
+  sendTimeout_ = send;
+  receiveTimeout_ = receive;
+  return true;
+}
+
+bool HttpRequest::SetProxy(int setting, std::string_view server, std::string_view bypass) {
+  if (setting == HTTPREQUEST_PROXYSETTING_PROXY &&
+      (server.empty() || HoldsLineBreak(server) || HoldsLineBreak(bypass))) {
+    return false;
+  }
+  if (setting < HTTPREQUEST_PROXYSETTING_PRECONFIG || setting > HTTPREQUEST_PROXYSETTING_PROXY) {
+    return false;
+  }
+  proxySetting_ = setting;
+  proxyServer_ = setting == HTTPREQUEST_PROXYSETTING_PROXY ? std::string(server) : std::string();
+  proxyBypass_ = setting == HTTPREQUEST_PROXYSETTING_PROXY ? std::string(bypass) : std::string();
+  return true;
+}
+
+bool HttpRequest::SetRequestHeader(std::string_view name, std::string_view value) {
+  if (!IsToken(name) || HoldsLineBreak(value)) {
+    return false;
+  }
+  PutHeader(headers_, name, TrimSpaces(value));
+  return true;
+}
+
+void HttpRequest::PutHeader(std::vector<Header>& headers, std::string_view name,
+                            std::string_view value) {
+  auto same = std::find_if(headers.begin(), headers.end(), [&](const Header& header) {
+    return EqualsIgnoringCase(header.first, name);
+  });
+  if (value.empty()) {
+    if (same != headers.end()) {
+      headers.erase(same);
+    }
+  } else if (same != headers.end()) {
+    same->second = value;
+  } else {
+    headers.emplace_back(name, value);
+  }
+}
+
+bool HttpRequest::Open(std::string_view method, std::string_view url, bool async) {
+  ClearResponse();
+  opened_ = false;
+  if (async || !IsToken(method) || HoldsLineBreak(url)) {
+    return false;
+  }
+  std::string address(url);
+  if (!IsHttpAddress(address)) {
+    return false;
+  }
+  method_ = method;
+  url_ = std::move(address);
+  opened_ = true;
+  return true;
+}
+
+bool HttpRequest::GetOption(int index, OptionValue* value) const {
+  if (value == nullptr) {
+    return false;
+  }
+  switch (index) {
+    case WinHttpRequestOption_UserAgentString:
+      *value = userAgent_;
+      return true;
+    case WinHttpRequestOption_URL:
+      *value = url_;
+      return true;
+    case WinHttpRequestOption_SslErrorIgnoreFlags:
+      *value = sslIgnoreFlags_;
+      return true;
+    case WinHttpRequestOption_EnableRedirects:
+      *value = followRedirects_;
+      return true;
+    case WinHttpRequestOption_MaxAutomaticRedirects:
+      *value = maxRedirects_;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool HttpRequest::SetOption(int index, const OptionValue& value) {
+  const auto* number = std::get_if<std::int32_t>(&value);
+  const auto* flag = std::get_if<bool>(&value);
+  const auto* text = std::get_if<std::string>(&value);
+  switch (index) {
+    case WinHttpRequestOption_UserAgentString:
+      if (text == nullptr || HoldsLineBreak(*text)) {
+        return false;
+      }
+      userAgent_ = *text;
+      return true;
+    case WinHttpRequestOption_SslErrorIgnoreFlags:
+      if (number == nullptr) {
+        return false;
+      }
+      sslIgnoreFlags_ = *number;
+      return true;
+    case WinHttpRequestOption_EnableRedirects:
+      if (number == nullptr && flag == nullptr) {
+        return false;
+      }
+      followRedirects_ = flag != nullptr ? *flag : *number != 0;
+      return true;
+    case WinHttpRequestOption_MaxAutomaticRedirects:
+      if (number == nullptr || *number < 0) {
+        return false;
+      }
+      maxRedirects_ = *number;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool HttpRequest::Send(std::string_view body) {
+  ClearResponse();
+  if (!opened_ || IsThisThreadKilled()) {
+    return false;
+  }
+  Transfer transfer(*this, body);
+  const bool ok = transfer.Run();
+  headers_.clear();
+  if (!ok) {
+    return false;
+  }
+  status_ = transfer.status;
+  statusText_ = std::move(transfer.statusText);
+  responseHeaders_ = std::move(transfer.headers);
+  body_ = std::move(transfer.responseBody);
+  return true;
+}
+
+std::string HttpRequest::GetAllResponseHeaders() const {
+  std::string block;
+  for (const auto& [name, value] : responseHeaders_) {
+    block += name;
+    block += ": ";
+    block += value;
+    block += "\r\n";
+  }
+  return block;
+}
+
+std::u16string HttpRequest::ResponseText() const {
+  if (body_.empty()) {
+    return {};
+  }
+  const int length = static_cast<int>(body_.size());
+  const int units = MultiByteToWideChar(CP_UTF8, 0, body_.data(), length, nullptr, 0);
+  std::u16string text(static_cast<std::size_t>(units), u'\0');
+  if (units == 0 ||
+      MultiByteToWideChar(CP_UTF8, 0, body_.data(), length, text.data(), units) != units) {
+    return {};
+  }
+  return text;
+}
+
+void HttpRequest::ClearResponse() {
+  status_ = 0;
+  statusText_.clear();
+  responseHeaders_.clear();
+  body_.clear();
+}
+
+}  // namespace mf::platform

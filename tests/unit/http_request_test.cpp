@@ -1,0 +1,650 @@
+#include "platform/http_request.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/threads.h"
+
+extern char** environ;
+
+namespace mf::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+bool WaitUntil(const std::function<bool()>& done, Clock::duration limit = 10s) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+long Microseconds(Clock::duration span) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(span).count());
+}
+
+// A gate that stalled handlers wait at until the test lets them go.
+class Gate {
+ public:
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    entered_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, 60s, [this] { return open_; });
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  bool Entered() {
+    std::lock_guard lock(mutex_);
+    return entered_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+  bool entered_ = false;
+};
+
+// What the server saw of the last request.
+struct SeenRequest {
+  std::string method;
+  std::string body;
+  httplib::Headers headers;
+  int count = 0;
+};
+
+// A cpp-httplib server on a free loopback port, on a thread of its own.
+class LocalServer {
+ public:
+  explicit LocalServer(std::unique_ptr<httplib::Server> server) : server_(std::move(server)) {}
+  ~LocalServer() { Stop(); }
+
+  void Start() {
+    // Recorded before the handler runs, so before the client can see the response.
+    server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+      std::lock_guard lock(mutex_);
+      seen_.method = request.method;
+      seen_.headers = request.headers;
+      seen_.body.clear();
+      ++seen_.count;
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port_, 0);
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // A stop before the accept loop runs would be lost and leave the loop running for good.
+    ASSERT_TRUE(WaitUntil([this] { return server_->is_running(); }));
+  }
+  void Stop() {
+    gate_.Open();
+    if (thread_.joinable()) {
+      server_->stop();
+      thread_.join();
+    }
+  }
+
+  httplib::Server& server() { return *server_; }
+  Gate& gate() { return gate_; }
+  std::string Url(const std::string& path, const std::string& scheme = "http") const {
+    return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  SeenRequest Seen() {
+    std::lock_guard lock(mutex_);
+    return seen_;
+  }
+  void SeeBody(const std::string& body) {
+    std::lock_guard lock(mutex_);
+    seen_.body = body;
+  }
+
+ private:
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+  Gate gate_;
+  std::mutex mutex_;
+  SeenRequest seen_;
+};
+
+void AddRoutes(LocalServer& local) {
+  httplib::Server& server = local.server();
+  server.Get(R"(/status/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+    response.status = std::stoi(request.matches[1]);
+    response.set_header("X-Test", "yes");
+    response.set_content("status " + request.matches[1].str(), "text/plain");
+  });
+  auto echo = [&local](const httplib::Request& request, httplib::Response& response) {
+    local.SeeBody(request.body);
+    response.set_header("X-Method", request.method);
+    response.set_content(request.body, "application/octet-stream");
+  };
+  server.Get("/echo", echo);
+  server.Post("/echo", echo);
+  server.Put("/echo", echo);
+  server.Get(R"(/redirect/(\d+))",
+             [](const httplib::Request& request, httplib::Response& response) {
+               const int left = std::stoi(request.matches[1]);
+               if (left == 0) {
+                 response.set_content("arrived", "text/plain");
+                 return;
+               }
+               response.set_header("X-Hop", std::to_string(left));
+               response.set_redirect("/redirect/" + std::to_string(left - 1));
+             });
+  server.Get("/stall",
+             [&local](const httplib::Request&, httplib::Response&) { local.gate().Wait(); });
+  server.Get("/stall-in-body", [&local](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("text/plain", [&local](size_t, httplib::DataSink& sink) {
+      sink.write("partial", 7);
+      local.gate().Wait();
+      sink.done();
+      return true;
+    });
+  });
+  server.Get("/dribble", [](const httplib::Request&, httplib::Response& response) {
+    // Steady progress that lasts longer than the receive time-out in total.
+    response.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+      if (offset >= 15) {
+        sink.done();
+        return true;
+      }
+      std::this_thread::sleep_for(100ms);
+      sink.write("x", 1);
+      return true;
+    });
+  });
+  server.Get(R"(/big/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+    const std::size_t total = std::stoull(request.matches[1]);
+    const bool sized = request.has_param("sized");
+    auto provide = [total, sized](size_t offset, httplib::DataSink& sink) {
+      static const std::string block(1 << 20, 'z');
+      const std::size_t length = std::min(block.size(), total - offset);
+      sink.write(block.data(), length);
+      if (!sized && offset + length == total) {
+        sink.done();
+      }
+      return true;
+    };
+    if (sized) {
+      response.set_content_provider(total, "application/octet-stream",
+                                    [provide](size_t offset, size_t, httplib::DataSink& sink) {
+                                      return provide(offset, sink);
+                                    });
+    } else {
+      response.set_chunked_content_provider("application/octet-stream", provide);
+    }
+  });
+  server.Get("/utf8", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("磁力 ok", "text/plain; charset=utf-8");
+  });
+}
+
+class HttpRequestTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AddRoutes(local_);
+    local_.Start();
+    request_.SetTimeouts(5000, 5000, 5000, 5000);
+  }
+  void TearDown() override { local_.Stop(); }
+
+  bool Fetch(const std::string& path, const std::string& method = "GET",
+             std::string_view body = {}) {
+    return request_.Open(method, local_.Url(path)) && request_.Send(body);
+  }
+
+  LocalServer local_{std::make_unique<httplib::Server>()};
+  HttpRequest request_;
+};
+
+TEST_F(HttpRequestTest, ErrorStatusesComeBackWithTheirBodyAndHeaders) {
+  ASSERT_TRUE(Fetch("/status/404"));
+  EXPECT_EQ(request_.Status(), 404);
+  EXPECT_EQ(request_.StatusText(), "Not Found");
+  EXPECT_EQ(request_.ResponseBody(), "status 404");
+  const std::string headers = request_.GetAllResponseHeaders();
+  EXPECT_NE(headers.find("X-Test: yes\r\n"), std::string::npos);
+  EXPECT_NE(headers.find("Content-Length: 10\r\n"), std::string::npos);
+  EXPECT_EQ(headers.find("HTTP/"), std::string::npos);
+  EXPECT_TRUE(headers.ends_with("\r\n"));
+  EXPECT_EQ(headers.find("\r\n\r\n"), std::string::npos);
+
+  ASSERT_TRUE(Fetch("/status/500"));
+  EXPECT_EQ(request_.Status(), 500);
+  EXPECT_EQ(request_.ResponseBody(), "status 500");
+}
+
+TEST_F(HttpRequestTest, HeadFillsStatusAndHeadersButNoBody) {
+  ASSERT_TRUE(Fetch("/status/200", "HEAD"));
+  EXPECT_EQ(request_.Status(), 200);
+  EXPECT_EQ(local_.Seen().method, "HEAD");
+  EXPECT_TRUE(request_.ResponseBody().empty());
+  EXPECT_NE(request_.GetAllResponseHeaders().find("X-Test: yes\r\n"), std::string::npos);
+}
+
+TEST_F(HttpRequestTest, BodiesGoOutAsGivenWithTheirMethod) {
+  const std::string bytes("a\0b\xff\r\nc", 7);
+  ASSERT_TRUE(Fetch("/echo", "POST", bytes));
+  EXPECT_EQ(request_.ResponseBody(), bytes);
+  EXPECT_EQ(local_.Seen().method, "POST");
+  // No content type is invented for a body.
+  EXPECT_FALSE(local_.Seen().headers.count("Content-Type"));
+
+  request_.SetRequestHeader("Content-Type", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(Fetch("/echo", "POST", "k=%E4%B8%AD"));
+  EXPECT_EQ(local_.Seen().body, "k=%E4%B8%AD");
+  EXPECT_EQ(httplib::detail::get_header_value(local_.Seen().headers, "Content-Type", 0, ""),
+            std::string("application/x-www-form-urlencoded"));
+
+  // The test server does not read the body of a GET; its length shows that it was sent.
+  ASSERT_TRUE(Fetch("/echo", "GET", "body on a get"));
+  EXPECT_EQ(local_.Seen().method, "GET");
+  EXPECT_EQ(httplib::detail::get_header_value(local_.Seen().headers, "Content-Length", 0, ""),
+            std::string("13"));
+
+  ASSERT_TRUE(Fetch("/echo", "PUT", "put"));
+  EXPECT_EQ(request_.ResponseBody(), "put");
+
+  ASSERT_TRUE(Fetch("/echo", "POST"));
+  EXPECT_EQ(local_.Seen().method, "POST");
+  EXPECT_TRUE(request_.ResponseBody().empty());
+  EXPECT_EQ(request_.Status(), 200);
+}
+
+TEST_F(HttpRequestTest, HeadersGivenBeforeOpenAreSentAndUsedUpBySend) {
+  EXPECT_TRUE(request_.SetRequestHeader("X-Early", "before open"));
+  ASSERT_TRUE(request_.Open("GET", local_.Url("/echo")));
+  EXPECT_TRUE(request_.SetRequestHeader("x-late", "first"));
+  EXPECT_TRUE(request_.SetRequestHeader("X-Late", "second"));
+  EXPECT_TRUE(request_.SetRequestHeader("X-Gone", "soon"));
+  EXPECT_TRUE(request_.SetRequestHeader("X-Gone", ""));
+  EXPECT_TRUE(request_.SetRequestHeader("User-Agent", "Mozilla/4.0 (compatible; MSIE 9.0)"));
+  ASSERT_TRUE(request_.Send());
+  httplib::Headers seen = local_.Seen().headers;
+  EXPECT_EQ(seen.count("X-Early"), 1u);
+  EXPECT_EQ(seen.count("X-Late"), 1u);
+  EXPECT_EQ(httplib::detail::get_header_value(seen, "X-Late", 0, ""), std::string("second"));
+  EXPECT_EQ(seen.count("X-Gone"), 0u);
+  EXPECT_EQ(seen.count("Accept"), 0u);
+  EXPECT_EQ(httplib::detail::get_header_value(seen, "User-Agent", 0, ""),
+            std::string("Mozilla/4.0 (compatible; MSIE 9.0)"));
+
+  ASSERT_TRUE(Fetch("/echo"));
+  seen = local_.Seen().headers;
+  EXPECT_EQ(seen.count("X-Early") + seen.count("X-Late"), 0u);
+}
+
+TEST_F(HttpRequestTest, HeadersWithLineBreaksAreRefusedAndNeverReachTheWire) {
+  EXPECT_FALSE(request_.SetRequestHeader("X-Bad", "a\r\nX-Injected: 1"));
+  EXPECT_FALSE(request_.SetRequestHeader("X-Bad", "a\nX-Injected: 1"));
+  EXPECT_FALSE(request_.SetRequestHeader("X-Bad", std::string_view("a\0b", 3)));
+  EXPECT_FALSE(request_.SetRequestHeader("X-Injected: 1\r\nX-Bad", "a"));
+  EXPECT_FALSE(request_.SetRequestHeader("", "a"));
+  EXPECT_FALSE(request_.SetOption(WinHttpRequestOption_UserAgentString,
+                                  std::string("agent\r\nX-Injected: 1")));
+  EXPECT_FALSE(request_.Open("GET", local_.Url("/echo\r\nX-Injected: 1")));
+  EXPECT_FALSE(request_.Open("GE T", local_.Url("/echo")));
+  ASSERT_TRUE(Fetch("/echo"));
+  const httplib::Headers seen = local_.Seen().headers;
+  EXPECT_EQ(seen.count("X-Injected"), 0u);
+  EXPECT_EQ(seen.count("X-Bad"), 0u);
+}
+
+TEST_F(HttpRequestTest, RedirectsAreFollowedUnlessSwitchedOff) {
+  ASSERT_TRUE(Fetch("/redirect/3"));
+  EXPECT_EQ(request_.Status(), 200);
+  EXPECT_EQ(request_.ResponseBody(), "arrived");
+  // Only the final response's headers are reported.
+  EXPECT_EQ(request_.GetAllResponseHeaders().find("X-Hop"), std::string::npos);
+  EXPECT_EQ(request_.GetAllResponseHeaders().find("Location"), std::string::npos);
+
+  ASSERT_TRUE(request_.Open("GET", local_.Url("/redirect/3")));
+  ASSERT_TRUE(request_.SetOption(WinHttpRequestOption_EnableRedirects, std::int32_t{0}));
+  ASSERT_TRUE(request_.Send());
+  EXPECT_EQ(request_.Status(), 302);
+  EXPECT_NE(request_.GetAllResponseHeaders().find("Location: /redirect/2\r\n"), std::string::npos);
+}
+
+TEST_F(HttpRequestTest, MoreThanTenRedirectsFailTheRequest) {
+  ASSERT_TRUE(Fetch("/redirect/10"));
+  EXPECT_EQ(request_.ResponseBody(), "arrived");
+  EXPECT_FALSE(Fetch("/redirect/11"));
+  EXPECT_EQ(request_.Status(), 0);
+  EXPECT_TRUE(request_.ResponseBody().empty());
+  EXPECT_TRUE(request_.GetAllResponseHeaders().empty());
+}
+
+TEST_F(HttpRequestTest, AStalledServerEndsTheRequestAfterTheReceiveTimeout) {
+  request_.SetTimeouts(1000, 1000, 1000, 1000);
+  for (const char* path : {"/stall", "/stall-in-body"}) {
+    const auto start = Clock::now();
+    EXPECT_FALSE(Fetch(path)) << path;
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, 900ms) << path;
+    EXPECT_LT(took, 5s) << path;
+    EXPECT_EQ(request_.Status(), 0);
+    EXPECT_TRUE(request_.ResponseBody().empty());
+    EXPECT_TRUE(request_.GetAllResponseHeaders().empty());
+  }
+}
+
+TEST_F(HttpRequestTest, TheReceiveTimeoutDoesNotCapASteadyTransfer) {
+  request_.SetTimeouts(1000, 1000, 1000, 1000);
+  const auto start = Clock::now();
+  ASSERT_TRUE(Fetch("/dribble"));
+  EXPECT_GT(Clock::now() - start, 1s);
+  EXPECT_EQ(request_.ResponseBody(), std::string(15, 'x'));
+}
+
+TEST_F(HttpRequestTest, NoResponseMeansStatusZeroAndNothingElse) {
+  const std::string closedPort = "http://127.0.0.1:1/";
+  ASSERT_TRUE(request_.Open("GET", closedPort));
+  EXPECT_FALSE(request_.Send());
+  EXPECT_EQ(request_.Status(), 0);
+  EXPECT_TRUE(request_.StatusText().empty());
+  EXPECT_TRUE(request_.ResponseBody().empty());
+
+  EXPECT_FALSE(request_.Open("GET", "ftp://127.0.0.1/"));
+  EXPECT_FALSE(request_.Open("GET", "not an address"));
+  EXPECT_FALSE(request_.Open("GET", local_.Url("/echo"), true));
+  EXPECT_FALSE(request_.Send());
+}
+
+TEST_F(HttpRequestTest, ResponsesAboveTheCapFailInsteadOfFillingMemory) {
+  const std::string cap = std::to_string(HttpRequest::kMaxResponseBody);
+  const std::string over = std::to_string(HttpRequest::kMaxResponseBody + 1);
+  ASSERT_TRUE(Fetch("/big/" + cap + "?sized=1"));
+  EXPECT_EQ(request_.ResponseBody().size(), HttpRequest::kMaxResponseBody);
+  EXPECT_FALSE(Fetch("/big/" + over));
+  EXPECT_TRUE(request_.ResponseBody().empty());
+  EXPECT_EQ(request_.Status(), 0);
+  EXPECT_FALSE(Fetch("/big/" + over + "?sized=1"));
+  EXPECT_TRUE(request_.ResponseBody().empty());
+}
+
+TEST_F(HttpRequestTest, ResponseTextDecodesUtf8) {
+  ASSERT_TRUE(Fetch("/utf8"));
+  EXPECT_EQ(request_.ResponseText(), u"磁力 ok");
+}
+
+TEST_F(HttpRequestTest, OptionsReadBackWhatWasWritten) {
+  HttpRequest::OptionValue value;
+  ASSERT_TRUE(request_.GetOption(WinHttpRequestOption_EnableRedirects, &value));
+  EXPECT_EQ(value, HttpRequest::OptionValue(true));
+  EXPECT_TRUE(request_.SetOption(WinHttpRequestOption_SslErrorIgnoreFlags, SslErrorIgnoreAll));
+  ASSERT_TRUE(request_.GetOption(WinHttpRequestOption_SslErrorIgnoreFlags, &value));
+  EXPECT_EQ(value, HttpRequest::OptionValue(std::int32_t{0x3300}));
+  ASSERT_TRUE(request_.Open("GET", local_.Url("/echo")));
+  ASSERT_TRUE(request_.GetOption(WinHttpRequestOption_URL, &value));
+  EXPECT_EQ(value, HttpRequest::OptionValue(local_.Url("/echo")));
+  EXPECT_FALSE(request_.SetOption(WinHttpRequestOption_URL, std::string("http://x/")));
+  EXPECT_FALSE(request_.SetOption(WinHttpRequestOption_EnableRedirects, std::string("no")));
+  EXPECT_FALSE(request_.GetOption(99, &value));
+
+  ASSERT_TRUE(request_.SetOption(WinHttpRequestOption_UserAgentString, std::string("agent/1")));
+  ASSERT_TRUE(request_.Send());
+  EXPECT_EQ(httplib::detail::get_header_value(local_.Seen().headers, "User-Agent", 0, ""),
+            std::string("agent/1"));
+}
+
+// Runs one request on a thread started by CreateThread, so that the test can kill it.
+struct KillableFetch {
+  std::string url;
+  std::atomic<bool> mayStart{true};
+  std::atomic<bool> sent{false};
+  std::atomic<bool> result{true};
+  Clock::time_point returnedAt;
+
+  static std::uint32_t Run(void* parameter) {
+    auto& self = *static_cast<KillableFetch*>(parameter);
+    while (!self.mayStart) {
+      std::this_thread::yield();
+    }
+    HttpRequest request;
+    request.SetTimeouts(30000, 30000, 30000, 30000);
+    const bool ok = request.Open("GET", self.url) && request.Send();
+    self.returnedAt = Clock::now();
+    self.result = ok;
+    self.sent = true;
+    return 0;
+  }
+};
+
+TEST_F(HttpRequestTest, AKillAbortsAStalledTransferAtOnce) {
+  KillableFetch fetch;
+  fetch.url = local_.Url("/stall");
+  const ThreadHandle handle = CreateThread(&KillableFetch::Run, &fetch, nullptr);
+  ASSERT_NE(handle, 0);
+  ASSERT_TRUE(WaitUntil([&] { return local_.gate().Entered(); }));
+
+  const auto killedAt = Clock::now();
+  ASSERT_TRUE(TerminateThread(handle, STILL_ACTIVE));
+  ASSERT_TRUE(WaitUntil([&] { return fetch.sent.load(); }, 5s));
+  const auto took = fetch.returnedAt - killedAt;
+  std::printf("kill to return of Send: %ld us\n", Microseconds(took));
+  EXPECT_LT(took, 2s);
+  EXPECT_FALSE(fetch.result);
+  CloseHandle(handle);
+  ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
+}
+
+TEST_F(HttpRequestTest, AKilledThreadStartsNoTransfer) {
+  KillableFetch fetch;
+  fetch.url = local_.Url("/echo");
+  fetch.mayStart = false;
+  const ThreadHandle handle = CreateThread(&KillableFetch::Run, &fetch, nullptr);
+  ASSERT_NE(handle, 0);
+  ASSERT_TRUE(TerminateThread(handle, STILL_ACTIVE));
+  fetch.mayStart = true;
+  ASSERT_TRUE(WaitUntil([&] { return fetch.sent.load(); }));
+  EXPECT_FALSE(fetch.result);
+  CloseHandle(handle);
+  ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
+  EXPECT_EQ(local_.Seen().count, 0);
+}
+
+TEST_F(HttpRequestTest, AProxyCredentialNeverReachesTheServerDirectly) {
+  ASSERT_TRUE(request_.SetRequestHeader("Proxy-Authorization", "Basic dXNlcjpzZWNyZXQ="));
+  ASSERT_TRUE(Fetch("/echo"));
+  EXPECT_EQ(local_.Seen().headers.count("Proxy-Authorization"), 0u);
+}
+
+// --- Through a real proxy -----------------------------------------------------------------------
+
+int FreeLoopbackPort() {
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(probe);
+  return port;
+}
+
+bool Accepts(int port) {
+  const int client = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(client);
+  return ok;
+}
+
+// tinyproxy with Basic credentials "user" / "secret", on a free loopback port.
+class TinyProxy {
+ public:
+  explicit TinyProxy(const fs::path& directory) {
+    port_ = FreeLoopbackPort();
+    const fs::path config = directory / "tinyproxy.conf";
+    std::ofstream(config) << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\n"
+                          << "MaxClients 16\nAllow 127.0.0.1\nBasicAuth user secret\n"
+                          << "LogLevel Critical\n";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const std::string path = config.string();
+    char* arguments[] = {const_cast<char*>("tinyproxy"), const_cast<char*>("-d"),
+                         const_cast<char*>("-c"), const_cast<char*>(path.c_str()), nullptr};
+    if (posix_spawnp(&pid_, "tinyproxy", &actions, nullptr, arguments, environ) != 0) {
+      pid_ = 0;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~TinyProxy() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool Ready() const {
+    return pid_ > 0 && port_ > 0 && WaitUntil([this] { return Accepts(port_); });
+  }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  pid_t pid_ = 0;
+  int port_ = 0;
+};
+
+constexpr char kRightCredential[] = "Basic dXNlcjpzZWNyZXQ=";  // user:secret
+constexpr char kWrongCredential[] = "Basic dXNlcjp3cm9uZw==";  // user:wrong
+
+class ProxyAndTlsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    directory_ = fs::temp_directory_path() / ("http_request_test." + std::to_string(getpid()));
+    fs::create_directories(directory_);
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+        "-nodes -days 1 -subj /CN=localhost -keyout '" +
+        (directory_ / "key.pem").string() + "' -out '" + (directory_ / "cert.pem").string() +
+        "' >/dev/null 2>&1";
+    haveCertificate_ = std::system(command.c_str()) == 0;
+    ASSERT_EQ(std::system("command -v tinyproxy >/dev/null 2>&1"), 0) << "tinyproxy is missing";
+  }
+  static void TearDownTestSuite() { fs::remove_all(directory_); }
+
+  void SetUp() override { request_.SetTimeouts(5000, 5000, 5000, 5000); }
+
+  // False when tinyproxy could not be started.
+  bool StartProxy() {
+    proxy_ = std::make_unique<TinyProxy>(directory_);
+    return proxy_->Ready();
+  }
+
+  std::unique_ptr<LocalServer> StartServer(bool secure) {
+    std::unique_ptr<httplib::Server> server;
+    if (secure) {
+      const std::string cert = (directory_ / "cert.pem").string();
+      const std::string key = (directory_ / "key.pem").string();
+      server = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
+    } else {
+      server = std::make_unique<httplib::Server>();
+    }
+    auto local = std::make_unique<LocalServer>(std::move(server));
+    AddRoutes(*local);
+    local->Start();
+    return local;
+  }
+
+  bool FetchThroughProxy(const std::string& url, const char* credential) {
+    request_.SetProxy(HTTPREQUEST_PROXYSETTING_PROXY, proxy_->Address());
+    request_.SetRequestHeader("Proxy-Authorization", credential);
+    return request_.Open("GET", url) &&
+           request_.SetOption(WinHttpRequestOption_SslErrorIgnoreFlags, SslErrorIgnoreAll) &&
+           request_.Send();
+  }
+
+  static inline fs::path directory_;
+  static inline bool haveCertificate_ = false;
+  std::unique_ptr<TinyProxy> proxy_;
+  HttpRequest request_;
+};
+
+TEST_F(ProxyAndTlsTest, RightCredentialsPassAndStayWithTheProxy) {
+  ASSERT_TRUE(StartProxy());
+  auto server = StartServer(false);
+  ASSERT_TRUE(FetchThroughProxy(server->Url("/status/200"), kRightCredential));
+  EXPECT_EQ(request_.Status(), 200);
+  EXPECT_EQ(request_.ResponseBody(), "status 200");
+  EXPECT_EQ(server->Seen().count, 1);
+  EXPECT_EQ(server->Seen().headers.count("Proxy-Authorization"), 0u);
+}
+
+TEST_F(ProxyAndTlsTest, WrongCredentialsAreRefusedByTheProxy) {
+  ASSERT_TRUE(StartProxy());
+  auto server = StartServer(false);
+  ASSERT_TRUE(FetchThroughProxy(server->Url("/status/200"), kWrongCredential));
+  EXPECT_TRUE(request_.Status() == 407 || request_.Status() == 401) << request_.Status();
+  EXPECT_EQ(server->Seen().count, 0);
+}
+
+TEST_F(ProxyAndTlsTest, TheCredentialOpensACONNECTTunnelAndStaysOutOfIt) {
+  if (!haveCertificate_) {
+    GTEST_SKIP() << "no certificate: openssl failed";
+  }
+  ASSERT_TRUE(StartProxy());
+  auto server = StartServer(true);
+  ASSERT_TRUE(FetchThroughProxy(server->Url("/status/200", "https"), kRightCredential));
+  EXPECT_EQ(request_.Status(), 200);
+  EXPECT_EQ(server->Seen().count, 1);
+  EXPECT_EQ(server->Seen().headers.count("Proxy-Authorization"), 0u);
+
+  EXPECT_FALSE(FetchThroughProxy(server->Url("/status/200", "https"), kWrongCredential));
+  EXPECT_EQ(request_.Status(), 0);
+  EXPECT_EQ(server->Seen().count, 1);
+}
+
+TEST_F(ProxyAndTlsTest, CertificatesAreCheckedUnlessAllFourErrorsAreIgnored) {
+  if (!haveCertificate_) {
+    GTEST_SKIP() << "no certificate: openssl failed";
+  }
+  auto server = StartServer(true);
+  ASSERT_TRUE(request_.Open("GET", server->Url("/status/200", "https")));
+  ASSERT_TRUE(request_.SetOption(WinHttpRequestOption_SslErrorIgnoreFlags, std::int32_t{0x3200}));
+  EXPECT_FALSE(request_.Send());
+  ASSERT_TRUE(request_.Open("GET", server->Url("/status/200", "https")));
+  ASSERT_TRUE(request_.SetOption(WinHttpRequestOption_SslErrorIgnoreFlags, SslErrorIgnoreAll));
+  ASSERT_TRUE(request_.Send());
+  EXPECT_EQ(request_.Status(), 200);
+}
+
+}  // namespace
+}  // namespace mf::platform

@@ -1,10 +1,17 @@
 // Fetching the magnet links of the selected result into the output box.
 #pragma once
 
+#include <cstdint>
+
 namespace mf {
 
-// Double-click on 超级列表框1 (on a row or on empty space); UI thread. The pointer position and
-// modifier keys are ignored.
+// Double-click on 超级列表框1 (on a row or on empty space); UI thread. Clears the output box and
+// starts FetchMagnetLinks on a thread of its own. The pointer position and modifier keys are
+// ignored.
 void OnResultListDoubleClick(int x, int y, int modifierKeys);
+
+// Thread routine: fetches the detail page of the selected row and writes one numbered line per
+// magnet link into 编辑框_输出, or the failure text when nothing could be fetched.
+std::uint32_t FetchMagnetLinks(void* unused);
 
 }  // namespace mf

@@ -80,7 +80,11 @@ void BM_SearchIntoWindow(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DownloadsOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_SearchIntoWindow)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_SearchIntoWindow)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(6);
 
 }  // namespace
 }  // namespace mf

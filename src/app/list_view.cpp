@@ -129,6 +129,9 @@ ListView::ListView(QWidget* parent) : QTableView(parent), model_(new ResultListM
   setAttribute(Qt::WA_NoMousePropagation);
   verticalHeader()->hide();
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  // Compact rows, as a report view draws them: one line of text and a little air.
+  verticalHeader()->setMinimumSectionSize(0);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   QHeaderView* header = horizontalHeader();
   header->setSectionsClickable(false);
   header->setHighlightSections(false);

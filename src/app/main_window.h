@@ -17,6 +17,8 @@
 
 namespace mf {
 
+// Borderless, fixed-size, in the task bar. Create it with `new`: it deletes itself once closed
+// (× label, Esc, or the window system), which ends the program's event loop.
 class MainWindow : public QWidget {
   Q_OBJECT
 

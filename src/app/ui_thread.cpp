@@ -70,9 +70,13 @@ void Carry(Request& request) {
     }
   }
   request.work();
-  std::lock_guard lock(request.mutex);
-  request.done = true;
-  request.finished.notify_all();
+  {
+    std::lock_guard lock(request.mutex);
+    request.done = true;
+  }
+  // Outside the lock, so the woken worker does not block on it at once; the event still owns
+  // the request.
+  request.finished.notify_one();
 }
 
 // Receives the requests on the UI thread.
@@ -114,9 +118,11 @@ void RunOnUiThread(std::function<void()> work) {
   // Runs on the killing thread, which is the UI thread: a request it has not carried yet is
   // dropped before it gets there.
   platform::KillWakeup wakeup([request] {
-    std::lock_guard lock(request->mutex);
-    request->dropped = true;
-    request->finished.notify_all();
+    {
+      std::lock_guard lock(request->mutex);
+      request->dropped = true;
+    }
+    request->finished.notify_one();
   });
   auto* event = new RequestEvent(request);
   HandOver(event);

@@ -185,13 +185,6 @@ class ControlOperationsTest : public QObject {
     QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("正在解析第3页，请稍等。。。"));
   }
 
-  void buttonsEnableAndDisable() {
-    EnableButton(&MainWindow::超级按钮_停止解析, false);
-    QVERIFY(!window_->超级按钮_停止解析->isEnabled());
-    EnableButton(&MainWindow::超级按钮_停止解析, true);
-    QVERIFY(window_->超级按钮_停止解析->isEnabled());
-  }
-
   void operationsWithoutAWindowDoNothing() {
     delete window_;
     QCOMPARE(MainWindow::Current(), nullptr);

@@ -83,12 +83,6 @@ class MainWindowTest : public QObject {
     }
   }
 
-  void membersAreTheNamedControls() {
-    QCOMPARE(window_->编辑框_搜索内容, Find<EditBox>("编辑框_搜索内容"));
-    QCOMPARE(window_->透明标签_状态条, Find<TransLabel>("透明标签_状态条"));
-    QCOMPARE(window_->超级列表框1, Find<ListView>("超级列表框1"));
-  }
-
   void titleNamesToolAndBuildDate() {
     const QString title = window_->透明标签4->text();
     QVERIFY(title.startsWith(QStringLiteral("磁力搜索器")));

@@ -55,16 +55,24 @@ Text Encode(std::u16string_view units, unsigned codePage) {
   if (units.empty()) {
     return Text();
   }
-  // At most three bytes for one unit (UTF-8; two for code page 936): one pass suffices.
-  std::string bytes(units.size() * 3, '\0');
+  // At most three bytes for one unit (UTF-8; two for code page 936): one pass suffices. Short
+  // texts (a link, a title) are converted on the stack and copied once into the result.
+  constexpr std::size_t kStackBytes = 1024;
+  char stackBytes[kStackBytes];
+  std::string heapBytes;
+  const std::size_t capacity = units.size() * 3;
+  char* bytes = stackBytes;
+  if (capacity > kStackBytes) {
+    heapBytes.resize(capacity);
+    bytes = heapBytes.data();
+  }
   const int written =
       platform::WideCharToMultiByte(codePage, 0, units.data(), static_cast<int>(units.size()),
-                                    bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
+                                    bytes, static_cast<int>(capacity), nullptr, nullptr);
   if (written <= 0) {
     return Text();
   }
-  bytes.resize(static_cast<std::size_t>(written));
-  return Text(bytes);
+  return Text(std::string_view(bytes, static_cast<std::size_t>(written)));
 }
 
 std::u16string UnitsOf(const Bytes& bytes) {
@@ -98,9 +106,13 @@ Text UrlEncode(const Text& text, bool keepSafe, bool toUtf8) {
   return Text(out);
 }
 
-Text GbkToUtf8(const Text& text) { return EncodeFromUtf16(DecodeToUtf16(text, 936), 65001); }
+Text GbkToUtf8(const Text& text) {
+  return EncodeFromUtf16(DecodeToUtf16(text, 936), 65001);
+}
 
-Text Utf8ToGbk(const Text& text) { return EncodeFromUtf16(DecodeToUtf16(text), 936); }
+Text Utf8ToGbk(const Text& text) {
+  return EncodeFromUtf16(DecodeToUtf16(text), 936);
+}
 
 Bytes DecodeToUtf16(const Text& text, int codePage) {
   if (text.empty()) {
@@ -115,9 +127,13 @@ Text EncodeFromUtf16(const Bytes& units, int codePage) {
   return Encode(UnitsOf(units), static_cast<unsigned>(codePage));
 }
 
-std::u16string AnsiToUtf16(const Text& text) { return Decode(text, platform::CP_ACP); }
+std::u16string AnsiToUtf16(const Text& text) {
+  return Decode(text, platform::CP_ACP);
+}
 
-Text Utf16ToAnsi(std::u16string_view units) { return Encode(units, platform::CP_ACP); }
+Text Utf16ToAnsi(std::u16string_view units) {
+  return Encode(units, platform::CP_ACP);
+}
 
 Text operator""_gbk(const char* utf8, std::size_t length) {
   return Utf8ToGbk(Text(std::string_view(utf8, length)));

@@ -2,6 +2,11 @@
 
 #include <unicode/ucnv.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -152,11 +157,37 @@ std::uint16_t EncodeUnitWithIcu(char16_t unit) {
   return first < kLeadFirst ? kSlow : static_cast<std::uint16_t>(first << 8 | second);
 }
 
+// Pages are mostly markup: widens the leading run of ASCII bytes (at most `count`, in blocks of
+// sixteen) and returns how many it took; the caller does the rest one by one.
+int WidenAscii(const char* input, int count, char16_t* output) {
+  int done = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  while (count - done >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + done));
+    if (_mm_movemask_epi8(bytes) != 0) {
+      break;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(output + done), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(output + done + 8), _mm_unpackhi_epi8(bytes, zero));
+    done += 16;
+  }
+#endif
+  return done;
+}
+
 // Decodes by the table into `output`; the units written, or -1 when some byte needs ICU or the
 // output is too small.
 int DecodeGbkByTable(const char* input, int length, char16_t* output, int capacity) {
   int written = 0;
   for (int i = 0; i < length; ++i) {
+    const int plain =
+        WidenAscii(input + i, std::min(length - i, capacity - written), output + written);
+    i += plain;
+    written += plain;
+    if (i == length) {
+      break;
+    }
     if (written == capacity) {
       return -1;
     }

@@ -1,5 +1,6 @@
 #include "support/com_access.h"
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -240,6 +241,15 @@ class ArgumentsLease {
 
 thread_local std::vector<std::unique_ptr<Arguments>> ArgumentsLease::spares_;
 
+// A real that is a whole 32-bit number, such as an index: converting it needs no rounding.
+bool IsWholeInt32(const p::Variant& value) {
+  if (value.Type() != p::VT_R8) {
+    return false;
+  }
+  const double real = value.AsDouble();
+  return real >= -2147483648.0 && real <= 2147483647.0 && real == std::trunc(real);
+}
+
 // Converts one argument into `slot`; what the call is handed for it goes to `passed`.
 bool ConvertArgument(const ComArg& arg, p::VarType declared, p::Variant& slot, p::Variant& passed,
                      Variant** writeBack) {
@@ -254,7 +264,9 @@ bool ConvertArgument(const ComArg& arg, p::VarType declared, p::Variant& slot, p
   }
   bool byRef = (declared & p::VT_BYREF) != 0;
   p::VarType base = declared & ~p::VT_BYREF;
-  if (base != p::VT_VARIANT && p::Failed(p::VariantChangeType(&slot, &slot, 0, base))) {
+  if (base == p::VT_I4 && IsWholeInt32(slot)) {
+    slot = p::Variant::FromInt32(static_cast<std::int32_t>(slot.AsDouble()));
+  } else if (base != p::VT_VARIANT && p::Failed(p::VariantChangeType(&slot, &slot, 0, base))) {
     return false;
   }
   if (byRef) {

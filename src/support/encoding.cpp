@@ -21,28 +21,35 @@ bool IsAscii(std::basic_string_view<Unit> units) {
   return (static_cast<std::uint32_t>(any) & ~0x7Fu) == 0;
 }
 
+// Code page 936 converts by table (platform/codepage.h), as fast as this check for ASCII text,
+// so only UTF-8 takes the shortcut.
 bool KeepsAscii(unsigned codePage) {
-  return codePage == platform::CP_ACP || codePage == platform::CP_GBK ||
-         codePage == platform::CP_UTF8;
+  return codePage == platform::CP_UTF8;
 }
 
 std::u16string Decode(const Text& text, unsigned codePage) {
   if (KeepsAscii(codePage) && IsAscii(text.view())) {
     return std::u16string(text.view().begin(), text.view().end());
   }
+  if (text.empty()) {
+    return {};
+  }
   // No code page makes more than one UTF-16 unit of a byte, so the text's length (and its
   // terminator) bounds the result and one pass of the converter suffices.
   std::u16string units(text.size() + 1, u'\0');
-  int written = platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, units.data(),
-                                              static_cast<int>(units.size()));
-  if (written <= 0) {
-    written = platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
-    if (written <= 0) {
-      return {};
-    }
-    units.assign(static_cast<std::size_t>(written), u'\0');
-    platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, units.data(), written);
+  int written =
+      platform::MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()),
+                                    units.data(), static_cast<int>(units.size()));
+  if (written > 0) {
+    units.resize(static_cast<std::size_t>(written));
+    return units;
   }
+  written = platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+  if (written <= 0) {
+    return {};
+  }
+  units.assign(static_cast<std::size_t>(written), u'\0');
+  platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, units.data(), written);
   units.resize(static_cast<std::size_t>(written - 1));  // drop the terminator
   return units;
 }

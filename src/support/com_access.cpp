@@ -257,16 +257,18 @@ bool ConvertArgument(const ComArg& arg, p::VarType declared, p::Variant& slot, p
   if (variable != nullptr && *variable == nullptr) {
     return false;
   }
-  slot = PlainValue(arg);
-  if (slot.IsMissing()) {
-    passed = slot;
+  const bool byRef = (declared & p::VT_BYREF) != 0;
+  const p::VarType base = declared & ~p::VT_BYREF;
+  // A value handed over as it is converted needs no slot of its own: convert it where it goes.
+  p::Variant& value = !byRef && base != p::VT_VARIANT ? passed : slot;
+  value = PlainValue(arg);
+  if (value.IsMissing()) {
+    passed = value;
     return true;
   }
-  bool byRef = (declared & p::VT_BYREF) != 0;
-  p::VarType base = declared & ~p::VT_BYREF;
-  if (base == p::VT_I4 && IsWholeInt32(slot)) {
-    slot = p::Variant::FromInt32(static_cast<std::int32_t>(slot.AsDouble()));
-  } else if (base != p::VT_VARIANT && p::Failed(p::VariantChangeType(&slot, &slot, 0, base))) {
+  if (base == p::VT_I4 && IsWholeInt32(value)) {
+    value = p::Variant::FromInt32(static_cast<std::int32_t>(value.AsDouble()));
+  } else if (base != p::VT_VARIANT && p::Failed(p::VariantChangeType(&value, &value, 0, base))) {
     return false;
   }
   if (byRef) {
@@ -274,8 +276,6 @@ bool ConvertArgument(const ComArg& arg, p::VarType declared, p::Variant& slot, p
     *writeBack = variable != nullptr ? *variable : nullptr;
   } else if (base == p::VT_VARIANT) {
     passed = p::Variant::Ref(&slot);
-  } else {
-    passed = std::move(slot);  // a value argument is read from `passed` alone
   }
   return true;
 }

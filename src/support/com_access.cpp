@@ -115,7 +115,34 @@ class BindingCache {
   CachedBinding entries_[kSlots];
 };
 
-thread_local BindingCache bindingCache;
+// The arguments of one invocation. `values` holds the converted values in order; the call sees
+// references to those of by-reference and "any variant" parameters. `values` never grows after
+// it is filled, so the references stay valid.
+struct Arguments {
+  std::vector<p::Variant> values;
+  std::vector<Variant*> writeBack;  // per value: the caller's variable, or null
+  p::DispParams params;
+
+  void Clear() {
+    values.clear();
+    writeBack.clear();
+    params.args.clear();
+    params.namedArgs.clear();
+  }
+};
+
+// Member calls made while a thread's own objects are being destroyed at its exit (by a
+// destructor of another such object) must not use what is already gone: the per-thread caches
+// below record their end in flags that are never destroyed, and calls then go without them.
+thread_local bool cachesGone = false;
+
+struct ThreadCaches {
+  BindingCache bindings;
+  std::vector<std::unique_ptr<Arguments>> spareArguments;
+  ~ThreadCaches() { cachesGone = true; }
+};
+
+thread_local ThreadCaches threadCaches;
 
 // Binds `name` through the type's binding interface in `operation`'s order; 0 or -3.
 int BindByName(const p::TypeInfo& typeComp, const Text& name, Operation operation,
@@ -149,7 +176,9 @@ int Bind(const ComObject& object, const Text& name, Operation operation,
       *typeInfo == nullptr) {
     return -4;
   }
-  if (const CachedBinding* cached = bindingCache.Find(typeInfo->get(), operation, name.view())) {
+  BindingCache* cache = cachesGone ? nullptr : &threadCaches.bindings;
+  if (const CachedBinding* cached =
+          cache != nullptr ? cache->Find(typeInfo->get(), operation, name.view()) : nullptr) {
     *binding = cached->binding;
     return cached->code;
   }
@@ -158,7 +187,9 @@ int Bind(const ComObject& object, const Text& name, Operation operation,
     return -4;
   }
   const int code = BindByName(*typeComp, name, operation, binding);
-  bindingCache.Store(*typeInfo, operation, name.view(), code, *binding);
+  if (cache != nullptr) {
+    cache->Store(*typeInfo, operation, name.view(), code, *binding);
+  }
   return code;
 }
 
@@ -195,38 +226,24 @@ p::Variant PlainValue(const ComArg& arg) {
   return std::visit(Visitor{}, arg.value());
 }
 
-// The arguments of one invocation. `values` holds the converted values in order; the call sees
-// references to those of by-reference and "any variant" parameters. `values` never grows after
-// it is filled, so the references stay valid.
-struct Arguments {
-  std::vector<p::Variant> values;
-  std::vector<Variant*> writeBack;  // per value: the caller's variable, or null
-  p::DispParams params;
-
-  void Clear() {
-    values.clear();
-    writeBack.clear();
-    params.args.clear();
-    params.namedArgs.clear();
-  }
-};
-
 // Every member operation needs an `Arguments`; each thread keeps those it has used, emptied but
 // with their storage, so that a call allocates nothing for its argument lists. A member may call
 // members itself, so each call in progress takes its own from the spares.
 class ArgumentsLease {
  public:
-  ArgumentsLease() {
-    if (spares_.empty()) {
+  ArgumentsLease() : spares_(cachesGone ? nullptr : &threadCaches.spareArguments) {
+    if (spares_ == nullptr || spares_->empty()) {
       arguments_ = std::make_unique<Arguments>();
     } else {
-      arguments_ = std::move(spares_.back());
-      spares_.pop_back();
+      arguments_ = std::move(spares_->back());
+      spares_->pop_back();
     }
   }
   ~ArgumentsLease() {
-    arguments_->Clear();
-    spares_.push_back(std::move(arguments_));
+    if (spares_ != nullptr && !cachesGone) {
+      arguments_->Clear();
+      spares_->push_back(std::move(arguments_));
+    }
   }
   ArgumentsLease(const ArgumentsLease&) = delete;
   ArgumentsLease& operator=(const ArgumentsLease&) = delete;
@@ -235,11 +252,9 @@ class ArgumentsLease {
   Arguments& operator*() { return *arguments_; }
 
  private:
-  static thread_local std::vector<std::unique_ptr<Arguments>> spares_;
+  std::vector<std::unique_ptr<Arguments>>* spares_;
   std::unique_ptr<Arguments> arguments_;
 };
-
-thread_local std::vector<std::unique_ptr<Arguments>> ArgumentsLease::spares_;
 
 // A real that is a whole 32-bit number, such as an index: converting it needs no rounding.
 bool IsWholeInt32(const p::Variant& value) {

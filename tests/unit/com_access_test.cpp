@@ -395,6 +395,39 @@ TEST_F(ComAccessTest, ErrorCodesBelongToTheirThread) {
   EXPECT_EQ(ComErrorCode(), -3);
 }
 
+// An object of a thread that makes member calls while the thread's own objects are destroyed at
+// its exit, after those kept for the thread's earlier calls are gone.
+struct CallsAtThreadExit {
+  ComObject object;
+  Text* answer = nullptr;
+  ~CallsAtThreadExit() {
+    if (answer != nullptr) {
+      const ComApartmentScope apartment;
+      *answer = ComGetTextProperty(object, Text("ReadOnlyPropertyWithALongName")) +
+                ComCallText(object, Text("Both"));
+    }
+  }
+};
+
+TEST_F(ComAccessTest, CallsStillWorkWhileAThreadEnds) {
+  const auto type = p::TypeInfoBuilder<p::DispatchObject>("ILongNames")
+                        .Get("ReadOnlyPropertyWithALongName", {}, p::VT_BSTR, Answer(u"long"))
+                        .Method("Both", {}, p::VT_BSTR, Answer(u"+call"))
+                        .Build();
+  Text answer;
+  std::thread other([&] {
+    // Made before the thread's first member call, so destroyed after what that call keeps.
+    thread_local CallsAtThreadExit atExit;
+    atExit.object = ComObject(std::make_shared<p::DispatchObject>(type));
+    atExit.answer = &answer;
+    const ComApartmentScope apartment;
+    EXPECT_EQ(ComGetTextProperty(atExit.object, Text("ReadOnlyPropertyWithALongName")),
+              Text("long"));
+  });
+  other.join();
+  EXPECT_EQ(answer, Text("long+call"));
+}
+
 TEST_F(ComAccessTest, CallsOutsideAnApartmentFailAndChangeNothing) {
   ComObject shared = object_;
   int code = 0;

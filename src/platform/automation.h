@@ -55,6 +55,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/com_apartment.h"
@@ -190,15 +191,15 @@ class Variant {
  private:
   explicit Variant(VarType type) : type_(type) {}
 
-  // One member per kind of value; those the tag does not use stay at their defaults, so that
-  // the defaulted comparison compares values.
+  // One member per kind of plain value, and one slot for the kinds that own storage (so that a
+  // variant of a plain kind is cheap to make, move and drop); what the tag does not use stays at
+  // its default, so that the defaulted comparison compares values.
+  using Owned = std::variant<std::monostate, std::u16string, std::vector<std::uint8_t>, ObjectRef>;
   VarType type_ = VT_EMPTY;
   std::int64_t integer_ = 0;  // VT_BOOL, VT_I4, VT_UI1, VT_I1, VT_ERROR
   double real_ = 0;
-  std::u16string string_;
-  std::vector<std::uint8_t> bytes_;
-  ObjectRef object_;
   Variant* target_ = nullptr;  // references
+  Owned owned_;                // VT_BSTR, byte arrays, objects
 };
 
 // VariantChangeType flag: a boolean becomes "True"/"False" instead of "-1"/"0".

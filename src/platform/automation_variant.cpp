@@ -319,7 +319,7 @@ HRESULT ToObject(const Variant& value, VarType type, Variant* out) {
 
 Variant Variant::FromString(std::u16string text) {
   Variant variant(VT_BSTR);
-  variant.string_ = std::move(text);
+  variant.owned_ = std::move(text);
   return variant;
 }
 Variant Variant::FromBool(bool value) {
@@ -349,23 +349,23 @@ Variant Variant::FromInt8(std::int8_t value) {
 }
 Variant Variant::FromBytes(std::vector<std::uint8_t> bytes) {
   Variant variant(VT_ARRAY | VT_UI1);
-  variant.bytes_ = std::move(bytes);
+  variant.owned_ = std::move(bytes);
   return variant;
 }
 Variant Variant::FromSignedBytes(std::vector<std::uint8_t> bytes) {
   Variant variant(VT_ARRAY | VT_I1);
-  variant.bytes_ = std::move(bytes);
+  variant.owned_ = std::move(bytes);
   return variant;
 }
 Variant Variant::FromObject(ObjectRef object) {
   bool dispatch = object == nullptr || object->QueryDispatch() != nullptr;
   Variant variant(dispatch ? VT_DISPATCH : VT_UNKNOWN);
-  variant.object_ = std::move(object);
+  variant.owned_ = std::move(object);
   return variant;
 }
 Variant Variant::FromUnknown(ObjectRef object) {
   Variant variant(VT_UNKNOWN);
-  variant.object_ = std::move(object);
+  variant.owned_ = std::move(object);
   return variant;
 }
 Variant Variant::FromError(HRESULT code) {
@@ -409,7 +409,9 @@ Variant& Variant::Deref() {
 }
 
 const std::u16string& Variant::AsString() const {
-  return string_;
+  static const std::u16string none;
+  const auto* held = std::get_if<std::u16string>(&owned_);
+  return held != nullptr ? *held : none;
 }
 bool Variant::AsBool() const {
   return type_ == VT_BOOL && integer_ != 0;
@@ -427,10 +429,13 @@ std::int8_t Variant::AsInt8() const {
   return type_ == VT_I1 ? static_cast<std::int8_t>(integer_) : 0;
 }
 const std::vector<std::uint8_t>& Variant::AsBytes() const {
-  return bytes_;
+  static const std::vector<std::uint8_t> none;
+  const auto* held = std::get_if<std::vector<std::uint8_t>>(&owned_);
+  return held != nullptr ? *held : none;
 }
 ObjectRef Variant::AsObject() const {
-  return object_;
+  const auto* held = std::get_if<ObjectRef>(&owned_);
+  return held != nullptr ? *held : nullptr;
 }
 HRESULT Variant::AsError() const {
   return type_ == VT_ERROR ? static_cast<HRESULT>(integer_) : 0;

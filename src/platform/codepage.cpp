@@ -2,6 +2,13 @@
 
 #include <unicode/ucnv.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -49,7 +56,7 @@ int TerminatedLength(const Unit* input) {
 // or the units needed when `out` is empty. `convert` is ucnv_toUChars or ucnv_fromUChars.
 template <typename In, typename Out, typename IcuCall>
 int RunConversion(UConverter* converter, const In* input, int length, Out* output, int capacity,
-            IcuCall convert) {
+                  IcuCall convert) {
   if (converter == nullptr || input == nullptr || length < -1 || capacity < 0 ||
       (capacity > 0 && output == nullptr)) {
     return 0;
@@ -72,6 +79,199 @@ int RunConversion(UConverter* converter, const In* input, int length, Out* outpu
   return needed;
 }
 
+// Code page 936 is stateless: a character converts the same alone as within a text. So each
+// character's conversion is asked of ICU once and remembered, and a text whose characters are all
+// known converts by table lookups alone. ICU's per-call overhead otherwise dominates short texts
+// and costs about twenty instructions a byte on long pages. A character that does not convert to
+// exactly one plain unit (or one or two bytes), or that ICU substitutes, is marked slow: a text
+// holding one goes through ICU whole, so that substitutions, surrogate pairs and malformed bytes
+// come out exactly as ICU makes them. Entries are filled racily but always with the same value.
+constexpr std::uint16_t kUnknown = 0;
+constexpr std::uint16_t kSlow = 0xFFFF;  // neither a GBK code (trail bytes end at 0xFE) nor decoded
+
+// Double-byte sequences: lead 0x81..0xFE, trail 0x40..0xFE; each to its UTF-16 unit.
+constexpr int kLeadFirst = 0x81;
+constexpr int kLeadCount = 0xFE - kLeadFirst + 1;
+std::atomic<std::uint16_t> decodedPairs[kLeadCount * 256];
+// UTF-16 units to their bytes: below 0x100 one byte, otherwise lead << 8 | trail.
+std::atomic<std::uint16_t> encodedUnits[0x10000];
+
+bool IsGbk(unsigned codePage) {
+  return codePage == CP_ACP || codePage == CP_GBK;
+}
+
+bool IsSurrogate(char16_t unit) {
+  return unit >= 0xD800 && unit <= 0xDFFF;
+}
+
+// A converter for single characters that fails instead of substituting, so that a character
+// the code page lacks (or a malformed sequence) is told apart from one that converts.
+UConverter* ProbeConverter() {
+  thread_local ConverterPtr probe = [] {
+    ConverterPtr converter = OpenConverter("windows-936");
+    UErrorCode status = U_ZERO_ERROR;
+    if (converter != nullptr) {
+      ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                          &status);
+      ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                            &status);
+    }
+    return U_SUCCESS(status) ? std::move(converter) : nullptr;
+  }();
+  if (probe != nullptr) {
+    ucnv_reset(probe.get());
+  }
+  return probe.get();
+}
+
+std::uint16_t DecodePairWithIcu(std::uint8_t lead, std::uint8_t trail) {
+  UConverter* converter = ProbeConverter();
+  if (converter == nullptr) {
+    return kSlow;
+  }
+  const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+  char16_t units[4];
+  UErrorCode status = U_ZERO_ERROR;
+  const int produced = ucnv_toUChars(converter, units, 4, pair, 2, &status);
+  const bool plain = U_SUCCESS(status) && produced == 1 && units[0] != 0xFFFD &&
+                     !IsSurrogate(units[0]) && units[0] != kSlow;
+  return plain ? units[0] : kSlow;
+}
+
+std::uint16_t EncodeUnitWithIcu(char16_t unit) {
+  UConverter* converter = ProbeConverter();
+  if (converter == nullptr || IsSurrogate(unit)) {
+    return kSlow;
+  }
+  char bytes[8];
+  UErrorCode status = U_ZERO_ERROR;
+  const int produced = ucnv_fromUChars(converter, bytes, 8, &unit, 1, &status);
+  if (U_FAILURE(status) || produced < 1 || produced > 2) {
+    return kSlow;
+  }
+  const auto first = static_cast<std::uint8_t>(bytes[0]);
+  if (produced == 1) {
+    return first == 0 ? kSlow : first;
+  }
+  const auto second = static_cast<std::uint8_t>(bytes[1]);
+  return first < kLeadFirst ? kSlow : static_cast<std::uint16_t>(first << 8 | second);
+}
+
+// Pages are mostly markup: widens the leading run of ASCII bytes (at most `count`, in blocks of
+// sixteen) and returns how many it took; the caller does the rest one by one.
+int WidenAscii(const char* input, int count, char16_t* output) {
+  int done = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  while (count - done >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + done));
+    if (_mm_movemask_epi8(bytes) != 0) {
+      break;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(output + done), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(output + done + 8), _mm_unpackhi_epi8(bytes, zero));
+    done += 16;
+  }
+#endif
+  return done;
+}
+
+// Decodes by the table into `output`; the units written, or -1 when some byte needs ICU or the
+// output is too small.
+int DecodeGbkByTable(const char* input, int length, char16_t* output, int capacity) {
+  int written = 0;
+  for (int i = 0; i < length; ++i) {
+    const int plain =
+        WidenAscii(input + i, std::min(length - i, capacity - written), output + written);
+    i += plain;
+    written += plain;
+    if (i == length) {
+      break;
+    }
+    if (written == capacity) {
+      return -1;
+    }
+    const auto byte = static_cast<std::uint8_t>(input[i]);
+    if (byte < 0x80) {
+      output[written++] = byte;
+      continue;
+    }
+    if (byte < kLeadFirst || byte > 0xFE || i + 1 == length) {
+      return -1;
+    }
+    const auto trail = static_cast<std::uint8_t>(input[++i]);
+    if (trail < 0x40 || trail > 0xFE) {
+      return -1;
+    }
+    std::atomic<std::uint16_t>& entry = decodedPairs[(byte - kLeadFirst) * 256 + trail];
+    std::uint16_t unit = entry.load(std::memory_order_relaxed);
+    if (unit == kUnknown) {
+      unit = DecodePairWithIcu(byte, trail);
+      entry.store(unit, std::memory_order_relaxed);
+    }
+    if (unit == kSlow) {
+      return -1;
+    }
+    output[written++] = unit;
+  }
+  return written;
+}
+
+// Encodes by the table into `output`; the bytes written, or -1 when some unit needs ICU or the
+// output is too small.
+int EncodeGbkByTable(const char16_t* input, int length, char* output, int capacity) {
+  int written = 0;
+  for (int i = 0; i < length; ++i) {
+    const char16_t unit = input[i];
+    std::uint16_t code = unit;
+    if (unit >= 0x80) {
+      std::atomic<std::uint16_t>& entry = encodedUnits[unit];
+      code = entry.load(std::memory_order_relaxed);
+      if (code == kUnknown) {
+        code = EncodeUnitWithIcu(unit);
+        entry.store(code, std::memory_order_relaxed);
+      }
+      if (code == kSlow) {
+        return -1;
+      }
+    }
+    if (code < 0x100) {
+      if (written == capacity) {
+        return -1;
+      }
+      output[written++] = static_cast<char>(code);
+    } else {
+      if (capacity - written < 2) {
+        return -1;
+      }
+      output[written++] = static_cast<char>(code >> 8);
+      output[written++] = static_cast<char>(code & 0xFF);
+    }
+  }
+  return written;
+}
+
+// The table path for code page 936 with a given length and room to write; -1 when ICU must do it.
+template <typename In, typename Out, typename Table>
+int TryTable(unsigned codePage, const In* input, int length, Out* output, int capacity,
+             Table table) {
+  if (!IsGbk(codePage) || input == nullptr || length < -1 || capacity <= 0 || output == nullptr) {
+    return -1;
+  }
+  const bool terminated = length == -1;
+  const int inputLength = terminated ? TerminatedLength(input) - 1 : length;
+  const int room = terminated ? capacity - 1 : capacity;
+  const int written = room >= 0 ? table(input, inputLength, output, room) : -1;
+  if (written < 0) {
+    return -1;
+  }
+  if (terminated) {
+    output[written] = 0;
+    return written + 1;
+  }
+  return written;
+}
+
 }  // namespace
 
 int MultiByteToWideChar(unsigned codePage, unsigned flags, const char* input, int length,
@@ -79,10 +279,13 @@ int MultiByteToWideChar(unsigned codePage, unsigned flags, const char* input, in
   if (flags != 0) {
     return 0;
   }
+  if (const int written = TryTable(codePage, input, length, output, capacity, DecodeGbkByTable);
+      written >= 0) {
+    return written;
+  }
   return RunConversion(ConverterFor(codePage), input, length, output, capacity,
-                 [](UConverter* c, char16_t* out, int cap, const char* in, int len, UErrorCode* s) {
-                   return ucnv_toUChars(c, out, cap, in, len, s);
-                 });
+                       [](UConverter* c, char16_t* out, int cap, const char* in, int len,
+                          UErrorCode* s) { return ucnv_toUChars(c, out, cap, in, len, s); });
 }
 
 int WideCharToMultiByte(unsigned codePage, unsigned flags, const char16_t* input, int length,
@@ -90,10 +293,13 @@ int WideCharToMultiByte(unsigned codePage, unsigned flags, const char16_t* input
   if (flags != 0 || defaultChar != nullptr || usedDefault != nullptr) {
     return 0;
   }
+  if (const int written = TryTable(codePage, input, length, output, capacity, EncodeGbkByTable);
+      written >= 0) {
+    return written;
+  }
   return RunConversion(ConverterFor(codePage), input, length, output, capacity,
-                 [](UConverter* c, char* out, int cap, const char16_t* in, int len, UErrorCode* s) {
-                   return ucnv_fromUChars(c, out, cap, in, len, s);
-                 });
+                       [](UConverter* c, char* out, int cap, const char16_t* in, int len,
+                          UErrorCode* s) { return ucnv_fromUChars(c, out, cap, in, len, s); });
 }
 
 }  // namespace mf::platform

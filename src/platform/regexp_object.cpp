@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -102,16 +103,26 @@ class MatchObject final : public DispatchObject {
                  })
             .Get("SubMatches", {}, VT_DISPATCH,
                  [](MatchObject& self, CallArgs&, Variant& result) {
-                   result = Variant::FromObject(
-                       std::make_shared<SubMatchesObject>(self.matches_, self.match_));
+                   result = Variant::FromObject(self.SubMatches());
                    return S_OK;
                  })
             .Build();
     return type;
   }
 
+  // Made on first use and kept: callers read the groups of a match one at a time.
+  ObjectRef SubMatches() {
+    const std::lock_guard lock(mutex_);
+    if (subMatches_ == nullptr) {
+      subMatches_ = std::make_shared<SubMatchesObject>(matches_, match_);
+    }
+    return subMatches_;
+  }
+
   SharedMatches matches_;
   std::size_t match_;
+  std::mutex mutex_;
+  ObjectRef subMatches_;
 };
 
 class MatchCollectionObject final : public DispatchObject {
@@ -138,12 +149,25 @@ class MatchCollectionObject final : public DispatchObject {
     if (!InRange(index, matches_->Count())) {
       return kRegExpInvalidCall;
     }
-    result = Variant::FromObject(
-        std::make_shared<MatchObject>(matches_, static_cast<std::size_t>(index)));
+    result = Variant::FromObject(MatchAt(static_cast<std::size_t>(index)));
     return S_OK;
   }
 
+  // Callers read the groups of one match after another, asking for the match each time: the
+  // match asked for last is kept and handed out again while the same one is asked for.
+  ObjectRef MatchAt(std::size_t index) {
+    const std::lock_guard lock(mutex_);
+    if (last_ == nullptr || lastIndex_ != index) {
+      last_ = std::make_shared<MatchObject>(matches_, index);
+      lastIndex_ = index;
+    }
+    return last_;
+  }
+
   SharedMatches matches_;
+  std::mutex mutex_;
+  ObjectRef last_;
+  std::size_t lastIndex_ = 0;
 };
 
 class RegExpObject final : public DispatchObject {

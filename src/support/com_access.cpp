@@ -1,6 +1,11 @@
 #include "support/com_access.h"
 
+#include <cmath>
+#include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/encoding.h"
@@ -63,6 +68,99 @@ struct Binding {
   p::InvokeFlags flag = 0;
 };
 
+// A name bound in one kind of operation on one type. Types never change once built, so the
+// outcome of a binding (a member and its kind, or -3) holds for good.
+struct CachedBinding {
+  std::shared_ptr<const p::TypeInfo> typeInfo;  // keeps the type, and so `binding`, alive
+  Operation operation = Operation::Call;
+  std::string name;  // as the caller spelt it, byte for byte
+  int code = 0;
+  Binding binding;
+};
+
+// Each thread remembers its recent bindings, so that a member called by name in a loop is looked
+// up once instead of converting and comparing names on every call. Direct-mapped: a collision
+// only costs a fresh lookup.
+class BindingCache {
+ public:
+  CachedBinding* Find(const p::TypeInfo* type, Operation operation, std::string_view name) {
+    CachedBinding& entry = entries_[SlotOf(type, operation, name)];
+    const bool hit =
+        entry.typeInfo.get() == type && entry.operation == operation && entry.name == name;
+    return hit ? &entry : nullptr;
+  }
+
+  void Store(const std::shared_ptr<const p::TypeInfo>& type, Operation operation,
+             std::string_view name, int code, Binding binding) {
+    CachedBinding& entry = entries_[SlotOf(type.get(), operation, name)];
+    entry.typeInfo = type;
+    entry.operation = operation;
+    entry.name.assign(name);
+    entry.code = code;
+    entry.binding = binding;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 64;
+
+  static std::size_t SlotOf(const p::TypeInfo* type, Operation operation, std::string_view name) {
+    std::size_t hash = reinterpret_cast<std::uintptr_t>(type) >> 4;
+    hash = hash * 31 + static_cast<std::size_t>(operation);
+    for (const char c : name) {
+      hash = hash * 31 + static_cast<unsigned char>(c);
+    }
+    return (hash ^ (hash >> 7)) % kSlots;
+  }
+
+  CachedBinding entries_[kSlots];
+};
+
+// The arguments of one invocation. `values` holds the converted values in order; the call sees
+// references to those of by-reference and "any variant" parameters. `values` never grows after
+// it is filled, so the references stay valid.
+struct Arguments {
+  std::vector<p::Variant> values;
+  std::vector<Variant*> writeBack;  // per value: the caller's variable, or null
+  p::DispParams params;
+
+  void Clear() {
+    values.clear();
+    writeBack.clear();
+    params.args.clear();
+    params.namedArgs.clear();
+  }
+};
+
+// Member calls made while a thread's own objects are being destroyed at its exit (by a
+// destructor of another such object) must not use what is already gone: the per-thread caches
+// below record their end in flags that are never destroyed, and calls then go without them.
+thread_local bool cachesGone = false;
+
+struct ThreadCaches {
+  BindingCache bindings;
+  std::vector<std::unique_ptr<Arguments>> spareArguments;
+  ~ThreadCaches() { cachesGone = true; }
+};
+
+thread_local ThreadCaches threadCaches;
+
+// Binds `name` through the type's binding interface in `operation`'s order; 0 or -3.
+int BindByName(const p::TypeInfo& typeComp, const Text& name, Operation operation,
+               Binding* binding) {
+  const std::u16string wideName = AnsiToUtf16(name);
+  for (p::InvokeFlags flag : LookupOrder(operation)) {
+    p::BindResult bound = typeComp.Bind(wideName, flag);
+    if (bound.kind == p::DescKind::TypeComp) {
+      return -3;
+    }
+    if (bound.member != nullptr) {
+      *binding = {bound.member, flag};
+      return 0;
+    }
+  }
+  return -3;
+}
+
 // Finds the dispatch interface and binds `name` in `operation`'s order; 0 or a failure code.
 int Bind(const ComObject& object, const Text& name, Operation operation,
          p::DispatchObject** dispatch, std::shared_ptr<const p::TypeInfo>* typeInfo,
@@ -74,23 +172,25 @@ int Bind(const ComObject& object, const Text& name, Operation operation,
   if (*dispatch == nullptr) {
     return -2;
   }
-  const p::TypeInfo* typeComp = nullptr;
   if (p::Failed((*dispatch)->GetTypeInfo(p::LOCALE_USER_DEFAULT, typeInfo)) ||
-      *typeInfo == nullptr || p::Failed((*typeInfo)->GetTypeComp(&typeComp))) {
+      *typeInfo == nullptr) {
     return -4;
   }
-  std::u16string wideName = AnsiToUtf16(name);
-  for (p::InvokeFlags flag : LookupOrder(operation)) {
-    p::BindResult bound = typeComp->Bind(wideName, flag);
-    if (bound.kind == p::DescKind::TypeComp) {
-      return -3;
-    }
-    if (bound.member != nullptr) {
-      *binding = {bound.member, flag};
-      return 0;
-    }
+  BindingCache* cache = cachesGone ? nullptr : &threadCaches.bindings;
+  if (const CachedBinding* cached =
+          cache != nullptr ? cache->Find(typeInfo->get(), operation, name.view()) : nullptr) {
+    *binding = cached->binding;
+    return cached->code;
   }
-  return -3;
+  const p::TypeInfo* typeComp = nullptr;
+  if (p::Failed((*typeInfo)->GetTypeComp(&typeComp))) {
+    return -4;
+  }
+  const int code = BindByName(*typeComp, name, operation, binding);
+  if (cache != nullptr) {
+    cache->Store(*typeInfo, operation, name.view(), code, *binding);
+  }
+  return code;
 }
 
 std::size_t DeclaredCount(const Binding& binding) {
@@ -126,14 +226,44 @@ p::Variant PlainValue(const ComArg& arg) {
   return std::visit(Visitor{}, arg.value());
 }
 
-// The arguments of one invocation. `values` holds the converted values in order; the call sees
-// references to those of by-reference and "any variant" parameters. `values` never grows after
-// it is filled, so the references stay valid.
-struct Arguments {
-  std::vector<p::Variant> values;
-  std::vector<Variant*> writeBack;  // per value: the caller's variable, or null
-  p::DispParams params;
+// Every member operation needs an `Arguments`; each thread keeps those it has used, emptied but
+// with their storage, so that a call allocates nothing for its argument lists. A member may call
+// members itself, so each call in progress takes its own from the spares.
+class ArgumentsLease {
+ public:
+  ArgumentsLease() : spares_(cachesGone ? nullptr : &threadCaches.spareArguments) {
+    if (spares_ == nullptr || spares_->empty()) {
+      arguments_ = std::make_unique<Arguments>();
+    } else {
+      arguments_ = std::move(spares_->back());
+      spares_->pop_back();
+    }
+  }
+  ~ArgumentsLease() {
+    if (spares_ != nullptr && !cachesGone) {
+      arguments_->Clear();
+      spares_->push_back(std::move(arguments_));
+    }
+  }
+  ArgumentsLease(const ArgumentsLease&) = delete;
+  ArgumentsLease& operator=(const ArgumentsLease&) = delete;
+
+  Arguments* operator->() { return arguments_.get(); }
+  Arguments& operator*() { return *arguments_; }
+
+ private:
+  std::vector<std::unique_ptr<Arguments>>* spares_;
+  std::unique_ptr<Arguments> arguments_;
 };
+
+// A real that is a whole 32-bit number, such as an index: converting it needs no rounding.
+bool IsWholeInt32(const p::Variant& value) {
+  if (value.Type() != p::VT_R8) {
+    return false;
+  }
+  const double real = value.AsDouble();
+  return real >= -2147483648.0 && real <= 2147483647.0 && real == std::trunc(real);
+}
 
 // Converts one argument into `slot`; what the call is handed for it goes to `passed`.
 bool ConvertArgument(const ComArg& arg, p::VarType declared, p::Variant& slot, p::Variant& passed,
@@ -142,21 +272,25 @@ bool ConvertArgument(const ComArg& arg, p::VarType declared, p::Variant& slot, p
   if (variable != nullptr && *variable == nullptr) {
     return false;
   }
-  slot = PlainValue(arg);
-  if (slot.IsMissing()) {
-    passed = slot;
+  const bool byRef = (declared & p::VT_BYREF) != 0;
+  const p::VarType base = declared & ~p::VT_BYREF;
+  // A value handed over as it is converted needs no slot of its own: convert it where it goes.
+  p::Variant& value = !byRef && base != p::VT_VARIANT ? passed : slot;
+  value = PlainValue(arg);
+  if (value.IsMissing()) {
+    passed = value;
     return true;
   }
-  bool byRef = (declared & p::VT_BYREF) != 0;
-  p::VarType base = declared & ~p::VT_BYREF;
-  if (base != p::VT_VARIANT && p::Failed(p::VariantChangeType(&slot, &slot, 0, base))) {
+  if (base == p::VT_I4 && IsWholeInt32(value)) {
+    value = p::Variant::FromInt32(static_cast<std::int32_t>(value.AsDouble()));
+  } else if (base != p::VT_VARIANT && p::Failed(p::VariantChangeType(&value, &value, 0, base))) {
     return false;
   }
   if (byRef) {
     passed = base == p::VT_VARIANT ? p::Variant::Ref(&slot) : p::Variant::TypedRef(&slot);
     *writeBack = variable != nullptr ? *variable : nullptr;
-  } else {
-    passed = base == p::VT_VARIANT ? p::Variant::Ref(&slot) : slot;
+  } else if (base == p::VT_VARIANT) {
+    passed = p::Variant::Ref(&slot);
   }
   return true;
 }
@@ -198,7 +332,8 @@ int Invoke(const ComObject& object, const Text& name, Operation operation, ComAr
   if (int code = Bind(held, name, operation, &dispatch, &typeInfo, &binding); code != 0) {
     return code;
   }
-  Arguments arguments;
+  ArgumentsLease lease;
+  Arguments& arguments = *lease;
   if (int code = PrepareArguments(binding, args, &arguments); code != 0) {
     return code;
   }
@@ -209,7 +344,7 @@ int Invoke(const ComObject& object, const Text& name, Operation operation, ComAr
   }
   for (std::size_t i = 0; i < arguments.values.size(); ++i) {
     if (arguments.writeBack[i] != nullptr) {
-      arguments.writeBack[i]->value() = arguments.values[i];
+      arguments.writeBack[i]->value() = std::move(arguments.values[i]);
     }
   }
   return 0;
@@ -222,16 +357,27 @@ Result Run(const ComObject& object, const Text& name, Operation operation, ComAr
            Result empty, Convert convert) {
   p::Variant raw;
   int code = Invoke(object, name, operation, args, &raw);
+  if (code == 0 && raw.IsByRef()) {
+    // A result that refers to a variable: take the value, so that converting may consume it.
+    p::Variant value = raw.Deref();
+    raw = std::move(value);
+  }
   Result converted = empty;
-  if (code == 0 && !convert(raw.Deref(), converted)) {
+  if (code == 0 && !convert(raw, converted)) {
     code = -8;
-    converted = empty;
   }
   lastErrorCode = code;
-  return code == 0 ? converted : empty;
+  if (code != 0) {
+    return empty;
+  }
+  return converted;
 }
 
 bool ToText(const p::Variant& raw, Text& out) {
+  if (raw.Type() == p::VT_BSTR) {
+    out = Utf16ToAnsi(raw.AsString());  // already a string: no copy to convert it
+    return true;
+  }
   p::Variant text;
   if (p::Failed(p::VariantChangeType(&text, &raw, 0, p::VT_BSTR))) {
     return false;
@@ -257,8 +403,8 @@ bool ToObject(const p::Variant& raw, ComObject& out) {
   return true;
 }
 
-bool ToVariant(const p::Variant& raw, Variant& out) {
-  out = Variant(raw);
+bool ToVariant(p::Variant& raw, Variant& out) {
+  out = Variant(std::move(raw));
   return true;
 }
 
@@ -375,7 +521,10 @@ bool VariantSet(Variant& variant, const Variant& value) {
 
 Text VariantToText(const Variant& variant) {
   Text text;
-  return ToText(variant.value().Deref(), text) ? text : Text();
+  if (!ToText(variant.value().Deref(), text)) {
+    return Text();
+  }
+  return text;
 }
 
 Bytes VariantToBytes(const Variant& variant) {

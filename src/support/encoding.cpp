@@ -21,28 +21,35 @@ bool IsAscii(std::basic_string_view<Unit> units) {
   return (static_cast<std::uint32_t>(any) & ~0x7Fu) == 0;
 }
 
+// Code page 936 converts by table (platform/codepage.h), as fast as this check for ASCII text,
+// so only UTF-8 takes the shortcut.
 bool KeepsAscii(unsigned codePage) {
-  return codePage == platform::CP_ACP || codePage == platform::CP_GBK ||
-         codePage == platform::CP_UTF8;
+  return codePage == platform::CP_UTF8;
 }
 
 std::u16string Decode(const Text& text, unsigned codePage) {
   if (KeepsAscii(codePage) && IsAscii(text.view())) {
     return std::u16string(text.view().begin(), text.view().end());
   }
+  if (text.empty()) {
+    return {};
+  }
   // No code page makes more than one UTF-16 unit of a byte, so the text's length (and its
   // terminator) bounds the result and one pass of the converter suffices.
   std::u16string units(text.size() + 1, u'\0');
-  int written = platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, units.data(),
-                                              static_cast<int>(units.size()));
-  if (written <= 0) {
-    written = platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
-    if (written <= 0) {
-      return {};
-    }
-    units.assign(static_cast<std::size_t>(written), u'\0');
-    platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, units.data(), written);
+  int written =
+      platform::MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()),
+                                    units.data(), static_cast<int>(units.size()));
+  if (written > 0) {
+    units.resize(static_cast<std::size_t>(written));
+    return units;
   }
+  written = platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+  if (written <= 0) {
+    return {};
+  }
+  units.assign(static_cast<std::size_t>(written), u'\0');
+  platform::MultiByteToWideChar(codePage, 0, text.c_str(), -1, units.data(), written);
   units.resize(static_cast<std::size_t>(written - 1));  // drop the terminator
   return units;
 }
@@ -55,16 +62,24 @@ Text Encode(std::u16string_view units, unsigned codePage) {
   if (units.empty()) {
     return Text();
   }
-  // At most three bytes for one unit (UTF-8; two for code page 936): one pass suffices.
-  std::string bytes(units.size() * 3, '\0');
+  // At most three bytes for one unit (UTF-8; two for code page 936): one pass suffices. Short
+  // texts (a link, a title) are converted on the stack and copied once into the result.
+  constexpr std::size_t kStackBytes = 1024;
+  char stackBytes[kStackBytes];
+  std::string heapBytes;
+  const std::size_t capacity = units.size() * 3;
+  char* bytes = stackBytes;
+  if (capacity > kStackBytes) {
+    heapBytes.resize(capacity);
+    bytes = heapBytes.data();
+  }
   const int written =
       platform::WideCharToMultiByte(codePage, 0, units.data(), static_cast<int>(units.size()),
-                                    bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
+                                    bytes, static_cast<int>(capacity), nullptr, nullptr);
   if (written <= 0) {
     return Text();
   }
-  bytes.resize(static_cast<std::size_t>(written));
-  return Text(bytes);
+  return Text(std::string_view(bytes, static_cast<std::size_t>(written)));
 }
 
 std::u16string UnitsOf(const Bytes& bytes) {
@@ -98,9 +113,13 @@ Text UrlEncode(const Text& text, bool keepSafe, bool toUtf8) {
   return Text(out);
 }
 
-Text GbkToUtf8(const Text& text) { return EncodeFromUtf16(DecodeToUtf16(text, 936), 65001); }
+Text GbkToUtf8(const Text& text) {
+  return EncodeFromUtf16(DecodeToUtf16(text, 936), 65001);
+}
 
-Text Utf8ToGbk(const Text& text) { return EncodeFromUtf16(DecodeToUtf16(text), 936); }
+Text Utf8ToGbk(const Text& text) {
+  return EncodeFromUtf16(DecodeToUtf16(text), 936);
+}
 
 Bytes DecodeToUtf16(const Text& text, int codePage) {
   if (text.empty()) {
@@ -115,9 +134,13 @@ Text EncodeFromUtf16(const Bytes& units, int codePage) {
   return Encode(UnitsOf(units), static_cast<unsigned>(codePage));
 }
 
-std::u16string AnsiToUtf16(const Text& text) { return Decode(text, platform::CP_ACP); }
+std::u16string AnsiToUtf16(const Text& text) {
+  return Decode(text, platform::CP_ACP);
+}
 
-Text Utf16ToAnsi(std::u16string_view units) { return Encode(units, platform::CP_ACP); }
+Text Utf16ToAnsi(std::u16string_view units) {
+  return Encode(units, platform::CP_ACP);
+}
 
 Text operator""_gbk(const char* utf8, std::size_t length) {
   return Utf8ToGbk(Text(std::string_view(utf8, length)));

@@ -203,6 +203,39 @@ TEST_F(ComAccessTest, NamesAreMatchedWithoutRegardToCase) {
   EXPECT_EQ(ComCallText(object_, Text("eChO"), Text("hi")), Text("hi"));
 }
 
+// Bindings are remembered between calls: each must stay with its own type and kind of
+// operation, also when types come and go and a new one may take the place of an old one.
+TEST_F(ComAccessTest, RepeatedCallsBindPerTypeAndPerOperation) {
+  for (int round = 0; round < 3; ++round) {
+    const std::u16string tag(1, static_cast<char16_t>(u'0' + round));
+    auto getter = p::TypeInfoBuilder<p::DispatchObject>("IGetter")
+                      .Get("Value", {}, p::VT_BSTR, Answer(u"get" + tag))
+                      .Build();
+    auto caller = p::TypeInfoBuilder<p::DispatchObject>("ICaller")
+                      .Method("Value", {}, p::VT_BSTR, Answer(u"call" + tag))
+                      .TypeName("Kind")
+                      .Build();
+    const ComObject withGetter(std::make_shared<p::DispatchObject>(getter));
+    const ComObject withMethod(std::make_shared<p::DispatchObject>(caller));
+    const Text expectGet = Utf16ToAnsi(u"get" + tag);
+    const Text expectCall = Utf16ToAnsi(u"call" + tag);
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      EXPECT_EQ(ComGetTextProperty(withGetter, Text("value")), expectGet);
+      EXPECT_EQ(ComGetTextProperty(withMethod, Text("value")), expectCall);
+      EXPECT_EQ(ComCallText(withGetter, Text("VALUE")), expectGet);
+      EXPECT_FALSE(ComSetProperty(withGetter, Text("value"), Text("x")));
+      EXPECT_EQ(ComErrorCode(), -3);
+      EXPECT_EQ(ComCallText(withMethod, Text("Kind")), Text());
+      EXPECT_EQ(ComErrorCode(), -3);
+      // The same spelling on the recorder binds the recorder's own members.
+      EXPECT_EQ(ComGetTextProperty(object_, Text("value")), Text());
+      EXPECT_EQ(ComErrorCode(), -3);
+      EXPECT_EQ(ComGetTextProperty(object_, Text("Both")), Text("get"));
+      EXPECT_EQ(ComCallText(object_, Text("Both")), Text("method"));
+    }
+  }
+}
+
 TEST_F(ComAccessTest, UnknownNamesFailWithMinusThreeAndSuccessResetsTheCode) {
   EXPECT_EQ(ComGetTextProperty(object_, Text("NoSuchThing")), Text());
   EXPECT_EQ(ComErrorCode(), -3);
@@ -360,6 +393,39 @@ TEST_F(ComAccessTest, ErrorCodesBelongToTheirThread) {
   EXPECT_EQ(otherBefore, 0);
   EXPECT_EQ(otherAfter, -1);
   EXPECT_EQ(ComErrorCode(), -3);
+}
+
+// An object of a thread that makes member calls while the thread's own objects are destroyed at
+// its exit, after those kept for the thread's earlier calls are gone.
+struct CallsAtThreadExit {
+  ComObject object;
+  Text* answer = nullptr;
+  ~CallsAtThreadExit() {
+    if (answer != nullptr) {
+      const ComApartmentScope apartment;
+      *answer = ComGetTextProperty(object, Text("ReadOnlyPropertyWithALongName")) +
+                ComCallText(object, Text("Both"));
+    }
+  }
+};
+
+TEST_F(ComAccessTest, CallsStillWorkWhileAThreadEnds) {
+  const auto type = p::TypeInfoBuilder<p::DispatchObject>("ILongNames")
+                        .Get("ReadOnlyPropertyWithALongName", {}, p::VT_BSTR, Answer(u"long"))
+                        .Method("Both", {}, p::VT_BSTR, Answer(u"+call"))
+                        .Build();
+  Text answer;
+  std::thread other([&] {
+    // Made before the thread's first member call, so destroyed after what that call keeps.
+    thread_local CallsAtThreadExit atExit;
+    atExit.object = ComObject(std::make_shared<p::DispatchObject>(type));
+    atExit.answer = &answer;
+    const ComApartmentScope apartment;
+    EXPECT_EQ(ComGetTextProperty(atExit.object, Text("ReadOnlyPropertyWithALongName")),
+              Text("long"));
+  });
+  other.join();
+  EXPECT_EQ(answer, Text("long+call"));
 }
 
 TEST_F(ComAccessTest, CallsOutsideAnApartmentFailAndChangeNothing) {

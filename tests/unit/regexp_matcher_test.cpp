@@ -187,6 +187,43 @@ TEST(RegExpMatcher, CopySharesTheResultsAndKeepsThemAfterTheOriginalMovesOn) {
   EXPECT_EQ(platform::ComApartmentDepth(), depth);
 }
 
+// Groups come back right whatever order matches are read in, also while a copy that shares the
+// results reads them on another thread.
+TEST(RegExpMatcher, GroupsReadInAnyOrderAlsoFromTwoThreads) {
+  std::string lines;
+  for (int i = 1; i <= 50; ++i) {
+    lines += "<div><a href=\"/" + std::to_string(i) + "\">t" + std::to_string(i) + "</a></div>\n";
+  }
+  RegExpMatcher matcher;
+  ASSERT_TRUE(matcher.Search(kEntryPattern, Text(lines)));
+  ASSERT_EQ(matcher.MatchCount(), 50);
+  auto readAll = [](const RegExpMatcher& reader, int stride, int* correct) {
+    for (int round = 0; round < 20; ++round) {
+      for (int step = 0; step < 50; ++step) {
+        const int n = (step * stride) % 50 + 1;
+        const std::string number = std::to_string(n);
+        const int k = step % 2 + 1;
+        const Text expected(k == 1 ? "/" + number : "t" + number);
+        if (reader.SubMatchText(n, k) == expected) {
+          ++*correct;
+        }
+      }
+    }
+  };
+  int correct[2] = {0, 0};
+  std::thread other([&] {
+    const RegExpMatcher copy(matcher);
+    readAll(copy, 7, &correct[1]);
+  });
+  readAll(matcher, 13, &correct[0]);
+  other.join();
+  EXPECT_EQ(correct[0], 1000);
+  EXPECT_EQ(correct[1], 1000);
+  EXPECT_EQ(matcher.SubMatchText(3, 2), Text("t3"));
+  EXPECT_EQ(matcher.SubMatchText(3, 1), Text("/3"));
+  EXPECT_EQ(matcher.SubMatchText(1, 2), Text("t1"));
+}
+
 // The search worker and magnet threads each search with an instance of their own at the same
 // time; they share only the object's class information and must not disturb each other.
 TEST(RegExpMatcher, InstancesOnSeveralThreadsSearchIndependently) {

@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QWindow>
+#include <limits>
 
 #include "app/text_edge.h"
 
@@ -154,6 +155,7 @@ EditBox::EditBox(QWidget* parent, Lines lines, Qt::Alignment horizontal, QColor 
   QWidget* editor = nullptr;
   if (lines == Lines::kSingle) {
     line_ = new QLineEdit(text, this);
+    line_->setMaxLength(std::numeric_limits<int>::max());  // no length limit
     line_->setAlignment(horizontal | Qt::AlignVCenter);
     editor = line_;
   } else {

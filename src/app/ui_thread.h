@@ -2,7 +2,7 @@
 //
 // A call from a worker blocks until the UI thread has run it, like a window message sent (not
 // posted): the worker's changes land in the order it made them, each complete before it goes on.
-// From the UI thread itself the call runs at once.
+// From the UI thread itself (or before there is an application object) the call runs at once.
 //
 // A worker killed while it waits (or before it asks) has its request dropped: the kill runs on
 // the UI thread, so by the time the UI thread turns to the request it already knows. The waiting

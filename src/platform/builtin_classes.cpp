@@ -2,11 +2,12 @@
 // its ClassEntry; list it here so that creation by ProgID finds it.
 #include "platform/automation.h"
 #include "platform/regexp_object.h"
+#include "platform/winhttp_request_object.h"
 
 namespace mf::platform {
 
 std::vector<ClassEntry> BuiltinClasses() {
-  return {RegExpClass()};
+  return {RegExpClass(), WinHttpRequestClass()};
 }
 
 }  // namespace mf::platform

@@ -116,6 +116,7 @@ class HttpRequest::Transfer {
   // True when a complete response arrived; its parts are then in the public fields.
   bool Run() { return Configure() && Drive() && CollectStatus(); }
 
+  Failure failure = Failure::kOther;
   int status = 0;
   std::string statusText;
   std::vector<Header> headers;
@@ -221,6 +222,7 @@ class HttpRequest::Transfer {
 
   bool Drive() {
     if (IsThisThreadKilled()) {
+      failure = Failure::kKilled;
       return false;
     }
     CURLM* multi = multi_.get();
@@ -235,12 +237,14 @@ class HttpRequest::Transfer {
       }
       const auto now = Clock::now();
       if (Stalled(now)) {
+        failure = Failure::kTimedOut;
         return false;
       }
       if (curl_multi_poll(multi, nullptr, 0, PollMs(now), nullptr) != CURLM_OK) {
         return false;
       }
     }
+    failure = Failure::kKilled;
     return false;
   }
 
@@ -248,10 +252,39 @@ class HttpRequest::Transfer {
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
       if (message->msg == CURLMSG_DONE) {
+        failure = FailureOf(message->data.result);
         return message->data.result == CURLE_OK;
       }
     }
     return false;
+  }
+
+  static Failure FailureOf(CURLcode code) {
+    switch (code) {
+      case CURLE_OK:
+        return Failure::kNone;
+      case CURLE_COULDNT_RESOLVE_HOST:
+        return Failure::kNameNotResolved;
+      case CURLE_COULDNT_CONNECT:
+      case CURLE_COULDNT_RESOLVE_PROXY:
+        return Failure::kCannotConnect;
+      case CURLE_OPERATION_TIMEDOUT:
+        return Failure::kTimedOut;
+      case CURLE_WRITE_ERROR:  // only the body cap refuses data
+      case CURLE_FILESIZE_EXCEEDED:
+        return Failure::kTooLarge;
+      case CURLE_PEER_FAILED_VERIFICATION:
+      case CURLE_SSL_CONNECT_ERROR:
+      case CURLE_SSL_CERTPROBLEM:
+      case CURLE_SSL_CACERT_BADFILE:
+        return Failure::kSecure;
+      case CURLE_TOO_MANY_REDIRECTS:
+        return Failure::kRedirects;
+      case CURLE_ABORTED_BY_CALLBACK:
+        return Failure::kKilled;
+      default:
+        return Failure::kOther;
+    }
   }
 
   bool CollectStatus() {
@@ -508,15 +541,22 @@ bool HttpRequest::SetOption(int index, const OptionValue& value) {
 
 bool HttpRequest::Send(std::string_view body) {
   ClearResponse();
-  if (!opened_ || IsThisThreadKilled()) {
+  if (!opened_) {
+    failure_ = Failure::kNotOpened;
+    return false;
+  }
+  if (IsThisThreadKilled()) {
+    failure_ = Failure::kKilled;
     return false;
   }
   Transfer transfer(*this, body);
   const bool ok = transfer.Run();
   headers_.clear();
   if (!ok) {
+    failure_ = transfer.failure == Failure::kNone ? Failure::kOther : transfer.failure;
     return false;
   }
+  failure_ = Failure::kNone;
   status_ = transfer.status;
   statusText_ = std::move(transfer.statusText);
   responseHeaders_ = std::move(transfer.headers);
@@ -550,6 +590,7 @@ std::u16string HttpRequest::ResponseText() const {
 }
 
 void HttpRequest::ClearResponse() {
+  failure_ = Failure::kNotSent;
   status_ = 0;
   statusText_.clear();
   responseHeaders_.clear();

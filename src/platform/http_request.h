@@ -44,6 +44,21 @@ class HttpRequest {
  public:
   using OptionValue = std::variant<bool, std::int32_t, std::string>;
 
+  // Why the last `Send` gave no response.
+  enum class Failure {
+    kNone,     // a response arrived
+    kNotSent,  // no Send since the last Open
+    kNotOpened,
+    kKilled,  // the calling thread was killed
+    kNameNotResolved,
+    kCannotConnect,
+    kTimedOut,   // connect limit, or no progress for the send or receive time-out
+    kTooLarge,   // body above kMaxResponseBody
+    kSecure,     // certificate or TLS handshake
+    kRedirects,  // more than the allowed number of redirects
+    kOther,
+  };
+
   // A response body above this size fails the request.
   static constexpr std::size_t kMaxResponseBody = std::size_t{64} << 20;
   static constexpr std::int32_t kDefaultMaxRedirects = 10;
@@ -87,6 +102,7 @@ class HttpRequest {
   const std::string& StatusText() const { return statusText_; }
   // The body decoded as UTF-8.
   std::u16string ResponseText() const;
+  Failure LastFailure() const { return failure_; }
 
  private:
   using Header = std::pair<std::string, std::string>;
@@ -116,6 +132,7 @@ class HttpRequest {
   std::vector<Header> headers_;
 
   // The last response.
+  Failure failure_ = Failure::kNotSent;
   int status_ = 0;
   std::string statusText_;
   std::vector<Header> responseHeaders_;

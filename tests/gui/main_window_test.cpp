@@ -184,6 +184,12 @@ class MainWindowTest : public QObject {
     QCOMPARE(GetEditBoxText(&MainWindow::编辑框_停止页数), Text("7"));
   }
 
+  void editBoxesHaveNoLengthLimit() {
+    const Text longKeyword(std::string(100000, 'k'));
+    window_->编辑框_搜索内容->SetText(longKeyword);
+    QCOMPARE(window_->编辑框_搜索内容->GetText(), longKeyword);
+  }
+
   void escapeClosesFromAnyFocus_data() {
     QTest::addColumn<QString>("focus");
     QTest::newRow("keyword") << QStringLiteral("编辑框_搜索内容");
@@ -231,6 +237,9 @@ class MainWindowTest : public QObject {
     Drag(window_->透明标签4, QPoint(20, 10), QPoint(40, 40));
     Drag(window_->透明标签_状态条, QPoint(20, 5), QPoint(40, 40));
     Drag(window_->超级按钮_开始解析, QPoint(5, 5), QPoint(40, 40));
+    Drag(window_->编辑框_搜索内容->Editor(), QPoint(5, 5), QPoint(40, 40));
+    Drag(window_->超级列表框1->viewport(), QPoint(50, 50), QPoint(40, 40));
+    Drag(window_->超级列表框1->horizontalHeader()->viewport(), QPoint(50, 5), QPoint(40, 40));
     QCOMPARE(window_->pos(), start + QPoint(25, 27));
   }
 

@@ -1,13 +1,7 @@
 #include "platform/http_request.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,9 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "local_http.h"
 #include "platform/threads.h"
-
-extern char** environ;
 
 namespace mf::platform {
 namespace {
@@ -32,108 +25,14 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-bool WaitUntil(const std::function<bool()>& done, Clock::duration limit = 10s) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using test::Gate;
+using test::LocalServer;
+using test::TinyProxy;
+using test::WaitUntil;
 
 long Microseconds(Clock::duration span) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(span).count());
 }
-
-// A gate that stalled handlers wait at until the test lets them go.
-class Gate {
- public:
-  void Wait() {
-    std::unique_lock lock(mutex_);
-    entered_ = true;
-    changed_.notify_all();
-    changed_.wait_for(lock, 60s, [this] { return open_; });
-  }
-  void Open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  bool Entered() {
-    std::lock_guard lock(mutex_);
-    return entered_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool open_ = false;
-  bool entered_ = false;
-};
-
-// What the server saw of the last request.
-struct SeenRequest {
-  std::string method;
-  std::string body;
-  httplib::Headers headers;
-  int count = 0;
-};
-
-// A cpp-httplib server on a free loopback port, on a thread of its own.
-class LocalServer {
- public:
-  explicit LocalServer(std::unique_ptr<httplib::Server> server) : server_(std::move(server)) {}
-  ~LocalServer() { Stop(); }
-
-  void Start() {
-    // Recorded before the handler runs, so before the client can see the response.
-    server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
-      std::lock_guard lock(mutex_);
-      seen_.method = request.method;
-      seen_.headers = request.headers;
-      seen_.body.clear();
-      ++seen_.count;
-      return httplib::Server::HandlerResponse::Unhandled;
-    });
-    port_ = server_->bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
-    // A stop before the accept loop runs would be lost and leave the loop running for good.
-    ASSERT_TRUE(WaitUntil([this] { return server_->is_running(); }));
-  }
-  void Stop() {
-    gate_.Open();
-    if (thread_.joinable()) {
-      server_->stop();
-      thread_.join();
-    }
-  }
-
-  httplib::Server& server() { return *server_; }
-  Gate& gate() { return gate_; }
-  std::string Url(const std::string& path, const std::string& scheme = "http") const {
-    return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
-  }
-  SeenRequest Seen() {
-    std::lock_guard lock(mutex_);
-    return seen_;
-  }
-  void SeeBody(const std::string& body) {
-    std::lock_guard lock(mutex_);
-    seen_.body = body;
-  }
-
- private:
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
-  int port_ = 0;
-  Gate gate_;
-  std::mutex mutex_;
-  SeenRequest seen_;
-};
 
 void AddRoutes(LocalServer& local) {
   httplib::Server& server = local.server();
@@ -338,6 +237,7 @@ TEST_F(HttpRequestTest, MoreThanTenRedirectsFailTheRequest) {
   ASSERT_TRUE(Fetch("/redirect/10"));
   EXPECT_EQ(request_.ResponseBody(), "arrived");
   EXPECT_FALSE(Fetch("/redirect/11"));
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kRedirects);
   EXPECT_EQ(request_.Status(), 0);
   EXPECT_TRUE(request_.ResponseBody().empty());
   EXPECT_TRUE(request_.GetAllResponseHeaders().empty());
@@ -351,6 +251,7 @@ TEST_F(HttpRequestTest, AStalledServerEndsTheRequestAfterTheReceiveTimeout) {
     const auto took = Clock::now() - start;
     EXPECT_GE(took, 900ms) << path;
     EXPECT_LT(took, 5s) << path;
+    EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTimedOut);
     EXPECT_EQ(request_.Status(), 0);
     EXPECT_TRUE(request_.ResponseBody().empty());
     EXPECT_TRUE(request_.GetAllResponseHeaders().empty());
@@ -369,6 +270,7 @@ TEST_F(HttpRequestTest, NoResponseMeansStatusZeroAndNothingElse) {
   const std::string closedPort = "http://127.0.0.1:1/";
   ASSERT_TRUE(request_.Open("GET", closedPort));
   EXPECT_FALSE(request_.Send());
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kCannotConnect);
   EXPECT_EQ(request_.Status(), 0);
   EXPECT_TRUE(request_.StatusText().empty());
   EXPECT_TRUE(request_.ResponseBody().empty());
@@ -377,6 +279,7 @@ TEST_F(HttpRequestTest, NoResponseMeansStatusZeroAndNothingElse) {
   EXPECT_FALSE(request_.Open("GET", "not an address"));
   EXPECT_FALSE(request_.Open("GET", local_.Url("/echo"), true));
   EXPECT_FALSE(request_.Send());
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kNotOpened);
 }
 
 TEST_F(HttpRequestTest, ResponsesAboveTheCapFailInsteadOfFillingMemory) {
@@ -385,9 +288,11 @@ TEST_F(HttpRequestTest, ResponsesAboveTheCapFailInsteadOfFillingMemory) {
   ASSERT_TRUE(Fetch("/big/" + cap + "?sized=1"));
   EXPECT_EQ(request_.ResponseBody().size(), HttpRequest::kMaxResponseBody);
   EXPECT_FALSE(Fetch("/big/" + over));
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTooLarge);
   EXPECT_TRUE(request_.ResponseBody().empty());
   EXPECT_EQ(request_.Status(), 0);
   EXPECT_FALSE(Fetch("/big/" + over + "?sized=1"));
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTooLarge);
   EXPECT_TRUE(request_.ResponseBody().empty());
 }
 
@@ -422,6 +327,7 @@ struct KillableFetch {
   std::atomic<bool> mayStart{true};
   std::atomic<bool> sent{false};
   std::atomic<bool> result{true};
+  std::atomic<HttpRequest::Failure> failure{HttpRequest::Failure::kNone};
   Clock::time_point returnedAt;
 
   static std::uint32_t Run(void* parameter) {
@@ -433,6 +339,7 @@ struct KillableFetch {
     request.SetTimeouts(30000, 30000, 30000, 30000);
     const bool ok = request.Open("GET", self.url) && request.Send();
     self.returnedAt = Clock::now();
+    self.failure = request.LastFailure();
     self.result = ok;
     self.sent = true;
     return 0;
@@ -453,6 +360,7 @@ TEST_F(HttpRequestTest, AKillAbortsAStalledTransferAtOnce) {
   std::printf("kill to return of Send: %ld us\n", Microseconds(took));
   EXPECT_LT(took, 2s);
   EXPECT_FALSE(fetch.result);
+  EXPECT_EQ(fetch.failure, HttpRequest::Failure::kKilled);
   CloseHandle(handle);
   ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
 }
@@ -467,6 +375,7 @@ TEST_F(HttpRequestTest, AKilledThreadStartsNoTransfer) {
   fetch.mayStart = true;
   ASSERT_TRUE(WaitUntil([&] { return fetch.sent.load(); }));
   EXPECT_FALSE(fetch.result);
+  EXPECT_EQ(fetch.failure, HttpRequest::Failure::kKilled);
   CloseHandle(handle);
   ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
   EXPECT_EQ(local_.Seen().count, 0);
@@ -477,71 +386,6 @@ TEST_F(HttpRequestTest, AProxyCredentialNeverReachesTheServerDirectly) {
   ASSERT_TRUE(Fetch("/echo"));
   EXPECT_EQ(local_.Seen().headers.count("Proxy-Authorization"), 0u);
 }
-
-// --- Through a real proxy -----------------------------------------------------------------------
-
-int FreeLoopbackPort() {
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(probe);
-  return port;
-}
-
-bool Accepts(int port) {
-  const int client = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(client);
-  return ok;
-}
-
-// tinyproxy with Basic credentials "user" / "secret", on a free loopback port.
-class TinyProxy {
- public:
-  explicit TinyProxy(const fs::path& directory) {
-    port_ = FreeLoopbackPort();
-    const fs::path config = directory / "tinyproxy.conf";
-    std::ofstream(config) << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\n"
-                          << "MaxClients 16\nAllow 127.0.0.1\nBasicAuth user secret\n"
-                          << "LogLevel Critical\n";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const std::string path = config.string();
-    char* arguments[] = {const_cast<char*>("tinyproxy"), const_cast<char*>("-d"),
-                         const_cast<char*>("-c"), const_cast<char*>(path.c_str()), nullptr};
-    if (posix_spawnp(&pid_, "tinyproxy", &actions, nullptr, arguments, environ) != 0) {
-      pid_ = 0;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~TinyProxy() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool Ready() const {
-    return pid_ > 0 && port_ > 0 && WaitUntil([this] { return Accepts(port_); });
-  }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-
- private:
-  pid_t pid_ = 0;
-  int port_ = 0;
-};
 
 constexpr char kRightCredential[] = "Basic dXNlcjpzZWNyZXQ=";  // user:secret
 constexpr char kWrongCredential[] = "Basic dXNlcjp3cm9uZw==";  // user:wrong
@@ -640,6 +484,7 @@ TEST_F(ProxyAndTlsTest, CertificatesAreCheckedUnlessAllFourErrorsAreIgnored) {
   ASSERT_TRUE(request_.Open("GET", server->Url("/status/200", "https")));
   ASSERT_TRUE(request_.SetOption(WinHttpRequestOption_SslErrorIgnoreFlags, std::int32_t{0x3200}));
   EXPECT_FALSE(request_.Send());
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kSecure);
   ASSERT_TRUE(request_.Open("GET", server->Url("/status/200", "https")));
   ASSERT_TRUE(request_.SetOption(WinHttpRequestOption_SslErrorIgnoreFlags, SslErrorIgnoreAll));
   ASSERT_TRUE(request_.Send());

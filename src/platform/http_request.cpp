@@ -450,9 +450,10 @@ bool HttpRequest::SetRequestHeader(std::string_view name, std::string_view value
 
 void HttpRequest::PutHeader(std::vector<Header>& headers, std::string_view name,
                             std::string_view value) {
-  auto same = std::find_if(headers.begin(), headers.end(), [&](const Header& header) {
-    return EqualsIgnoringCase(header.first, name);
-  });
+  // Only a header of exactly this name is replaced: a caller that gives "accept" and "Accept"
+  // means two lines, and both go out.
+  auto same = std::find_if(headers.begin(), headers.end(),
+                           [&](const Header& header) { return header.first == name; });
   if (value.empty()) {
     if (same != headers.end()) {
       headers.erase(same);

@@ -76,8 +76,8 @@ class HttpRequest {
   // PROXY takes "host:port" (or "http://host:port") and an optional bypass list of host names
   // separated by ";" or ",".
   bool SetProxy(int setting, std::string_view server = {}, std::string_view bypass = {});
-  // Adds a request header, or replaces one of the same name (any case); an empty value removes
-  // it. Headers go with the request sent next, also when given before its `Open`; `Send`
+  // Adds a request header, or replaces one of exactly the same name (a name in another case is
+  // a header line of its own); an empty value removes it. Headers go with the request sent next, also when given before its `Open`; `Send`
   // uses them up.
   bool SetRequestHeader(std::string_view name, std::string_view value);
   // Starts a new request: any method token; an absolute http or https address. Only

@@ -182,8 +182,10 @@ TEST_F(HttpRequestTest, BodiesGoOutAsGivenWithTheirMethod) {
 TEST_F(HttpRequestTest, HeadersGivenBeforeOpenAreSentAndUsedUpBySend) {
   EXPECT_TRUE(request_.SetRequestHeader("X-Early", "before open"));
   ASSERT_TRUE(request_.Open("GET", local_.Url("/echo")));
-  EXPECT_TRUE(request_.SetRequestHeader("x-late", "first"));
+  EXPECT_TRUE(request_.SetRequestHeader("X-Late", "first"));
   EXPECT_TRUE(request_.SetRequestHeader("X-Late", "second"));
+  EXPECT_TRUE(request_.SetRequestHeader("x-other", "lower"));
+  EXPECT_TRUE(request_.SetRequestHeader("X-Other", "upper"));
   EXPECT_TRUE(request_.SetRequestHeader("X-Gone", "soon"));
   EXPECT_TRUE(request_.SetRequestHeader("X-Gone", ""));
   EXPECT_TRUE(request_.SetRequestHeader("User-Agent", "Mozilla/4.0 (compatible; MSIE 9.0)"));
@@ -192,6 +194,7 @@ TEST_F(HttpRequestTest, HeadersGivenBeforeOpenAreSentAndUsedUpBySend) {
   EXPECT_EQ(seen.count("X-Early"), 1u);
   EXPECT_EQ(seen.count("X-Late"), 1u);
   EXPECT_EQ(httplib::detail::get_header_value(seen, "X-Late", 0, ""), std::string("second"));
+  EXPECT_EQ(seen.count("X-Other"), 2u);  // names in another case are lines of their own
   EXPECT_EQ(seen.count("X-Gone"), 0u);
   EXPECT_EQ(seen.count("Accept"), 0u);
   EXPECT_EQ(httplib::detail::get_header_value(seen, "User-Agent", 0, ""),

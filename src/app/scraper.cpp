@@ -1,8 +1,11 @@
 #include "app/scraper.h"
 
+#include <vector>
+
 #include "app/main_window.h"
 #include "app/search_control.h"
 #include "app/site.h"
+#include "app/ui_thread.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
@@ -27,13 +30,38 @@ Text ResultPageAddress(const Text& keyword, const Text& page) {
   return SearchSiteBase() + Text("/list/") + UrlEncode(keyword, false, true) + Text("/") + page;
 }
 
-void AppendEntryRow(std::int32_t match) {
-  const int row = InsertListRow(kResultList);
-  SetListCellText(kResultList, row, 0, ToText(std::int32_t{ListRowCount(kResultList)}));
-  const Text title = EntryMatcher->SubMatchText(match, 2);
-  SetListCellText(kResultList, row, 1,
-                  MarkupPattern->Replace(title, Text(), 1, std::nullopt, true, true));
-  SetListCellText(kResultList, row, 2, SearchSiteBase() + EntryMatcher->SubMatchText(match, 1));
+struct EntryRow {
+  Text title;
+  Text address;
+};
+
+// The title without markup and the detail-page address of every match of the last search.
+std::vector<EntryRow> ReadEntryRows() {
+  std::vector<EntryRow> rows;
+  const std::int32_t matches = EntryMatcher->MatchCount();
+  for (std::int32_t i = 1; i <= matches; ++i) {
+    const Text title = EntryMatcher->SubMatchText(i, 2);
+    rows.push_back({MarkupPattern->Replace(title, Text(), 1, std::nullopt, true, true),
+                    SearchSiteBase() + EntryMatcher->SubMatchText(i, 1)});
+  }
+  return rows;
+}
+
+// All rows of a page go to the list in one trip to the UI thread. A trip costs two thread
+// switches, and with one per cell they made up most of a search's time. Each row is numbered
+// with the row count right after its insertion, so numbering goes on across pages and searches.
+void AppendEntryRows(std::vector<EntryRow> rows) {
+  if (rows.empty()) {
+    return;
+  }
+  RunOnUiThread([rows = std::move(rows)] {
+    for (const EntryRow& entry : rows) {
+      const int row = InsertListRow(kResultList);
+      SetListCellText(kResultList, row, 0, ToText(std::int32_t{ListRowCount(kResultList)}));
+      SetListCellText(kResultList, row, 1, entry.title);
+      SetListCellText(kResultList, row, 2, entry.address);
+    }
+  });
 }
 
 }  // namespace
@@ -42,15 +70,16 @@ void ScrapeResultPage(const Text& keyword, const Text& page) {
   const ComApartmentScope apartment;
   const Bytes body = WebRequest({.url = ResultPageAddress(keyword, page)});
 
-  const std::lock_guard lock(PageWorkLock);
-  PageText = ToText(body);
-  PageText = Utf8ToGbk(PageText);
-  MarkupPattern->Compile(kMarkupPattern);
-  EntryMatcher->Search(kEntryPattern, PageText);
-  const std::int32_t matches = EntryMatcher->MatchCount();
-  for (std::int32_t i = 1; i <= matches; ++i) {
-    AppendEntryRow(i);
+  std::vector<EntryRow> rows;
+  {
+    const std::lock_guard lock(PageWorkLock);
+    PageText = ToText(body);
+    PageText = Utf8ToGbk(PageText);
+    MarkupPattern->Compile(kMarkupPattern);
+    EntryMatcher->Search(kEntryPattern, PageText);
+    rows = ReadEntryRows();
   }
+  AppendEntryRows(std::move(rows));
 }
 
 }  // namespace mf

@@ -1,0 +1,364 @@
+// The whole program against an index site on the loopback: searches through the real request
+// object, scraping of odd and failing pages, Stop during a transfer, and magnet retrieval.
+#include <QPlainTextEdit>
+#include <cstdlib>
+#include <memory>
+
+#include "app/magnet.h"
+#include "demo_pages.h"
+#include "gui_support.h"
+#include "platform/threads.h"
+#include "test_site.h"
+
+namespace mf::test {
+namespace {
+
+constexpr const char* kDone = "解析完毕";
+
+QString U(const std::string& utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::string ListTarget(const std::string& keyword, int page) {
+  return "/list/" + demo::PercentEncodeUtf8(keyword) + "/" + std::to_string(page);
+}
+
+std::string EntryDiv(const std::string& link, const std::string& titleHtml) {
+  return "<div class=\"item-title\"><a target=\"_blank\" href=\"" + link + "\">" + titleHtml +
+         "</a></div>";
+}
+
+std::string Page(const std::string& inner) {
+  return "<!DOCTYPE html>\n<html>\n<head><meta charset=\"utf-8\"></head>\n<body>\n" + inner +
+         "\n</body>\n</html>\n";
+}
+
+QString PageStatus(int page) {
+  return QStringLiteral("正在解析第%1页，请稍等。。。").arg(page);
+}
+
+}  // namespace
+
+class SearchE2eTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TestSite> site_;
+  std::string base_;
+  QPointer<MainWindow> window_;
+  QStringList captions_;
+  QStringList outputs_;  // every content the output box showed, in turn
+
+  ResultListModel& Rows() { return window_->超级列表框1->Rows(); }
+  QString Status() const { return window_->透明标签_状态条->text(); }
+  QString Output() const { return Q(window_->编辑框_输出->GetText()); }
+
+  QStringList RowAt(int row) {
+    return {Q(Rows().Cell(row, 0)), Q(Rows().Cell(row, 1)), Q(Rows().Cell(row, 2))};
+  }
+  QStringList Expected(int number, const QString& title, const std::string& link) const {
+    return {QString::number(number), title, U(base_ + link)};
+  }
+
+  void StartSearch(const QString& keyword, int pages) {
+    window_->编辑框_搜索内容->SetText(FromQString(keyword));
+    window_->编辑框_停止页数->SetText(Text(std::to_string(pages)));
+    QTest::mouseClick(window_->超级按钮_开始解析, Qt::LeftButton);
+  }
+  bool WaitForStatus(const QString& status) {
+    return RunUntil([&] { return Status() == status; }, 20000);
+  }
+  [[nodiscard]] bool Search(const QString& keyword, int pages) {
+    StartSearch(keyword, pages);
+    return WaitForStatus(QString::fromUtf8(kDone));
+  }
+  // Stop, as the user ends a finished run before the next one.
+  void StopRun() { QTest::mouseClick(window_->超级按钮_停止解析, Qt::LeftButton); }
+  bool WorkersGone() {
+    const bool gone = RunUntil([] { return platform::RunningThreadCount() == 0; });
+    QCoreApplication::processEvents();
+    return gone;
+  }
+
+  void DoubleClickRow(int row) {
+    ListView* list = window_->超级列表框1;
+    Rows().Publish();
+    list->selectRow(row);
+    const QRect cell = list->visualRect(Rows().index(row, 1));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+  }
+  void DoubleClickEmptySpace() {
+    ListView* list = window_->超级列表框1;
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->viewport()->rect().center());
+  }
+
+  // Scripts page 1 of `keyword` from entry lines and searches that one page.
+  [[nodiscard]] bool SearchScriptedPage(const std::string& keyword, const std::string& lines) {
+    site_->Script(ListTarget(keyword, 1), Reply{200, Page(lines)});
+    return Search(U(keyword), 1);
+  }
+
+ private Q_SLOTS:
+  void initTestCase() {
+    site_ = std::make_unique<TestSite>();
+    base_ = site_->BaseAddress();
+    // Read by the program on its first request, which comes after this.
+    qputenv("MAGNET_FINDER_SITE", QByteArray::fromStdString(base_));
+    InitGlobals();
+  }
+
+  void cleanupTestCase() {
+    ReleaseGlobals();
+    site_.reset();
+  }
+
+  void init() {
+    site_->Reset();
+    window_ = new MainWindow;
+    window_->ShowCentred();
+    captions_.clear();
+    outputs_.clear();
+    connect(window_->透明标签_状态条, &TransLabel::captionChanged, this,
+            [this](const QString& caption) { captions_ << caption; });
+    auto* output = qobject_cast<QPlainTextEdit*>(window_->编辑框_输出->Editor());
+    QVERIFY(output != nullptr);
+    connect(output, &QPlainTextEdit::textChanged, this, [this] { outputs_ << Output(); });
+  }
+
+  void cleanup() {
+    site_->Release();
+    QVERIFY(EndAllWorkers());
+    delete window_;
+  }
+
+  void searchFillsNumberedRowsFromEveryPage() {
+    const std::string keyword = "电影";
+    QVERIFY(Search(U(keyword), 3));
+    QStringList expectedCaptions{QStringLiteral("开始运行。。。")};
+    int number = 0;
+    for (int page = 1; page <= 3; ++page) {
+      const demo::ResultPage expected = demo::MakeResultPage(keyword, page);
+      QCOMPARE(expected.findable.size(), std::size_t{demo::kEntriesPerPage});
+      for (const demo::Entry& entry : expected.findable) {
+        ++number;
+        QCOMPARE(RowAt(number - 1), Expected(number, U(entry.title), entry.link));
+      }
+      expectedCaptions << PageStatus(page);
+    }
+    expectedCaptions << QString::fromUtf8(kDone);
+    QCOMPARE(Rows().RowCount(), number);
+    QCOMPARE(captions_, expectedCaptions);
+    QCOMPARE(site_->Targets(),
+             (std::vector<std::string>{ListTarget(keyword, 1), ListTarget(keyword, 2),
+                                       ListTarget(keyword, 3)}));
+  }
+
+  void titlesLoseOnlyTheHighlightMarkup() {
+    const std::string lines =
+        EntryDiv("/d/1", "中文<span class=\"mhl\">电影</span>1080p") + "\n" +
+        // Another class with no "</script>" after it stays, as does text around it.
+        EntryDiv("/d/2", "甲<span class=\"big\">乙") + "\n" +
+        // Another class up to the nearest "</script>" goes, with what lies between.
+        EntryDiv("/d/3", "丙<span class=\"ad\">广告</script>丁</span>") + "\n" +
+        // The markup pattern is case-sensitive: upper-case tags stay.
+        EntryDiv("/d/4", "<SPAN class=\"mhl\">大</SPAN>写") + "\n" +
+        // Nothing but highlight tags: an empty title, the row is still added.
+        EntryDiv("/d/5", "<span class=\"mhl\"></span>") + "\n" +
+        // The entry pattern is not: HREF= matches.
+        "<div class=\"item-title\"><a HREF=\"/d/6\">戊</a></div>\n" +
+        // The link is used as written: no entity decoded, the base put before a full address.
+        EntryDiv("http://other.example/x?a=1&amp;b=2", "己");
+    QVERIFY(SearchScriptedPage("标记", lines));
+    QCOMPARE(Rows().RowCount(), 7);
+    QCOMPARE(RowAt(0), Expected(1, QStringLiteral("中文电影1080p"), "/d/1"));
+    QCOMPARE(RowAt(1), Expected(2, QStringLiteral("甲<span class=\"big\">乙"), "/d/2"));
+    QCOMPARE(RowAt(2), Expected(3, QStringLiteral("丙丁"), "/d/3"));
+    QCOMPARE(RowAt(3), Expected(4, QStringLiteral("<SPAN class=\"mhl\">大</SPAN>写"), "/d/4"));
+    QCOMPARE(RowAt(4), Expected(5, QString(), "/d/5"));
+    QCOMPARE(RowAt(5), Expected(6, QStringLiteral("戊"), "/d/6"));
+    QCOMPARE(RowAt(6), Expected(7, QStringLiteral("己"), "http://other.example/x?a=1&amp;b=2"));
+  }
+
+  void entriesCountOnlyWhenWhollyOnOneLine() {
+    const std::string lines = EntryDiv("/d/1", "一") + EntryDiv("/d/2", "二") + "\n" +
+                              "<div class=\"item-title\"><a href=\"/d/3\">\n三</a></div>\n" +
+                              "<div class=\"item-title\"><a href=\"/d/4\">四</a>\n</div>\n" +
+                              EntryDiv("/d/5", "五");
+    QVERIFY(SearchScriptedPage("行", lines));
+    QCOMPARE(Rows().RowCount(), 3);
+    QCOMPARE(RowAt(0), Expected(1, QStringLiteral("一"), "/d/1"));
+    QCOMPARE(RowAt(1), Expected(2, QStringLiteral("二"), "/d/2"));
+    QCOMPARE(RowAt(2), Expected(3, QStringLiteral("五"), "/d/5"));
+  }
+
+  void demoQuirksLeaveOutWhatCannotMatch_data() {
+    QTest::addColumn<int>("quirk");
+    QTest::newRow("zero byte after the tenth entry")
+        << static_cast<int>(demo::PageQuirk::kZeroByte);
+    QTest::newRow("entry split over two lines") << static_cast<int>(demo::PageQuirk::kSplitEntry);
+    QTest::newRow("HREF in upper case") << static_cast<int>(demo::PageQuirk::kUpperHref);
+  }
+
+  void demoQuirksLeaveOutWhatCannotMatch() {
+    QFETCH(int, quirk);
+    const std::string keyword = "纪录片";
+    const demo::ResultPage page =
+        demo::MakeResultPage(keyword, 1, static_cast<demo::PageQuirk>(quirk));
+    site_->Script(ListTarget(keyword, 1), Reply{200, page.body});
+    QVERIFY(Search(U(keyword), 1));
+    QCOMPARE(Rows().RowCount(), static_cast<int>(page.findable.size()));
+    for (int i = 0; i < Rows().RowCount(); ++i) {
+      QCOMPARE(RowAt(i), Expected(i + 1, U(page.findable[i].title), page.findable[i].link));
+    }
+  }
+
+  void failingPagesAddNoRowAndTheRunGoesOn() {
+    const std::string keyword = "失败";
+    const std::string withEntries = Page(EntryDiv("/d/404", "错误页上的条目"));
+    const std::string noEntries = Page("<h1>404</h1>");
+    site_->Script(ListTarget(keyword, 1), Reply{404, noEntries});
+    site_->Script(ListTarget(keyword, 2), Reply{404, ""});
+    site_->Script(ListTarget(keyword, 3), Reply{500, Page("<h1>500</h1>")});
+    site_->Script(ListTarget(keyword, 4), Reply{200, ""});
+    site_->Script(ListTarget(keyword, 5), Reply{200, withEntries, true});
+    site_->Script(ListTarget(keyword, 6), Reply{200, std::string(1, '\0') + withEntries});
+    // An error status is not told apart from a result page: its entries count.
+    site_->Script(ListTarget(keyword, 7), Reply{404, withEntries});
+    QVERIFY(Search(U(keyword), 8));
+    const demo::ResultPage last = demo::MakeResultPage(keyword, 8);
+    QCOMPARE(Rows().RowCount(), 1 + static_cast<int>(last.findable.size()));
+    QCOMPARE(RowAt(0), Expected(1, QStringLiteral("错误页上的条目"), "/d/404"));
+    QCOMPARE(RowAt(1), Expected(2, U(last.findable[0].title), last.findable[0].link));
+    QCOMPARE(captions_.size(), 10);
+    for (int page = 1; page <= 8; ++page) {
+      QCOMPARE(captions_[page], PageStatus(page));
+    }
+    QCOMPARE(site_->Targets().size(), std::size_t{8});
+  }
+
+  void numbersContinueAcrossSearches() {
+    QVERIFY(Search(QStringLiteral("动画"), 1));
+    QCOMPARE(Rows().RowCount(), demo::kEntriesPerPage);
+    StopRun();
+    QVERIFY(Search(QStringLiteral("音乐"), 1));
+    QCOMPARE(Rows().RowCount(), 2 * demo::kEntriesPerPage);
+    const demo::ResultPage second = demo::MakeResultPage("音乐", 1);
+    QCOMPARE(RowAt(20), Expected(21, U(second.findable[0].title), second.findable[0].link));
+    QCOMPARE(Q(Rows().Cell(39, 0)), QStringLiteral("40"));
+  }
+
+  void keywordIsSentAsPercentEncodedUtf8_data() {
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("Chinese") << QStringLiteral("中") << QStringLiteral("/list/%E4%B8%AD/1");
+    QTest::newRow("ASCII letters") << QStringLiteral("abc") << QStringLiteral("/list/%61%62%63/1");
+    QTest::newRow("space and slash")
+        << QStringLiteral("a b/c") << QStringLiteral("/list/%61%20%62%2F%63/1");
+    QTest::newRow("empty") << QString() << QStringLiteral("/list//1");
+  }
+
+  void keywordIsSentAsPercentEncodedUtf8() {
+    QFETCH(QString, keyword);
+    QFETCH(QString, target);
+    QVERIFY(Search(keyword, 1));
+    QCOMPARE(site_->Targets(), std::vector<std::string>{target.toStdString()});
+    QCOMPARE(Rows().RowCount(), demo::kEntriesPerPage);
+  }
+
+  void keywordEditedDuringARunCountsFromTheNextPage() {
+    site_->Hold(ListTarget("abc", 1));
+    StartSearch(QStringLiteral("abc"), 3);
+    QVERIFY(RunUntil([&] { return site_->Targets().size() == 1; }));
+    window_->编辑框_搜索内容->SetText(Text("xy"));
+    site_->Release();
+    QVERIFY(WaitForStatus(QString::fromUtf8(kDone)));
+    QCOMPARE(site_->Targets(),
+             (std::vector<std::string>{"/list/%61%62%63/1", "/list/%78%79/2", "/list/%78%79/3"}));
+    const demo::ResultPage second = demo::MakeResultPage("xy", 2);
+    QCOMPARE(RowAt(20), Expected(21, U(second.findable[0].title), second.findable[0].link));
+  }
+
+  void stopDuringAPageEndsTheRunWithoutAnotherWord() {
+    const std::string keyword = "停止";
+    site_->SetLatency(std::chrono::milliseconds(150));
+    site_->Hold(ListTarget(keyword, 2));
+    StartSearch(U(keyword), 5);
+    QVERIFY(RunUntil([&] { return site_->Targets().size() == 2; }));
+    QCOMPARE(Status(), PageStatus(1));
+    StopRun();
+    // The site now answers page 2; the stopped worker must not show it.
+    site_->Release();
+    QVERIFY(WorkersGone());
+    QCOMPARE(Rows().RowCount(), demo::kEntriesPerPage);
+    QCOMPARE(captions_, (QStringList{QStringLiteral("开始运行。。。"), PageStatus(1),
+                                     QStringLiteral("已销毁线程")}));
+    QCOMPARE(site_->Targets().size(), std::size_t{2});
+    QVERIFY(window_->超级按钮_开始解析->isEnabled());
+  }
+
+  void doubleClickWithoutSelectionReportsFailure() {
+    DoubleClickEmptySpace();
+    QVERIFY(RunUntil([&] { return outputs_.size() >= 3; }));
+    QVERIFY(WorkersGone());
+    QCOMPARE(outputs_.last(), QStringLiteral("获取失败，重新单击开始搜索"));
+    QVERIFY(outputs_.contains(QStringLiteral("正在获取磁力。。。")));
+    QVERIFY(site_->Targets().empty());
+  }
+
+  void magnetLinksAreWrittenNumberedOnePerLine() {
+    const std::string detail =
+        "<p>磁力下载：<a href=\"magnet:?xt=urn:btih:AAA&amp;dn=x\">复制</a></p>\n"
+        "<p>旧版磁力下载: <a href=\"magnet:?xt=urn:btih:COLON\">半角冒号</a></p>\n"
+        "<p>迅雷下载：<a href=\"magnet:?xt=urn:btih:BBB\">迅雷</a></p>\n"
+        "<p>下载地址：<a href=\"/mirror.html\">镜像</a></p>\n";
+    site_->Script("/detail/two.html", Reply{200, Page(detail)});
+    QVERIFY(SearchScriptedPage("磁力", EntryDiv("/detail/two.html", "两个链接")));
+    DoubleClickRow(0);
+    const QString expected =
+        QStringLiteral("磁1：magnet:?xt=urn:btih:AAA&amp;dn=x\r\n磁2：magnet:?xt=urn:btih:BBB\r\n");
+    QVERIFY(RunUntil([&] { return Output() == expected; }));
+    QVERIFY(WorkersGone());
+    QCOMPARE(Output(), expected);
+    QCOMPARE(site_->Targets().back(), std::string("/detail/two.html"));
+  }
+
+  void detailPageWithoutLabelsLeavesTheOutputEmpty() {
+    site_->Script("/detail/none.html", Reply{200, Page("<p>没有磁力</p>")});
+    QVERIFY(SearchScriptedPage("空", EntryDiv("/detail/none.html", "无链接")));
+    window_->编辑框_输出->SetText(Text("old"));
+    DoubleClickRow(0);
+    QVERIFY(RunUntil([&] { return site_->Targets().size() == 2; }));
+    QVERIFY(WorkersGone());
+    QCOMPARE(Output(), QString());
+    QVERIFY(outputs_.contains(QStringLiteral("正在获取磁力。。。")));
+  }
+
+  void magnetFetchDuringASearchKeepsBothRight() {
+    const std::string keyword = "并行";
+    site_->Hold(ListTarget(keyword, 2));
+    StartSearch(U(keyword), 3);
+    QVERIFY(RunUntil([&] { return site_->Targets().size() == 2; }));
+    const demo::ResultPage first = demo::MakeResultPage(keyword, 1);
+    const std::string link = first.findable[0].link;
+    const auto detail = demo::MakeDetailPage(link.substr(8, 16));
+    QVERIFY(detail.has_value());
+    QString expected;
+    for (std::size_t i = 0; i < detail->links.size(); ++i) {
+      expected +=
+          QStringLiteral("磁%1：").arg(i + 1) + U(detail->links[i]) + QStringLiteral("\r\n");
+    }
+    DoubleClickRow(0);
+    QVERIFY(RunUntil([&] { return Output() == expected; }));
+    site_->Release();
+    QVERIFY(WaitForStatus(QString::fromUtf8(kDone)));
+    QCOMPARE(Output(), expected);
+    QCOMPARE(Rows().RowCount(), 3 * demo::kEntriesPerPage);
+    const demo::ResultPage third = demo::MakeResultPage(keyword, 3);
+    QCOMPARE(RowAt(40), Expected(41, U(third.findable[0].title), third.findable[0].link));
+  }
+};
+
+}  // namespace mf::test
+
+QTEST_MAIN(mf::test::SearchE2eTest)
+#include "search_e2e_test.moc"

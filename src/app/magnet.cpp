@@ -1,5 +1,7 @@
 #include "app/magnet.h"
 
+#include <vector>
+
 #include "app/main_window.h"
 #include "app/scraper.h"
 #include "app/search_control.h"
@@ -21,12 +23,21 @@ const Text& MagnetPattern() {
   return pattern;
 }
 
-void WriteMagnetLines() {
+// The links of the page in PageText, in page order; PageWorkLock held.
+std::vector<Text> ReadMagnetLinks() {
+  std::vector<Text> links;
   EntryMatcher->Search(MagnetPattern(), PageText);
   const std::int32_t matches = EntryMatcher->MatchCount();
   for (std::int32_t i = 1; i <= matches; ++i) {
-    const Text link = EntryMatcher->SubMatchText(i, 1);
-    AppendToEditBox(kOutput, {"磁"_gbk + ToText(i) + "："_gbk + link + Text("\r\n")});
+    links.push_back(EntryMatcher->SubMatchText(i, 1));
+  }
+  return links;
+}
+
+void WriteMagnetLines(const std::vector<Text>& links) {
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    const Text number = ToText(static_cast<std::int32_t>(i + 1));
+    AppendToEditBox(kOutput, {"磁"_gbk + number + "："_gbk + links[i] + Text("\r\n")});
   }
 }
 
@@ -43,15 +54,25 @@ std::uint32_t FetchMagnetLinks(void*) {
   const Text address = GetListCellText(kResultList, SelectedListRow(kResultList), 2);
   const Bytes body = WebRequest({.url = address});
 
-  const std::lock_guard lock(PageWorkLock);
-  PageText = ToText(body);
-  PageText = Utf8ToGbk(PageText);
-  if (PageText.empty()) {
+  // The page and its matches are read under the lock; the output box is written after it, so
+  // the search worker never waits for this thread's trips to the window.
+  std::vector<Text> links;
+  bool fetched = false;
+  {
+    const std::lock_guard lock(PageWorkLock);
+    PageText = ToText(body);
+    PageText = Utf8ToGbk(PageText);
+    fetched = !PageText.empty();
+    if (fetched) {
+      links = ReadMagnetLinks();
+    }
+  }
+  if (!fetched) {
     SetEditBoxText(kOutput, "获取失败，重新单击开始搜索"_gbk);
     return 0;
   }
   SetEditBoxText(kOutput, Text());
-  WriteMagnetLines();
+  WriteMagnetLines(links);
   return 0;
 }
 

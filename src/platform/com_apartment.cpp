@@ -18,6 +18,8 @@ void CoUninitialize() {
   }
 }
 
-int ComApartmentDepth() { return depth; }
+int ComApartmentDepth() {
+  return depth;
+}
 
 }  // namespace mf::platform

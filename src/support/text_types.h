@@ -49,8 +49,7 @@ class Bytes {
  public:
   Bytes() = default;
   explicit Bytes(std::string_view raw) : bytes_(raw) {}
-  Bytes(const void* data, std::size_t size)
-      : bytes_(static_cast<const char*>(data), size) {}
+  Bytes(const void* data, std::size_t size) : bytes_(static_cast<const char*>(data), size) {}
 
   std::string_view view() const { return bytes_; }
   const std::uint8_t* data() const { return reinterpret_cast<const std::uint8_t*>(bytes_.data()); }

@@ -31,8 +31,12 @@ bool RunOnNewThread(ThreadRoutine routine, void* parameter, ThreadHandle* handle
   return started;
 }
 
-void EnterComApartment() { platform::CoInitialize(nullptr); }
+void EnterComApartment() {
+  platform::CoInitialize(nullptr);
+}
 
-void LeaveComApartment() { platform::CoUninitialize(); }
+void LeaveComApartment() {
+  platform::CoUninitialize();
+}
 
 }  // namespace mf

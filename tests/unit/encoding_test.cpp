@@ -5,7 +5,9 @@
 namespace mf {
 namespace {
 
-Text Raw(std::string_view bytes) { return Text(bytes); }
+Text Raw(std::string_view bytes) {
+  return Text(bytes);
+}
 
 TEST(UrlEncode, EscapesEveryByteAsTwoUpperCaseDigits) {
   EXPECT_EQ(UrlEncode(Text()), Text());

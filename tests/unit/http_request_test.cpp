@@ -18,8 +18,9 @@
 #include <string>
 #include <thread>
 
-#include "local_http.h"
+#include "loopback_server.h"
 #include "platform/threads.h"
+#include "tiny_proxy.h"
 
 namespace mf::platform {
 namespace {

@@ -11,6 +11,7 @@
 
 #include "platform/com_apartment.h"
 #include "platform/threads.h"
+#include "wait_until.h"
 
 namespace mf {
 namespace {
@@ -18,17 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Polls `done` until it holds or `limit` has passed; true when it held.
-bool WaitUntil(const std::function<bool()>& done, Clock::duration limit = 5s) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using test::WaitUntil;
 
 std::uint32_t ExitCodeOf(ThreadHandle handle) {
   std::uint32_t code = 0;

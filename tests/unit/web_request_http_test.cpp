@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "local_http.h"
+#include "loopback_server.h"
+#include "tiny_proxy.h"
 #include "web/web_request.h"
 
 namespace mf {

@@ -7,9 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "local_http.h"
+#include "loopback_server.h"
 #include "support/com_access.h"
 #include "support/threads.h"
+#include "tiny_proxy.h"
 #include "web/web_request.h"
 
 namespace mf {

@@ -1,0 +1,91 @@
+#include "gui_support.h"
+
+#include <QDeadlineTimer>
+#include <QTimer>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/threads.h"
+
+namespace mf::test {
+namespace {
+
+std::mutex scraperMutex;
+int blockingEntered = 0;
+std::vector<RecordingScraper::Call> recordedCalls;
+
+}  // namespace
+
+bool EndAllWorkers() {
+  const bool ended = platform::KillAllThreadsAndWait(std::chrono::seconds(10));
+  QCoreApplication::processEvents();
+  return ended;
+}
+
+bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
+  QDeadlineTimer deadline(timeoutMs);
+  QTimer tick;  // wakes the loop now and then to look at `done` again
+  tick.start(2);
+  while (!done()) {
+    if (deadline.hasExpired()) {
+      return false;
+    }
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
+
+void BlockingScraper::Scrape(const Text&, const Text&) {
+  {
+    std::lock_guard lock(scraperMutex);
+    ++blockingEntered;
+  }
+  std::mutex mutex;
+  std::condition_variable woken;
+  bool killed = false;
+  platform::KillWakeup wakeup([&] {
+    std::lock_guard lock(mutex);
+    killed = true;
+    woken.notify_all();
+  });
+  std::unique_lock lock(mutex);
+  woken.wait(lock, [&] { return killed; });
+  lock.unlock();
+  platform::UnwindIfKilled();
+}
+
+int BlockingScraper::Entered() {
+  std::lock_guard lock(scraperMutex);
+  return blockingEntered;
+}
+
+void BlockingScraper::Reset() {
+  std::lock_guard lock(scraperMutex);
+  blockingEntered = 0;
+}
+
+void RecordingScraper::Scrape(const Text& keyword, const Text& page) {
+  std::lock_guard lock(scraperMutex);
+  recordedCalls.push_back({keyword, page});
+}
+
+std::vector<RecordingScraper::Call> RecordingScraper::Calls() {
+  std::lock_guard lock(scraperMutex);
+  return recordedCalls;
+}
+
+QStringList RecordingScraper::Pages() {
+  QStringList pages;
+  for (const Call& call : Calls()) {
+    pages << Q(call.page);
+  }
+  return pages;
+}
+
+void RecordingScraper::Reset() {
+  std::lock_guard lock(scraperMutex);
+  recordedCalls.clear();
+}
+
+}  // namespace mf::test

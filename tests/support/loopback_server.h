@@ -1,0 +1,57 @@
+// A cpp-httplib server for tests on a free loopback port, on a thread of its own, that records
+// what it saw of the last request; and two small socket probes.
+#pragma once
+
+#include <httplib.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "wait_until.h"
+
+namespace mf::test {
+
+// What the server saw of the last request.
+struct SeenRequest {
+  std::string method;
+  std::string body;
+  httplib::Headers headers;
+  int count = 0;
+};
+
+class LocalServer {
+ public:
+  explicit LocalServer(std::unique_ptr<httplib::Server> server) : server_(std::move(server)) {}
+  ~LocalServer() { Stop(); }
+  LocalServer(const LocalServer&) = delete;
+  LocalServer& operator=(const LocalServer&) = delete;
+
+  // Binds a free port and serves; a failed start fails the current test.
+  void Start();
+  // Opens the gate and ends the server; safe to call twice.
+  void Stop();
+
+  httplib::Server& server() { return *server_; }
+  Gate& gate() { return gate_; }
+  int port() const { return port_; }
+  std::string Url(const std::string& path, const std::string& scheme = "http") const;
+  SeenRequest Seen();
+  void SeeBody(const std::string& body);
+
+ private:
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+  Gate gate_;
+  std::mutex mutex_;
+  SeenRequest seen_;
+};
+
+// A loopback port that nothing listened on a moment ago.
+int FreeLoopbackPort();
+// True when something accepts connections on the loopback port.
+bool Accepts(int port);
+
+}  // namespace mf::test

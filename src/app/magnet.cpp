@@ -5,6 +5,8 @@
 #include "app/main_window.h"
 #include "app/scraper.h"
 #include "app/search_control.h"
+#include "platform/threads.h"
+#include "site/detail_page.h"
 #include "support/encoding.h"
 #include "support/regexp_matcher.h"
 #include "support/text_ops.h"
@@ -17,35 +19,35 @@ namespace {
 constexpr EditBoxControl kOutput = &MainWindow::编辑框_输出;
 constexpr ListControl kResultList = &MainWindow::超级列表框1;
 
-// One character of the two labels (or the bar), the full-width colon and a link: group 1.
-const Text& MagnetPattern() {
-  static const Text pattern = "[磁力下载|迅雷下载]：<a href=\"(.*?)\">"_gbk;
-  return pattern;
-}
+// The fetch of the latest double-click; UI thread only. An earlier fetch is killed when a new one
+// starts, so that the box never holds the links of two entries.
+ThreadHandle latestFetch = 0;
 
-// The links of the page in PageText, in page order; PageWorkLock held.
-std::vector<Text> ReadMagnetLinks() {
-  std::vector<Text> links;
-  EntryMatcher->Search(MagnetPattern(), PageText);
-  const std::int32_t matches = EntryMatcher->MatchCount();
-  for (std::int32_t i = 1; i <= matches; ++i) {
-    links.push_back(EntryMatcher->SubMatchText(i, 1));
-  }
-  return links;
-}
+// About this much text goes to the box per trip to the UI thread: one trip per line made 10,000
+// links take seconds, one trip for all of them would hold the window for the whole insertion.
+constexpr std::size_t kLinesPerTripBytes = 32 * 1024;
 
 void WriteMagnetLines(const std::vector<Text>& links) {
+  Text batch;
   for (std::size_t i = 0; i < links.size(); ++i) {
-    const Text number = ToText(static_cast<std::int32_t>(i + 1));
-    AppendToEditBox(kOutput, {"磁"_gbk + number + "："_gbk + links[i] + Text("\r\n")});
+    batch +=
+        "磁"_gbk + ToText(static_cast<std::int32_t>(i + 1)) + "："_gbk + links[i] + Text("\r\n");
+    if (batch.size() >= kLinesPerTripBytes || i + 1 == links.size()) {
+      AppendToEditBox(kOutput, {batch});
+      batch = Text();
+    }
   }
 }
 
 }  // namespace
 
 void OnResultListDoubleClick(int, int, int) {
+  KillThread(latestFetch);
+  platform::CloseHandle(latestFetch);
   SetEditBoxText(kOutput, Text());
-  RunOnNewThread(&FetchMagnetLinks);
+  if (!RunOnNewThread(&FetchMagnetLinks, nullptr, &latestFetch)) {
+    latestFetch = 0;
+  }
 }
 
 std::uint32_t FetchMagnetLinks(void*) {
@@ -64,7 +66,7 @@ std::uint32_t FetchMagnetLinks(void*) {
     PageText = Utf8ToGbk(PageText);
     fetched = !PageText.empty();
     if (fetched) {
-      links = ReadMagnetLinks();
+      links = FindMagnetLinks(*EntryMatcher, PageText);
     }
   }
   if (!fetched) {

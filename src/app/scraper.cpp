@@ -4,14 +4,12 @@
 
 #include "app/main_window.h"
 #include "app/search_control.h"
-#include "app/site.h"
 #include "app/ui_thread.h"
+#include "site/page_fetch.h"
+#include "site/result_page.h"
 #include "support/encoding.h"
-#include "support/pattern.h"
-#include "support/regexp_matcher.h"
 #include "support/text_ops.h"
 #include "support/threads.h"
-#include "web/web_request.h"
 
 namespace mf {
 
@@ -20,32 +18,6 @@ std::mutex PageWorkLock;
 namespace {
 
 constexpr ListControl kResultList = &MainWindow::超级列表框1;
-
-// An entry: its link (group 1) and its title with markup (group 2), on one line.
-const Text kEntryPattern("href=\"(.*?)\">(.*?)</a></div>");
-// The highlight span, every closing span, and any other span up to the next "</script>".
-const Text kMarkupPattern("<span class=\"mhl\">|</span>|<span class=\".*?</script>");
-
-Text ResultPageAddress(const Text& keyword, const Text& page) {
-  return SearchSiteBase() + Text("/list/") + UrlEncode(keyword, false, true) + Text("/") + page;
-}
-
-struct EntryRow {
-  Text title;
-  Text address;
-};
-
-// The title without markup and the detail-page address of every match of the last search.
-std::vector<EntryRow> ReadEntryRows() {
-  std::vector<EntryRow> rows;
-  const std::int32_t matches = EntryMatcher->MatchCount();
-  for (std::int32_t i = 1; i <= matches; ++i) {
-    const Text title = EntryMatcher->SubMatchText(i, 2);
-    rows.push_back({MarkupPattern->Replace(title, Text(), 1, std::nullopt, true, true),
-                    SearchSiteBase() + EntryMatcher->SubMatchText(i, 1)});
-  }
-  return rows;
-}
 
 // All rows of a page go to the list in one trip to the UI thread. A trip costs two thread
 // switches, and with one per cell they made up most of a search's time. Each row is numbered
@@ -66,20 +38,19 @@ void AppendEntryRows(std::vector<EntryRow> rows) {
 
 }  // namespace
 
-void ScrapeResultPage(const Text& keyword, const Text& page) {
+bool ScrapeResultPage(const Text& keyword, const Text& page) {
   const ComApartmentScope apartment;
-  const Bytes body = WebRequest({.url = ResultPageAddress(keyword, page)});
+  const FetchedPage fetched = FetchPage(ResultPageAddress(keyword, page));
 
   std::vector<EntryRow> rows;
   {
     const std::lock_guard lock(PageWorkLock);
-    PageText = ToText(body);
+    PageText = ToText(fetched.body);
     PageText = Utf8ToGbk(PageText);
-    MarkupPattern->Compile(kMarkupPattern);
-    EntryMatcher->Search(kEntryPattern, PageText);
-    rows = ReadEntryRows();
+    rows = FindEntries(*EntryMatcher, *MarkupPattern, PageText);
   }
   AppendEntryRows(std::move(rows));
+  return !fetched.Failed();
 }
 
 }  // namespace mf

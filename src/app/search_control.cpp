@@ -92,15 +92,22 @@ void OnMinimizeLabelPress(int, int, int) {
 
 std::uint32_t SearchWorker(void*) {
   const std::int32_t pageCount = ToInteger(GetEditBoxText(&MainWindow::编辑框_停止页数));
+  std::int32_t failedPages = 0;
   // Counted wider than the page count, so that a count of 2147483647 cannot overflow it.
   for (std::int64_t page = 1; page <= pageCount; ++page) {
     const Text pageNumber = ToText(static_cast<std::int32_t>(page));
     // Read for every page, so an edit during the run counts from the next page on.
     const Text keyword = GetEditBoxText(&MainWindow::编辑框_搜索内容);
-    pageScraper.load()(keyword, pageNumber);
-    SetLabelCaption(kStatus, "正在解析第"_gbk + pageNumber + "页，请稍等。。。"_gbk);
+    if (pageScraper.load()(keyword, pageNumber)) {
+      SetLabelCaption(kStatus, "正在解析第"_gbk + pageNumber + "页，请稍等。。。"_gbk);
+    } else {
+      ++failedPages;
+      SetLabelCaption(kStatus, "第"_gbk + pageNumber + "页获取失败"_gbk);
+    }
   }
-  SetLabelCaption(kStatus, "解析完毕"_gbk);
+  SetLabelCaption(kStatus, failedPages == 0
+                               ? "解析完毕"_gbk
+                               : "解析完毕（"_gbk + ToText(failedPages) + "页获取失败）"_gbk);
   return 0;
 }
 

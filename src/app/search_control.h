@@ -33,11 +33,13 @@ void OnStopClick();
 void OnCloseLabelPress(int x, int y, int modifierKeys);
 void OnMinimizeLabelPress(int x, int y, int modifierKeys);
 
-// The search worker's thread routine: pages 1 to the page count, then "解析完毕".
+// The search worker's thread routine: pages 1 to the page count, then "解析完毕" (with the number
+// of pages that could not be fetched, "解析完毕（2页获取失败）", when there were any).
 std::uint32_t SearchWorker(void* unused);
 
-// What the worker calls for each page. Tests put fakes here; the default is ScrapeResultPage.
-using PageScraper = void (*)(const Text& keyword, const Text& page);
+// What the worker calls for each page; false when the page could not be fetched. Tests put fakes
+// here; the default is ScrapeResultPage.
+using PageScraper = bool (*)(const Text& keyword, const Text& page);
 void SetPageScraper(PageScraper scraper);
 
 // The whole program: globals, window, message loop, then the end of the process (never returns

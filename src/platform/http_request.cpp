@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/codepage.h"
+#include "platform/request_log.h"
 #include "platform/threads.h"
 
 namespace mf::platform {
@@ -119,6 +120,8 @@ class HttpRequest::Transfer {
   Failure failure = Failure::kOther;
   int status = 0;
   std::string statusText;
+  // libcurl's own words about a failure; empty when it had none.
+  std::string Detail() const { return errorBuffer_; }
   std::vector<Header> headers;
   std::string responseBody;
 
@@ -213,7 +216,8 @@ class HttpRequest::Transfer {
   }
 
   bool ConfigureCallbacks() {
-    return Set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody) && Set(CURLOPT_WRITEDATA, this) &&
+    return Set(CURLOPT_ERRORBUFFER, errorBuffer_) &&
+           Set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody) && Set(CURLOPT_WRITEDATA, this) &&
            Set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader) && Set(CURLOPT_HEADERDATA, this) &&
            Set(CURLOPT_NOPROGRESS, 0L) && Set(CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress) &&
            Set(CURLOPT_XFERINFODATA, this) && Set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected) &&
@@ -412,6 +416,7 @@ class HttpRequest::Transfer {
   Clock::time_point lastProgress_ = Clock::now();
   curl_off_t downloaded_ = 0;
   curl_off_t uploaded_ = 0;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 
 HttpRequest::HttpRequest() {
@@ -544,6 +549,16 @@ bool HttpRequest::SetOption(int index, const OptionValue& value) {
 }
 
 bool HttpRequest::Send(std::string_view body) {
+  const auto start = Clock::now();
+  std::string detail;
+  const bool ok = Perform(body, detail);
+  RecordRequestOutcome(
+      {method_, url_, failure_, status_, std::move(detail),
+       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start)});
+  return ok;
+}
+
+bool HttpRequest::Perform(std::string_view body, std::string& detail) {
   ClearResponse();
   if (!opened_) {
     failure_ = Failure::kNotOpened;
@@ -558,6 +573,7 @@ bool HttpRequest::Send(std::string_view body) {
   headers_.clear();
   if (!ok) {
     failure_ = transfer.failure == Failure::kNone ? Failure::kOther : transfer.failure;
+    detail = transfer.Detail();
     return false;
   }
   failure_ = Failure::kNone;

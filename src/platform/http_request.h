@@ -12,6 +12,8 @@
 //   - A "Proxy-Authorization" header goes to the proxy only (also through a CONNECT tunnel),
 //     never to the target server.
 //   - One object serves one thread at a time; objects on different threads are independent.
+//   - Every Send leaves its outcome in platform/request_log.h (the calling thread's last outcome,
+//     and the failure log).
 #pragma once
 
 #include <cstddef>
@@ -108,6 +110,8 @@ class HttpRequest {
   using Header = std::pair<std::string, std::string>;
   class Transfer;
 
+  // Send without the record of its outcome; `detail` gets libcurl's words about a failure.
+  bool Perform(std::string_view body, std::string& detail);
   void ClearResponse();
   static void PutHeader(std::vector<Header>& headers, std::string_view name,
                         std::string_view value);

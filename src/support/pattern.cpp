@@ -44,12 +44,26 @@ Text regex::Replace(const Text& subject, const Text& replacement, std::int32_t s
     flags |= boost::regex_constants::format_first_only;
   }
   const char* begin = subject.c_str() + (start - 1);
+  return ReplaceIn(begin, begin + pieceLength, replacement, flags).value_or(Text());
+}
+
+std::optional<Text> regex::ReplaceAll(std::string_view subject, const Text& replacement) const {
+  if (compiled_ == nullptr) {
+    return std::nullopt;
+  }
+  return ReplaceIn(subject.data(), subject.data() + subject.size(), replacement,
+                   boost::regex_constants::format_all);
+}
+
+std::optional<Text> regex::ReplaceIn(const char* begin, const char* end, const Text& replacement,
+                                     unsigned flags) const {
   std::string result;
   try {
-    boost::regex_replace(std::back_inserter(result), begin, begin + pieceLength,
-                         compiled_->expression, replacement.c_str(), flags);
+    boost::regex_replace(std::back_inserter(result), begin, end, compiled_->expression,
+                         replacement.c_str(),
+                         static_cast<boost::regex_constants::match_flag_type>(flags));
   } catch (const std::exception&) {  // too complex a match, or out of memory
-    return Text();
+    return std::nullopt;
   }
   return Text(result);
 }

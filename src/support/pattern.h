@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "support/text_types.h"
 
@@ -34,9 +35,17 @@ class regex {  // NOLINT(readability-identifier-naming)
   // `subject`, an empty subject or a failed match gives the empty text.
   Text Replace(const Text& subject, const Text& replacement, std::int32_t start,
                std::optional<std::int32_t> length, bool keepUnmatched, bool replaceAll) const;
+  // Every match in the whole of `subject` replaced, unmatched text kept; nullopt (rather than the
+  // empty text) when there is no pattern or the matching failed, so that a caller can tell a
+  // failure from a subject that was all matches.
+  std::optional<Text> ReplaceAll(std::string_view subject, const Text& replacement) const;
 
  private:
   struct Compiled;
+  // The matches between `begin` and `end` replaced under Boost.Regex's match `flags`.
+  std::optional<Text> ReplaceIn(const char* begin, const char* end, const Text& replacement,
+                                unsigned flags) const;
+
   std::unique_ptr<Compiled> compiled_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "platform/request_log.h"
 #include "support/threads.h"
 #include "web/headers_cookies.h"
 
@@ -89,6 +90,7 @@ void Send(const ComObject& request, const WebRequestParams& params) {
 
 Bytes WebRequest(const WebRequestParams& params) {
   const ComApartmentScope apartment;
+  platform::ClearLastRequestOutcome();
   const std::int32_t method = (params.method < 0 || params.method > 2) ? 0 : params.method;
   ComObject request;
   if (!ObtainRequestObject(params, request)) {
@@ -118,6 +120,15 @@ Bytes WebRequest(const WebRequestParams& params) {
   }
   ComRelease(request);
   return body;
+}
+
+std::string LastRequestFailure() {
+  const platform::RequestOutcome& outcome = platform::LastRequestOutcome();
+  return outcome.Failed() ? outcome.Reason() : std::string();
+}
+
+void EnableFailureLog() {
+  platform::SetFailureLog(true);
 }
 
 }  // namespace mf

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "support/com_access.h"
 #include "support/text_types.h"
@@ -43,6 +44,14 @@ struct WebRequestParams {
 
 // Returns the response body; empty when the request failed.
 Bytes WebRequest(const WebRequestParams& params);
+
+// Why the last WebRequest on the calling thread failed, in a few words ("timed out", "HTTP 404",
+// "cannot connect (...)"); empty when a response with a status below 400 arrived.
+std::string LastRequestFailure();
+
+// Every failed request writes one line to stderr from now on (time, method, address, reason,
+// duration). The environment variable MAGNET_FINDER_LOG=1 does the same from the start.
+void EnableFailureLog();
 
 // The ProgID of the request object.
 inline constexpr const char* kHttpRequestProgId = "WinHttp.WinHttpRequest.5.1";

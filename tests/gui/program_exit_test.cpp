@@ -24,22 +24,22 @@ void ReportCleanEnd() {
 
 // Closes the window from the page scrape, as the user would while the page downloads, then
 // blocks in the download until the worker is killed.
-void PressCloseThenBlock(const Text& keyword, const Text& page) {
+bool PressCloseThenBlock(const Text& keyword, const Text& page) {
   RunOnUiThread([] {
     if (MainWindow* window = MainWindow::Current()) {
       QTest::mousePress(window->透明标签5, Qt::LeftButton);
     }
   });
-  BlockingScraper::Scrape(keyword, page);
+  return BlockingScraper::Scrape(keyword, page);
 }
 
-void PressEscapeThenBlock(const Text& keyword, const Text& page) {
+bool PressEscapeThenBlock(const Text& keyword, const Text& page) {
   RunOnUiThread([] {
     if (MainWindow* window = MainWindow::Current()) {
       QTest::keyClick(window, Qt::Key_Escape);
     }
   });
-  BlockingScraper::Scrape(keyword, page);
+  return BlockingScraper::Scrape(keyword, page);
 }
 
 [[noreturn]] void RunScenario(int& argc, char** argv, PageScraper scraper) {

@@ -19,26 +19,29 @@ QString PageStatus(int page) {
 }
 
 // Appends five numbered rows per page, as the real scraper does.
-void FiveRowsPerPage(const Text&, const Text& page) {
+bool FiveRowsPerPage(const Text&, const Text& page) {
   for (int i = 1; i <= 5; ++i) {
     const int row = InsertListRow(kList);
     SetListCellText(kList, row, 0, Number(ListRowCount(kList)));
     SetListCellText(kList, row, 1, page + Text("-") + Number(i));
   }
+  return true;
 }
 
 // Changes the keyword while page 1 is being scraped.
-void EditsKeywordOnFirstPage(const Text& keyword, const Text& page) {
+bool EditsKeywordOnFirstPage(const Text& keyword, const Text& page) {
   RecordingScraper::Scrape(keyword, page);
   if (page == Text("1")) {
     SetEditBoxText(&MainWindow::编辑框_搜索内容, "新关键字"_gbk);
   }
+  return true;
 }
 
 // Sets the page count to 0 while page 1 is being scraped.
-void ClearsPageCountOnFirstPage(const Text& keyword, const Text& page) {
+bool ClearsPageCountOnFirstPage(const Text& keyword, const Text& page) {
   RecordingScraper::Scrape(keyword, page);
   SetEditBoxText(&MainWindow::编辑框_停止页数, Text("0"));
+  return true;
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
   return true;
 }
 
-void BlockingScraper::Scrape(const Text&, const Text&) {
+bool BlockingScraper::Scrape(const Text&, const Text&) {
   {
     std::lock_guard lock(scraperMutex);
     ++blockingEntered;
@@ -53,6 +53,7 @@ void BlockingScraper::Scrape(const Text&, const Text&) {
   woken.wait(lock, [&] { return killed; });
   lock.unlock();
   platform::UnwindIfKilled();
+  return false;
 }
 
 int BlockingScraper::Entered() {
@@ -65,9 +66,10 @@ void BlockingScraper::Reset() {
   blockingEntered = 0;
 }
 
-void RecordingScraper::Scrape(const Text& keyword, const Text& page) {
+bool RecordingScraper::Scrape(const Text& keyword, const Text& page) {
   std::lock_guard lock(scraperMutex);
   recordedCalls.push_back({keyword, page});
+  return true;
 }
 
 std::vector<RecordingScraper::Call> RecordingScraper::Calls() {

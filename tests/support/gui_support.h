@@ -31,7 +31,7 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 // `Entered` tells how many calls have reached the block.
 class BlockingScraper {
  public:
-  static void Scrape(const Text& keyword, const Text& page);
+  static bool Scrape(const Text& keyword, const Text& page);
   static int Entered();
   static void Reset();
 };
@@ -44,7 +44,7 @@ class RecordingScraper {
     Text page;
   };
 
-  static void Scrape(const Text& keyword, const Text& page);
+  static bool Scrape(const Text& keyword, const Text& page);
   static std::vector<Call> Calls();
   static QStringList Pages();
   static void Reset();

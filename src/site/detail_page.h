@@ -1,0 +1,24 @@
+// A detail page of the site: the magnet links on it.
+//
+// A link is group 1 of "[磁力下载|迅雷下载]：<a href=\"(.*?)\">", found case-insensitively by
+// RegExpMatcher on characters: one character of the two labels (or the bar), the full-width colon,
+// and the link up to the next closing quote and angle bracket on the same line.
+#pragma once
+
+#include <vector>
+
+#include "support/text_types.h"
+
+namespace mf {
+
+class RegExpMatcher;
+
+// SearchSiteBase + the link of an entry, as the result page wrote it.
+Text DetailPageAddress(const Text& link);
+
+// Searches `pageText` for magnet links with `matcher` and returns them in page order, as written
+// (entities undecoded). A kill of the calling thread ends it between two links
+// (platform::ThreadKilled). The matcher keeps the page's matches afterwards.
+std::vector<Text> FindMagnetLinks(RegExpMatcher& matcher, const Text& pageText);
+
+}  // namespace mf

@@ -1,0 +1,29 @@
+// The search site's base address: scheme and host (and port), no trailing slash.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "support/text_types.h"
+
+namespace mf {
+
+// The site in use: the one given to UseSearchSite, else the environment variable
+// MAGNET_FINDER_SITE, else the built-in site. Settled on first use.
+const Text& SearchSiteBase();
+
+// An address the user gave for the site, checked: only http:// or https:// with a host, nothing
+// that cannot stand in a request address (spaces, control characters). Trailing slashes are
+// dropped. The error names the bad value.
+std::variant<Text, std::string> ParseSiteAddress(std::string_view address);
+
+// Makes `base` (as ParseSiteAddress gives it) the site for the rest of the run. Call it before
+// any thread uses SearchSiteBase.
+void UseSearchSite(const Text& base);
+
+// The base that the environment asks for, checked; empty text when MAGNET_FINDER_SITE is unset
+// or empty.
+std::variant<Text, std::string> SiteFromEnvironment();
+
+}  // namespace mf

@@ -1,0 +1,160 @@
+// What both front ends know of the site: the checked site address, the title clean-up, the
+// entries of a page, and why a page counts as not fetched.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <thread>
+#include <variant>
+
+#include "loopback_server.h"
+#include "platform/threads.h"
+#include "site/page_fetch.h"
+#include "site/result_page.h"
+#include "site/site_address.h"
+#include "support/pattern.h"
+#include "support/regexp_matcher.h"
+#include "support/threads.h"
+#include "text_printing.h"
+
+namespace mf {
+namespace {
+
+const Text kMarkup("<span class=\"mhl\">|</span>|<span class=\".*?</script>");
+
+std::string ErrorOf(std::string_view address) {
+  auto parsed = ParseSiteAddress(address);
+  return std::holds_alternative<std::string>(parsed) ? std::get<std::string>(parsed) : "";
+}
+
+TEST(SiteAddress, TakesHttpAndHttpsWithAHostAndNamesWhatItRefuses) {
+  EXPECT_EQ(std::get<Text>(ParseSiteAddress("http://127.0.0.1:8080//")),
+            Text("http://127.0.0.1:8080"));
+  EXPECT_EQ(std::get<Text>(ParseSiteAddress("HTTPS://example.org/sub/")),
+            Text("HTTPS://example.org/sub"));
+  EXPECT_EQ(ErrorOf("ftp://example.org"),
+            "not an http:// or https:// address: 'ftp://example.org'");
+  EXPECT_EQ(ErrorOf("example.org"), "not an http:// or https:// address: 'example.org'");
+  EXPECT_EQ(ErrorOf("http://"), "the address has no host: 'http://'");
+  EXPECT_EQ(ErrorOf("http://:80/x"), "the address has no host: 'http://:80/x'");
+  EXPECT_NE(ErrorOf("http://a b"), "");
+  EXPECT_NE(ErrorOf("http://a\r\nX: y"), "");
+}
+
+class StripMarkupTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(markup_.Compile(kMarkup)); }
+  Text Whole(const Text& title) const {
+    return markup_.Replace(title, Text(), 1, std::nullopt, true, true);
+  }
+  regex markup_;
+};
+
+// Titles built from the pieces that matter to the pattern: the split at the last "</script>"
+// must give exactly what the whole pattern gives over the whole title.
+TEST_F(StripMarkupTest, GivesWhatThePatternGivesOnOrdinaryTitles) {
+  const char* pieces[] = {"<span class=\"mhl\">",
+                          "</span>",
+                          "<span class=\"x\">",
+                          "</script>",
+                          "<span class=\"",
+                          "中",
+                          "a",
+                          "<",
+                          ">",
+                          "\r\n",
+                          "script>"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::string title;
+    const int count = static_cast<int>(random() % 12);
+    for (int i = 0; i < count; ++i) {
+      title += pieces[random() % std::size(pieces)];
+    }
+    const Text text(title);
+    ASSERT_EQ(StripMarkup(markup_, text), Whole(text)) << title;
+  }
+}
+
+// Span openings that no "</script>" follows cost the whole pattern the square of the title's
+// length; at this size it gives up (after seconds) and the title would come back empty.
+TEST_F(StripMarkupTest, KeepsOpeningsThatNoScriptEndFollowsInAHostileTitle) {
+  std::string hostile = "a<span class=\"x\">gone</script>";
+  std::string expected = "a";
+  for (int i = 0; i < 100'000; ++i) {
+    hostile += "<span class=\"big\">z";
+    expected += "<span class=\"big\">z";
+  }
+  hostile += "<span class=\"mhl\">end</span>";
+  expected += "end";
+  EXPECT_EQ(StripMarkup(markup_, Text(hostile)), Text(expected));
+}
+
+// Runs FindEntries over a page of 50 entries once the test has killed the thread.
+struct KilledFind {
+  std::size_t rows = 0;
+  bool unwound = false;
+
+  static std::uint32_t Run(void* self) {
+    auto& find = *static_cast<KilledFind*>(self);
+    const ComApartmentScope apartment;
+    RegExpMatcher matcher;
+    regex markup;
+    std::string page;
+    for (int i = 0; i < 50; ++i) {
+      page += "<div><a href=\"/d/" + std::to_string(i) + "\">t</a></div>\n";
+    }
+    while (!platform::IsThisThreadKilled()) {
+      std::this_thread::yield();
+    }
+    try {
+      find.rows = FindEntries(matcher, markup, Text(page)).size();
+    } catch (const platform::ThreadKilled&) {
+      find.unwound = true;
+    }
+    return 0;
+  }
+};
+
+TEST(FindEntries, StopsBetweenEntriesOnAKilledThread) {
+  KilledFind find;
+  const ThreadHandle handle = platform::CreateThread(&KilledFind::Run, &find, nullptr);
+  ASSERT_NE(handle, 0);
+  KillThread(handle);
+  ASSERT_TRUE(test::WaitUntil([] { return platform::RunningThreadCount() == 0; }));
+  platform::CloseHandle(handle);
+  EXPECT_TRUE(find.unwound);
+  EXPECT_EQ(find.rows, 0u);
+}
+
+TEST(FetchPage, SaysWhyAPageCountsAsNotFetched) {
+  test::LocalServer local(std::make_unique<httplib::Server>());
+  auto reply = [](int status, std::string body) {
+    return [status, body](const httplib::Request&, httplib::Response& response) {
+      response.status = status;
+      response.set_content(body, "text/html");
+    };
+  };
+  local.server().Get("/ok", reply(200, "<p>ok</p>"));
+  local.server().Get("/missing", reply(404, "<p>gone</p>"));
+  local.server().Get("/empty", reply(200, ""));
+  local.server().Get("/zero", reply(200, std::string(1, '\0') + "after"));
+  local.Start();
+  const ComApartmentScope apartment;
+
+  const FetchedPage ok = FetchPage(Text(local.Url("/ok")));
+  EXPECT_EQ(ok.failure, "");
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(PageTextOf(ok.body), Text("<p>ok</p>"));
+  const FetchedPage missing = FetchPage(Text(local.Url("/missing")));
+  EXPECT_EQ(missing.failure, "HTTP 404");
+  EXPECT_EQ(missing.body, Bytes("<p>gone</p>"));
+  EXPECT_EQ(FetchPage(Text(local.Url("/empty"))).failure, "empty page");
+  EXPECT_EQ(FetchPage(Text(local.Url("/zero"))).failure, "empty page");
+  const std::string refused = "http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort());
+  EXPECT_EQ(FetchPage(Text(refused)).failure.rfind("cannot connect", 0), 0u);
+  EXPECT_EQ(FetchPage(Text("gopher://x")).failure, "not an http or https address");
+}
+
+}  // namespace
+}  // namespace mf

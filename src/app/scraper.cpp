@@ -13,8 +13,6 @@
 
 namespace mf {
 
-std::mutex PageWorkLock;
-
 namespace {
 
 constexpr ListControl kResultList = &MainWindow::超级列表框1;

@@ -16,6 +16,7 @@
 namespace mf {
 
 ThreadHandle WorkerThreadHandle = 0;
+std::mutex PageWorkLock;
 Text PageText;
 regex* MarkupPattern = nullptr;
 RegExpMatcher* EntryMatcher = nullptr;

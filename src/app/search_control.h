@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 
 #include "support/text_types.h"
 #include "support/threads.h"
@@ -15,11 +16,17 @@ class regex;
 // Program-wide state, created before the window and living until the program ends.
 // The handle of the last search worker; never closed and never reset.
 extern ThreadHandle WorkerThreadHandle;
-// The most recently fetched page, in code page 936.
+
+// The search worker and the magnet threads share the next three. Each holds PageWorkLock from
+// the moment it stores a fetched page until it has read the last match, so the two never see
+// each other's page or matches. The fetch itself runs outside the lock: downloads overlap, the
+// matching takes turns. Nothing on the UI thread takes it.
+extern std::mutex PageWorkLock;
+// The most recently fetched page, in code page 936. Guarded by PageWorkLock.
 extern Text PageText;
-// The pattern that strips highlight markup from result titles.
+// The pattern that strips highlight markup from result titles. Guarded by PageWorkLock.
 extern regex* MarkupPattern;
-// The matcher of result entries and magnet links.
+// The matcher of result entries and magnet links. Guarded by PageWorkLock.
 extern RegExpMatcher* EntryMatcher;
 
 // Creates MarkupPattern and EntryMatcher; main thread, before the window.

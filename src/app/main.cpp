@@ -1,5 +1,47 @@
+#include <QStringList>
+#include <cstdio>
+
+#include "app/command_line.h"
 #include "app/search_control.h"
 
+namespace {
+
+// Arguments decoded as the toolkit will decode them, before there is an application object.
+QStringList ArgumentList(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) {
+    arguments << QString::fromLocal8Bit(argv[i]);
+  }
+  return arguments;
+}
+
+void Print(std::FILE* stream, const QString& text) {
+  const QByteArray bytes = text.toLocal8Bit();
+  std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  mf::RunProgram(argc, argv);
+  using Action = mf::WindowCommandLine::Action;
+  const QStringList arguments = ArgumentList(argc, argv);
+  const mf::WindowCommandLine command = mf::ParseWindowCommandLine(arguments);
+  switch (command.action) {
+    case Action::kHelp:
+      Print(stdout, mf::WindowHelpText());
+      return 0;
+    case Action::kVersion:
+      Print(stdout, mf::VersionText(QStringLiteral("magnet-finder")));
+      return 0;
+    case Action::kUsageError:
+      Print(stderr, QStringLiteral("magnet-finder: %1 (see --help)\n").arg(command.error));
+      return 2;
+    case Action::kRun:
+      break;
+  }
+  if (!mf::HasDisplay(arguments)) {
+    Print(stderr, mf::NoDisplayText());
+    return 1;
+  }
+  mf::RunProgram(argc, argv, command.options);
 }

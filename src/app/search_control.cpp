@@ -8,7 +8,9 @@
 
 #include "app/main_window.h"
 #include "app/scraper.h"
+#include "app/text_edge.h"
 #include "platform/threads.h"
+#include "site/site_address.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
 #include "support/text_ops.h"
@@ -45,6 +47,18 @@ constexpr std::chrono::milliseconds kExitGrace{500};
     std::quick_exit(EXIT_SUCCESS);
   }
   std::_Exit(EXIT_SUCCESS);
+}
+
+void ApplyStartOptions(MainWindow& window, const WindowOptions& options) {
+  if (options.keyword) {
+    window.编辑框_搜索内容->SetText(FromQString(*options.keyword));
+  }
+  if (options.pageCount) {
+    window.编辑框_停止页数->SetText(FromQString(*options.pageCount));
+  }
+  if (options.start) {
+    OnStartClick();
+  }
 }
 
 }  // namespace
@@ -112,13 +126,18 @@ std::uint32_t SearchWorker(void*) {
   return 0;
 }
 
-void RunProgram(int& argc, char** argv, const std::function<void(MainWindow&)>& onShown) {
+void RunProgram(int& argc, char** argv, const WindowOptions& options,
+                const std::function<void(MainWindow&)>& onShown) {
+  if (options.site) {
+    UseSearchSite(*options.site);
+  }
   InitGlobals();
   std::at_quick_exit(ReleaseGlobals);
   QApplication app(argc, argv);
   auto* window = new MainWindow;
   QObject::connect(window, &QObject::destroyed, &app, &QCoreApplication::quit);
   window->ShowCentred();
+  ApplyStartOptions(*window, options);
   if (onShown) {
     onShown(*window);
   }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 
+#include "app/command_line.h"
 #include "support/text_types.h"
 #include "support/threads.h"
 
@@ -50,8 +51,9 @@ using PageScraper = bool (*)(const Text& keyword, const Text& page);
 void SetPageScraper(PageScraper scraper);
 
 // The whole program: globals, window, message loop, then the end of the process (never returns
-// normally). `onShown`, when given, runs once the window is on the screen.
-[[noreturn]] void RunProgram(int& argc, char** argv,
+// normally). The window starts with `options` (site, initial texts, Start pressed); `onShown`,
+// when given, runs once the window is on the screen.
+[[noreturn]] void RunProgram(int& argc, char** argv, const WindowOptions& options = {},
                              const std::function<void(MainWindow&)>& onShown = {});
 
 }  // namespace mf

@@ -21,4 +21,8 @@ Text DetailPageAddress(const Text& link);
 // (platform::ThreadKilled). The matcher keeps the page's matches afterwards.
 std::vector<Text> FindMagnetLinks(RegExpMatcher& matcher, const Text& pageText);
 
+// A link as a desktop handler should get it: the character references that a page writes in an
+// attribute (&amp; &lt; &gt; &quot; &#39; and numeric ones below 128) decoded; the rest unchanged.
+Text LinkForOpening(const Text& link);
+
 }  // namespace mf

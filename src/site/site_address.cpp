@@ -53,7 +53,7 @@ const Text& SearchSiteBase() {
   return base;
 }
 
-std::variant<Text, std::string> ParseSiteAddress(std::string_view address) {
+std::string WebAddressProblem(std::string_view address) {
   const std::string quoted = "'" + std::string(address) + "'";
   std::string_view rest;
   if (StartsWithLowerCase(address, "http://")) {
@@ -71,6 +71,14 @@ std::variant<Text, std::string> ParseSiteAddress(std::string_view address) {
   const std::string_view name = at == std::string_view::npos ? host : host.substr(at + 1);
   if (name.empty() || name.front() == ':') {
     return "the address has no host: " + quoted;
+  }
+  return std::string();
+}
+
+std::variant<Text, std::string> ParseSiteAddress(std::string_view address) {
+  std::string problem = WebAddressProblem(address);
+  if (!problem.empty()) {
+    return problem;
   }
   return Text(WithoutTrailingSlashes(address));
 }

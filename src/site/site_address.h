@@ -18,6 +18,10 @@ const Text& SearchSiteBase();
 // dropped. The error names the bad value.
 std::variant<Text, std::string> ParseSiteAddress(std::string_view address);
 
+// Why `address` cannot be a request address (not http:// or https://, no host, a space or a
+// control character), naming it; empty when it can.
+std::string WebAddressProblem(std::string_view address);
+
 // Makes `base` (as ParseSiteAddress gives it) the site for the rest of the run. Call it before
 // any thread uses SearchSiteBase.
 void UseSearchSite(const Text& base);

@@ -45,7 +45,7 @@ bool PressEscapeThenBlock(const Text& keyword, const Text& page) {
 [[noreturn]] void RunScenario(int& argc, char** argv, PageScraper scraper) {
   std::at_quick_exit(ReportCleanEnd);
   SetPageScraper(scraper);
-  RunProgram(argc, argv, [](MainWindow&) { OnStartClick(); });
+  RunProgram(argc, argv, {.start = true});
 }
 
 }  // namespace

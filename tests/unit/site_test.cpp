@@ -9,6 +9,7 @@
 
 #include "loopback_server.h"
 #include "platform/threads.h"
+#include "site/detail_page.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
 #include "site/site_address.h"
@@ -39,6 +40,13 @@ TEST(SiteAddress, TakesHttpAndHttpsWithAHostAndNamesWhatItRefuses) {
   EXPECT_EQ(ErrorOf("http://:80/x"), "the address has no host: 'http://:80/x'");
   EXPECT_NE(ErrorOf("http://a b"), "");
   EXPECT_NE(ErrorOf("http://a\r\nX: y"), "");
+}
+
+TEST(DetailPage, LinksForOpeningHaveTheirCharacterReferencesDecoded) {
+  EXPECT_EQ(LinkForOpening(Text("magnet:?xt=a&amp;dn=%E4&amp;tr=&#x75;&#100;&lt;&quot;")),
+            Text("magnet:?xt=a&dn=%E4&tr=ud<\""));
+  EXPECT_EQ(LinkForOpening(Text("a&amp b&#0;&#200;&#x;&bogus;&")),
+            Text("a&amp b&#0;&#200;&#x;&bogus;&"));
 }
 
 class StripMarkupTest : public testing::Test {

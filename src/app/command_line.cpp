@@ -1,0 +1,154 @@
+#include "app/command_line.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+#include <cstdlib>
+#include <string>
+#include <variant>
+
+#include "site/site_address.h"
+
+#ifndef MF_VERSION
+#define MF_VERSION "unknown"
+#endif
+
+namespace mf {
+namespace {
+
+// Options of the toolkit itself, which the application object takes out of the arguments later;
+// accepted here so that they are not refused as unknown, and not shown in the help.
+void AcceptToolkitOptions(QCommandLineParser& parser) {
+  for (const char* name : {"platform", "display", "style", "stylesheet", "geometry"}) {
+    QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(option);
+  }
+  QCommandLineOption reverse(QStringLiteral("reverse"));
+  reverse.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOption(reverse);
+}
+
+bool IsPageCount(const QString& text) {
+  static const QRegularExpression digits(QStringLiteral("^[0-9]{1,10}$"));
+  return digits.match(text).hasMatch() && text.toLongLong() <= 2147483647;
+}
+
+// The site from --site or the environment; an error line naming the bad value.
+std::variant<std::optional<Text>, QString> ChooseSite(const QCommandLineParser& parser) {
+  std::variant<Text, std::string> site = Text();
+  if (parser.isSet(QStringLiteral("site"))) {
+    const QByteArray given = parser.value(QStringLiteral("site")).toUtf8();
+    site = ParseSiteAddress(
+        std::string_view(given.constData(), static_cast<std::size_t>(given.size())));
+    if (auto* error = std::get_if<std::string>(&site)) {
+      *error = "--site: " + *error;
+    }
+  } else {
+    site = SiteFromEnvironment();
+  }
+  if (auto* error = std::get_if<std::string>(&site)) {
+    return QString::fromStdString(*error);
+  }
+  const Text& base = std::get<Text>(site);
+  return base.empty() ? std::optional<Text>() : std::optional<Text>(base);
+}
+
+}  // namespace
+
+WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+  const QCommandLineOption version(QStringLiteral("version"));
+  const QCommandLineOption site(QStringLiteral("site"), QString(), QStringLiteral("URL"));
+  const QCommandLineOption pages(QStringLiteral("pages"), QString(), QStringLiteral("N"));
+  const QCommandLineOption start(QStringLiteral("start"));
+  parser.addOptions({help, version, site, pages, start});
+  AcceptToolkitOptions(parser);
+  parser.addPositionalArgument(QStringLiteral("keyword"), QString());
+
+  WindowCommandLine result;
+  const auto fail = [&result](const QString& error) {
+    result.action = WindowCommandLine::Action::kUsageError;
+    result.error = error;
+    return result;
+  };
+  if (!parser.parse(arguments)) {
+    return fail(parser.errorText());
+  }
+  if (parser.isSet(help)) {
+    result.action = WindowCommandLine::Action::kHelp;
+    return result;
+  }
+  if (parser.isSet(version)) {
+    result.action = WindowCommandLine::Action::kVersion;
+    return result;
+  }
+  const QStringList words = parser.positionalArguments();
+  if (words.size() > 1) {
+    return fail(QStringLiteral("one keyword at most (quote a keyword with spaces): '%1'")
+                    .arg(words.join(QLatin1Char(' '))));
+  }
+  if (parser.isSet(pages) && !IsPageCount(parser.value(pages))) {
+    return fail(
+        QStringLiteral("--pages takes a whole number of pages: '%1'").arg(parser.value(pages)));
+  }
+  auto chosenSite = ChooseSite(parser);
+  if (auto* error = std::get_if<QString>(&chosenSite)) {
+    return fail(*error);
+  }
+  result.options.site = std::get<std::optional<Text>>(chosenSite);
+  if (!words.isEmpty()) {
+    result.options.keyword = words.first();
+  }
+  if (parser.isSet(pages)) {
+    result.options.pageCount = parser.value(pages);
+  }
+  result.options.start = parser.isSet(start);
+  return result;
+}
+
+QString WindowHelpText() {
+  return QStringLiteral(
+      "Usage: magnet-finder [OPTIONS] [KEYWORD]\n"
+      "\n"
+      "Finds magnet links on a torrent-index site. Type a keyword, press 开始 (Start): the\n"
+      "result pages are walked one after another and every entry becomes a row. Double-click a\n"
+      "row for its magnet links; right-click a link to open it with the download tool.\n"
+      "\n"
+      "  KEYWORD        the keyword to start with (default 纪录片)\n"
+      "  --site URL     the site's base address, http:// or https:// (default: the environment\n"
+      "                 variable MAGNET_FINDER_SITE, else the built-in site)\n"
+      "  --pages N      how many result pages a search walks (default 100)\n"
+      "  --start        start the search as soon as the window is shown\n"
+      "  --version      print the version and exit\n"
+      "  -h, --help     print this help and exit\n"
+      "\n"
+      "Without a display, use magnet-finder-cli, or a virtual display: xvfb-run -a magnet-finder\n"
+      "Environment: MAGNET_FINDER_SITE (the site), MAGNET_FINDER_LOG=1 (every failed request\n"
+      "writes one line to stderr).\n"
+      "Exit status: 0 when the window was closed, 1 without a display, 2 for a bad argument.\n");
+}
+
+QString VersionText(const QString& program) {
+  return program + QStringLiteral(" ") + QStringLiteral(MF_VERSION) + QStringLiteral("\n");
+}
+
+bool HasDisplay(const QStringList& arguments) {
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+      return true;
+    }
+  }
+  return arguments.contains(QStringLiteral("-platform")) ||
+         arguments.contains(QStringLiteral("--platform"));
+}
+
+QString NoDisplayText() {
+  return QStringLiteral(
+      "magnet-finder: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); in a terminal use "
+      "magnet-finder-cli, or show the window on a virtual display: xvfb-run -a magnet-finder\n");
+}
+
+}  // namespace mf

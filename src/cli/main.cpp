@@ -1,0 +1,82 @@
+// magnet-finder-cli: the search and the magnet links of one detail page, in a terminal or a
+// script. See CliHelpText() (--help) for the command line.
+#include <cstdio>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/commands.h"
+#include "cli/stoppable_run.h"
+#include "site/site_address.h"
+#include "web/web_request.h"
+
+#ifndef MF_VERSION
+#define MF_VERSION "unknown"
+#endif
+
+namespace {
+
+using mf::cli::CliOptions;
+using mf::cli::Command;
+
+constexpr int kUsage = 2;
+
+int UsageError(const std::string& error) {
+  std::fprintf(stderr, "magnet-finder-cli: %s (see --help)\n", error.c_str());
+  return kUsage;
+}
+
+// The site from --site or the environment; an error line when it is not an address.
+std::string ChooseSite(const CliOptions& options) {
+  std::variant<mf::Text, std::string> site =
+      options.site.empty() ? mf::SiteFromEnvironment() : mf::ParseSiteAddress(options.site);
+  if (auto* error = std::get_if<std::string>(&site)) {
+    return options.site.empty() ? *error : "--site: " + *error;
+  }
+  if (!std::get<mf::Text>(site).empty()) {
+    mf::UseSearchSite(std::get<mf::Text>(site));
+  }
+  return std::string();
+}
+
+int Run(const CliOptions& options) {
+  if (options.verbose) {
+    mf::EnableFailureLog();
+  }
+  if (options.command == Command::kMagnets) {
+    const std::string problem = mf::WebAddressProblem(options.url);
+    if (!problem.empty()) {
+      return UsageError(problem);
+    }
+    return mf::cli::RunStoppable([&] { return mf::cli::RunMagnets(options, stdout, stderr); });
+  }
+  if (const std::string error = ChooseSite(options); !error.empty()) {
+    return UsageError(error);
+  }
+  return mf::cli::RunStoppable([&] {
+    mf::cli::Progress progress(stderr, mf::cli::Progress::StyleFor(stderr, options.quiet),
+                               options.pages);
+    return mf::cli::RunSearch(options, stdout, progress);
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto parsed = mf::cli::ParseCliArguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (auto* error = std::get_if<std::string>(&parsed)) {
+    return UsageError(*error);
+  }
+  const CliOptions& options = std::get<CliOptions>(parsed);
+  switch (options.command) {
+    case Command::kHelp:
+      std::fputs(mf::cli::CliHelpText(), stdout);
+      return 0;
+    case Command::kVersion:
+      std::fputs("magnet-finder-cli " MF_VERSION "\n", stdout);
+      return 0;
+    default:
+      return Run(options);
+  }
+}

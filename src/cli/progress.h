@@ -1,0 +1,36 @@
+// Progress of a walk on stderr: a one-line bar redrawn in place when the stream is a terminal,
+// plain "page K/N: R rows" lines otherwise, nothing when asked to be quiet. Failed pages are
+// reported in every style. Used by one thread.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace mf::cli {
+
+class Progress {
+ public:
+  enum class Style { kBar, kLines, kQuiet };
+
+  Progress(std::FILE* stream, Style style, int pages);
+
+  // kBar for a terminal, kLines otherwise, kQuiet when `quiet`.
+  static Style StyleFor(std::FILE* stream, bool quiet);
+
+  // Page `page` has been read; `rows` entries so far.
+  void PageDone(int page, long rows);
+  void PageFailed(int page, const std::string& reason);
+  // Takes the bar off the line, so that output to the same terminal starts on a clean line; the
+  // next PageDone draws it again.
+  void Clear();
+
+ private:
+  void Write(const std::string& text);
+
+  std::FILE* stream_;
+  Style style_;
+  int pages_;
+  bool barShown_ = false;
+};
+
+}  // namespace mf::cli

@@ -1,0 +1,15 @@
+// Running a command so that Ctrl-C (SIGINT) and SIGTERM stop it at once, through the same
+// cooperative kill that the window's Stop uses (platform/threads.h): the command's thread is
+// killed, its transfer abandoned, and it unwinds at its next cancellation point.
+#pragma once
+
+#include <functional>
+
+namespace mf::cli {
+
+// Runs `command` on a thread of its own and waits for it. Returns its result, or 128 plus the
+// number of the signal that stopped it (130 for SIGINT, 143 for SIGTERM). Call it from the
+// main thread before any other thread exists: it blocks the two signals for the whole process.
+int RunStoppable(const std::function<int()>& command);
+
+}  // namespace mf::cli

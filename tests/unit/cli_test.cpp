@@ -1,0 +1,105 @@
+// The command line's argument parsing, output escaping and progress lines.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/cli_output.h"
+#include "cli/progress.h"
+
+namespace mf::cli {
+namespace {
+
+std::variant<CliOptions, std::string> Parse(std::vector<std::string> arguments) {
+  return ParseCliArguments(arguments);
+}
+
+std::string ErrorOf(std::vector<std::string> arguments) {
+  auto parsed = Parse(std::move(arguments));
+  return std::holds_alternative<std::string>(parsed) ? std::get<std::string>(parsed) : "(parsed)";
+}
+
+TEST(CliArguments, SearchAndMagnetsTakeTheirOptionsInEitherSpelling) {
+  const auto search = std::get<CliOptions>(
+      Parse({"search", "电 影", "--pages=7", "--site", "http://h", "--format", "json", "-q"}));
+  EXPECT_EQ(search.command, Command::kSearch);
+  EXPECT_EQ(search.keyword, "电 影");
+  EXPECT_EQ(search.pages, 7);
+  EXPECT_EQ(search.site, "http://h");
+  EXPECT_EQ(search.format, Format::kJson);
+  EXPECT_TRUE(search.quiet);
+  EXPECT_EQ(std::get<CliOptions>(Parse({"search", "a"})).pages, 100);
+  EXPECT_EQ(std::get<CliOptions>(Parse({"search", "--", "--a"})).keyword, "--a");
+
+  const auto magnets =
+      std::get<CliOptions>(Parse({"--verbose", "magnets", "http://h/d", "--open"}));
+  EXPECT_EQ(magnets.command, Command::kMagnets);
+  EXPECT_EQ(magnets.url, "http://h/d");
+  EXPECT_EQ(magnets.format, Format::kText);
+  EXPECT_TRUE(magnets.open);
+  EXPECT_TRUE(magnets.verbose);
+
+  EXPECT_EQ(std::get<CliOptions>(Parse({"search", "--help"})).command, Command::kHelp);
+  EXPECT_EQ(std::get<CliOptions>(Parse({"bogus", "--version"})).command, Command::kVersion);
+}
+
+TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
+  EXPECT_EQ(ErrorOf({}), "a command is needed: search or magnets");
+  EXPECT_EQ(ErrorOf({"find", "x"}), "unknown command 'find' (search or magnets)");
+  EXPECT_EQ(ErrorOf({"search"}), "search needs a KEYWORD");
+  EXPECT_EQ(ErrorOf({"magnets", "u", "v"}), "one URL at most (quote a keyword with spaces): 'v'");
+  for (const char* pages : {"0", "-1", "x", "2147483648", "3x", ""}) {
+    EXPECT_EQ(ErrorOf({"search", "a", "--pages", pages}),
+              "--pages takes a whole number from 1 to 2147483647: '" + std::string(pages) + "'");
+  }
+  EXPECT_EQ(ErrorOf({"search", "a", "--format", "text"}), "--format takes tsv or json: 'text'");
+  EXPECT_EQ(ErrorOf({"magnets", "u", "--format=tsv"}), "--format takes text or json: 'tsv'");
+  EXPECT_EQ(ErrorOf({"magnets", "u", "--pages", "2"}), "--pages does not go with magnets");
+  EXPECT_EQ(ErrorOf({"search", "a", "--open"}), "--open does not go with search");
+  EXPECT_EQ(ErrorOf({"search", "a", "--site"}), "--site needs a value");
+  EXPECT_EQ(ErrorOf({"search", "a", "--quiet=yes"}), "--quiet takes no value: '--quiet=yes'");
+  EXPECT_EQ(ErrorOf({"search", "a", "-x"}), "unknown option '-x'");
+}
+
+TEST(CliOutput, FieldsNeverBreakTheirLine) {
+  EXPECT_EQ(TsvField("a\tb\nc\rd\\e 中"), "a\\tb\\nc\\rd\\\\e 中");
+  EXPECT_EQ(EntryTsv(3, "t\tx", "http://h/d"), "3\tt\\tx\thttp://h/d\n");
+  EXPECT_EQ(JsonString("q\"b\\n\n\x01\x7f中"), "\"q\\\"b\\\\n\\u000a\\u0001\\u007f中\"");
+  EXPECT_EQ(EntryJson(1, 2, "t", "u"), "{\"number\":1,\"page\":2,\"title\":\"t\",\"url\":\"u\"}\n");
+  EXPECT_EQ(LinksJson({}), "[]\n");
+  EXPECT_EQ(LinksJson({"a", "b&c"}), "[\"a\",\"b&c\"]\n");
+}
+
+std::string Written(Progress::Style style) {
+  std::FILE* stream = std::tmpfile();
+  {
+    Progress progress(stream, style, 4);
+    progress.PageDone(1, 20);
+    progress.PageFailed(2, "timed out");
+    progress.PageDone(2, 20);
+    progress.Clear();
+  }
+  std::rewind(stream);
+  std::string text;
+  for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) {
+    text += static_cast<char>(c);
+  }
+  std::fclose(stream);
+  return text;
+}
+
+TEST(CliProgress, LinesForAFileABarForATerminalAndFailuresAlways) {
+  const std::string failed = "magnet-finder-cli: page 2 not fetched: timed out\n";
+  EXPECT_EQ(Written(Progress::Style::kLines),
+            "page 1/4: 20 rows\n" + failed + "page 2/4: 20 rows\n");
+  EXPECT_EQ(Written(Progress::Style::kQuiet), failed);
+  const std::string bar = Written(Progress::Style::kBar);
+  EXPECT_EQ(bar, "\r\x1b[K[#######.......................] page 1/4: 20 rows\r\x1b[K" + failed +
+                     "\r\x1b[K[###############...............] page 2/4: 20 rows\r\x1b[K");
+}
+
+}  // namespace
+}  // namespace mf::cli

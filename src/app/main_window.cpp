@@ -7,6 +7,7 @@
 #include <QShortcut>
 #include <vector>
 
+#include "app/link_menu.h"
 #include "app/magnet.h"
 #include "app/search_control.h"
 #include "app/ui_thread.h"
@@ -120,6 +121,7 @@ void MainWindow::CreateBody() {
   编辑框_输出 = Named(new EditBox(外形框2, EditBox::Lines::kMulti, Qt::AlignLeft, kGrey, QString()),
                       QStringLiteral("编辑框_输出"));
   编辑框_输出->setGeometry(200, 234, 384, 67);
+  AddOpenLinksMenu(*编辑框_输出);
   透明标签2 =
       Named(Label(外形框2, QStringLiteral("搜索几页："), 16, Qt::AlignLeft, {624, 254, 80, 24}),
             QStringLiteral("透明标签2"));

@@ -1,12 +1,20 @@
 // The control operations that workers perform: carried out on the UI thread, complete and in
 // order, dropped once the worker is killed, harmless once the window is gone.
+#include <QDesktopServices>
+#include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QUrl>
 #include <atomic>
+#include <memory>
 #include <thread>
 
+#include "app/link_menu.h"
 #include "app/ui_thread.h"
 #include "gui_support.h"
 #include "support/threads.h"
@@ -56,6 +64,17 @@ std::uint32_t AskForCaption(void*) {
 }
 
 }  // namespace
+
+// Stands in for the desktop's handlers of magnet: and thunder: links.
+class LinkReceiver : public QObject {
+  Q_OBJECT
+
+ public:
+  QStringList opened;
+
+ public Q_SLOTS:
+  void open(const QUrl& url) { opened << url.toString(); }
+};
 
 class ControlOperationsTest : public QObject {
   Q_OBJECT
@@ -183,6 +202,55 @@ class ControlOperationsTest : public QObject {
              QStringLiteral("中文 ABC（全角）"));
     SetLabelCaption(kStatus, "正在解析第3页，请稍等。。。"_gbk);
     QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("正在解析第3页，请稍等。。。"));
+  }
+
+  // A link goes to the desktop's handler for its scheme; one that a QUrl would change (the
+  // upper-case data of a thunder: link) goes to xdg-open exactly as written.
+  void outputBoxMenuOpensTheLinkOfTheLineOrOfTheSelection() {
+    QCOMPARE(LinkOfLine(QStringLiteral("磁12： magnet:?xt=a ")), QStringLiteral("magnet:?xt=a"));
+    QCOMPARE(LinkOfLine(QStringLiteral("获取失败，重新单击开始搜索")), QString());
+    QCOMPARE(LinkOfLine(QStringLiteral("磁1：not a link")), QString());
+    LinkReceiver receiver;
+    QDesktopServices::setUrlHandler(QStringLiteral("magnet"), &receiver, "open");
+    QTemporaryDir bin;
+    const QString log = bin.filePath(QStringLiteral("opened"));
+    QFile fake(bin.filePath(QStringLiteral("xdg-open")));
+    QVERIFY(fake.open(QIODevice::WriteOnly));
+    fake.write(QStringLiteral("#!/bin/sh\necho \"$1\" >> '%1'\n").arg(log).toUtf8());
+    fake.close();
+    fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8() + ':' + path);
+    SetEditBoxText(kOutput,
+                   "磁1：magnet:?xt=a&amp;dn=x\r\n磁2：thunder://QUFh\r\n正在获取磁力。。。"_gbk);
+    auto* editor = static_cast<QPlainTextEdit*>(window_->编辑框_输出->Editor());
+    const auto lineAt = [editor](int line) {
+      QTextCursor cursor(editor->document()->findBlockByNumber(line));
+      return editor->cursorRect(cursor).center();
+    };
+    const auto openAt = [editor](QPoint at) {
+      std::unique_ptr<QMenu> menu(CreateOutputBoxMenu(*editor, at));
+      auto* open = menu->findChild<QAction*>(QStringLiteral("openWithDownloadTool"));
+      if (open == nullptr || !open->isEnabled()) {
+        return false;
+      }
+      open->trigger();
+      return true;
+    };
+    QVERIFY(openAt(lineAt(0)));
+    QCOMPARE(receiver.opened, QStringList{QStringLiteral("magnet:?xt=a&dn=x")});
+    QVERIFY(!openAt(lineAt(2)));
+    QTextCursor all(editor->document());
+    all.select(QTextCursor::Document);
+    editor->setTextCursor(all);
+    QVERIFY(openAt(lineAt(2)));
+    QCOMPARE(receiver.opened.size(), 2);
+    QVERIFY(RunUntil([&] {
+      QFile opened(log);
+      return opened.open(QIODevice::ReadOnly) && opened.readAll() == "thunder://QUFh\n";
+    }));
+    qputenv("PATH", path);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("magnet"));
   }
 
   void operationsWithoutAWindowDoNothing() {

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/request_log.h"
@@ -92,6 +95,54 @@ std::string NoProxyList(std::string_view bypass) {
   return list;
 }
 
+// Multi handles keep the connections (and resolved names) of the transfers that ran through
+// them. A transfer leases one for its route and gives it back when it succeeded, so that
+// consecutive requests of a thread, and of threads taking turns, go over kept-alive connections,
+// while no two threads ever use one handle at once (libcurl's own sharing of a connection cache
+// between threads is not safe). A handle whose transfer failed or was killed is not given back:
+// its connections close with it and are never reused.
+class ConnectionPool {
+ public:
+  static ConnectionPool& Instance() {
+    static ConnectionPool* const pool = new ConnectionPool;  // threads may outlive main
+    return *pool;
+  }
+
+  MultiPtr Lease(const std::string& route) {
+    {
+      std::lock_guard lock(mutex_);
+      std::vector<MultiPtr>& idle = idle_[route];
+      if (!idle.empty()) {
+        MultiPtr multi = std::move(idle.back());
+        idle.pop_back();
+        return multi;
+      }
+    }
+    return MultiPtr(curl_multi_init());
+  }
+
+  void Clear() {
+    std::map<std::string, std::vector<MultiPtr>> idle;
+    {
+      std::lock_guard lock(mutex_);
+      idle.swap(idle_);
+    }
+  }
+
+  void GiveBack(const std::string& route, MultiPtr multi) {
+    std::lock_guard lock(mutex_);
+    std::vector<MultiPtr>& idle = idle_[route];
+    if (idle.size() < kIdlePerRoute) {
+      idle.push_back(std::move(multi));
+    }
+  }
+
+ private:
+  static constexpr std::size_t kIdlePerRoute = 4;
+  std::mutex mutex_;
+  std::map<std::string, std::vector<MultiPtr>> idle_;
+};
+
 long ConnectLimitMs(std::int32_t resolve, std::int32_t connect) {
   if (resolve <= 0 || connect <= 0) {
     return kNoLimitMs;
@@ -106,11 +157,18 @@ long ConnectLimitMs(std::int32_t resolve, std::int32_t connect) {
 class HttpRequest::Transfer {
  public:
   Transfer(const HttpRequest& request, std::string_view body)
-      : request_(request), body_(body), easy_(curl_easy_init()), multi_(curl_multi_init()) {}
+      : request_(request),
+        body_(body),
+        route_(Route()),
+        easy_(curl_easy_init()),
+        multi_(ConnectionPool::Instance().Lease(route_)) {}
 
   ~Transfer() {
     if (added_) {
       curl_multi_remove_handle(multi_.get(), easy_.get());
+    }
+    if (multi_ != nullptr && failure == Failure::kNone) {
+      ConnectionPool::Instance().GiveBack(route_, std::move(multi_));
     }
   }
 
@@ -119,6 +177,7 @@ class HttpRequest::Transfer {
 
   Failure failure = Failure::kOther;
   int status = 0;
+  int newConnections = 0;
   std::string statusText;
   // libcurl's own words about a failure; empty when it had none.
   std::string Detail() const { return errorBuffer_; }
@@ -181,6 +240,20 @@ class HttpRequest::Transfer {
            Set(CURLOPT_HTTPHEADER, serverHeaders_.get()) &&
            Set(CURLOPT_PROXYHEADER, proxyHeaders_.get()) &&
            Set(CURLOPT_USERAGENT, request_.userAgent_.c_str());
+  }
+
+  // What a connection must have in common for a request to go over it, beyond the scheme, host
+  // and port that libcurl checks itself: the proxy, and the credential sent to it, which libcurl
+  // does not see in a header of ours.
+  std::string Route() const {
+    std::string route = std::to_string(request_.proxySetting_) + "\n" + request_.proxyServer_ +
+                        "\n" + request_.proxyBypass_;
+    for (const auto& [name, value] : request_.headers_) {
+      if (EqualsIgnoringCase(name, kProxyAuthorization)) {
+        route += "\n" + value;
+      }
+    }
+    return route;
   }
 
   bool HasHeader(std::string_view name) const {
@@ -293,6 +366,9 @@ class HttpRequest::Transfer {
 
   bool CollectStatus() {
     long code = 0;
+    long connects = 0;
+    curl_easy_getinfo(easy_.get(), CURLINFO_NUM_CONNECTS, &connects);
+    newConnections = static_cast<int>(connects);
     curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &code);
     status = static_cast<int>(code);
     return status > 0;
@@ -405,6 +481,7 @@ class HttpRequest::Transfer {
 
   const HttpRequest& request_;
   std::string body_;
+  std::string route_;
   std::string noProxy_;
   EasyPtr easy_;
   MultiPtr multi_;
@@ -418,6 +495,10 @@ class HttpRequest::Transfer {
   curl_off_t uploaded_ = 0;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
+
+void CloseIdleConnections() {
+  ConnectionPool::Instance().Clear();
+}
 
 HttpRequest::HttpRequest() {
   InitCurlOnce();
@@ -552,9 +633,9 @@ bool HttpRequest::Send(std::string_view body) {
   const auto start = Clock::now();
   std::string detail;
   const bool ok = Perform(body, detail);
-  RecordRequestOutcome(
-      {method_, url_, failure_, status_, std::move(detail),
-       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start)});
+  RecordRequestOutcome({method_, url_, failure_, status_, std::move(detail),
+                        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start),
+                        newConnections_});
   return ok;
 }
 
@@ -578,6 +659,7 @@ bool HttpRequest::Perform(std::string_view body, std::string& detail) {
   }
   failure_ = Failure::kNone;
   status_ = transfer.status;
+  newConnections_ = transfer.newConnections;
   statusText_ = std::move(transfer.statusText);
   responseHeaders_ = std::move(transfer.headers);
   body_ = std::move(transfer.responseBody);
@@ -611,6 +693,7 @@ std::u16string HttpRequest::ResponseText() const {
 
 void HttpRequest::ClearResponse() {
   failure_ = Failure::kNotSent;
+  newConnections_ = 0;
   status_ = 0;
   statusText_.clear();
   responseHeaders_.clear();

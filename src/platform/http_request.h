@@ -14,6 +14,10 @@
 //   - One object serves one thread at a time; objects on different threads are independent.
 //   - Every Send leaves its outcome in platform/request_log.h (the calling thread's last outcome,
 //     and the failure log).
+//   - Connections are kept alive and reused by later requests of any thread, but only between
+//     requests that go the same way: same scheme, host and port, same proxy, same credential for
+//     the proxy. No two threads use a connection at once; a connection whose transfer failed or
+//     was killed is closed, never reused.
 #pragma once
 
 #include <cstddef>
@@ -138,9 +142,13 @@ class HttpRequest {
   // The last response.
   Failure failure_ = Failure::kNotSent;
   int status_ = 0;
+  int newConnections_ = 0;
   std::string statusText_;
   std::vector<Header> responseHeaders_;
   std::string body_;
 };
+
+// Closes every kept-alive connection that no request is using. Safe from any thread.
+void CloseIdleConnections();
 
 }  // namespace mf::platform

@@ -20,6 +20,7 @@ struct RequestOutcome {
   int status = 0;      // of the final response; 0 when none arrived
   std::string detail;  // the transfer library's own words about a failure, when it had any
   std::chrono::microseconds took{0};
+  int newConnections = 0;  // opened for it; 0 when it went over a kept-alive connection
 
   bool Failed() const;
   // Why it failed, in a few words ("timed out", "HTTP 404", "cannot connect: ..."); empty when

@@ -27,6 +27,8 @@ void LocalServer::Start() {
     seen_.headers = request.headers;
     seen_.body.clear();
     ++seen_.count;
+    clientPorts_.insert(request.remote_port);
+    seen_.connections = static_cast<int>(clientPorts_.size());
     return httplib::Server::HandlerResponse::Unhandled;
   });
   port_ = server_->bind_to_any_port("127.0.0.1");

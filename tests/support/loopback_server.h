@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -19,11 +20,16 @@ struct SeenRequest {
   std::string body;
   httplib::Headers headers;
   int count = 0;
+  int connections = 0;  // distinct client connections that sent requests so far
 };
 
+// It closes each connection after one response, so that no kept-alive connection holds up its
+// Stop; a test about connection reuse raises server().set_keep_alive_max_count.
 class LocalServer {
  public:
-  explicit LocalServer(std::unique_ptr<httplib::Server> server) : server_(std::move(server)) {}
+  explicit LocalServer(std::unique_ptr<httplib::Server> server) : server_(std::move(server)) {
+    server_->set_keep_alive_max_count(1);
+  }
   ~LocalServer() { Stop(); }
   LocalServer(const LocalServer&) = delete;
   LocalServer& operator=(const LocalServer&) = delete;
@@ -47,6 +53,7 @@ class LocalServer {
   Gate gate_;
   std::mutex mutex_;
   SeenRequest seen_;
+  std::set<int> clientPorts_;
 };
 
 // A loopback port that nothing listened on a moment ago.

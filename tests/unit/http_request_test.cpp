@@ -14,11 +14,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "loopback_server.h"
+#include "platform/request_log.h"
 #include "platform/threads.h"
 #include "tiny_proxy.h"
 
@@ -393,6 +396,69 @@ TEST_F(HttpRequestTest, AKillAbortsAStalledTransferAtOnce) {
   EXPECT_EQ(fetch.failure, HttpRequest::Failure::kKilled);
   CloseHandle(handle);
   ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
+}
+
+// Consecutive requests go over one kept-alive connection, also from another thread and a new
+// request object; a killed transfer's connection is closed, and the next request opens another.
+TEST_F(HttpRequestTest, RequestsShareAConnectionUntilOneIsKilled) {
+  local_.server().set_keep_alive_max_count(100);
+  for (int i = 0; i < 3; ++i) {
+    HttpRequest request;
+    ASSERT_TRUE(request.Open("GET", local_.Url("/echo")) && request.Send());
+    EXPECT_EQ(LastRequestOutcome().newConnections, i == 0 ? 1 : 0);
+  }
+  std::thread([this] {
+    HttpRequest request;
+    EXPECT_TRUE(request.Open("GET", local_.Url("/status/200")) && request.Send());
+  }).join();
+  EXPECT_EQ(local_.Seen().connections, 1);
+
+  KillableFetch fetch;
+  fetch.url = local_.Url("/stall");
+  const ThreadHandle handle = CreateThread(&KillableFetch::Run, &fetch, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return local_.gate().Entered(); }));
+  ASSERT_TRUE(TerminateThread(handle, STILL_ACTIVE));
+  ASSERT_TRUE(WaitUntil([&] { return fetch.sent.load(); }));
+  CloseHandle(handle);
+  EXPECT_EQ(local_.Seen().connections, 1);  // the stalled request went over the kept one
+  ASSERT_TRUE(Fetch("/echo"));
+  EXPECT_EQ(LastRequestOutcome().newConnections, 1);
+  EXPECT_EQ(local_.Seen().connections, 2);
+  CloseIdleConnections();  // or the server's Stop waits for them
+}
+
+// A connection to a proxy is reused only with the same credential for it. The proxy here keeps
+// connections alive (tinyproxy does not) and answers every request itself.
+TEST(ProxyConnectionTest, IsNotSharedAcrossCredentials) {
+  LocalServer proxy{std::make_unique<httplib::Server>()};
+  proxy.server().set_keep_alive_max_count(100);
+  std::mutex mutex;
+  std::map<int, std::set<std::string>> credentialsOf;  // by the client's port: one connection
+  proxy.server().Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+    std::lock_guard lock(mutex);
+    credentialsOf[request.remote_port].insert(request.get_header_value("Proxy-Authorization"));
+    response.set_content("proxied", "text/plain");
+  });
+  proxy.Start();
+  const auto fetch = [&](const char* credential) {
+    HttpRequest request;
+    request.SetProxy(HTTPREQUEST_PROXYSETTING_PROXY, "127.0.0.1:" + std::to_string(proxy.port()));
+    request.SetRequestHeader("Proxy-Authorization", credential);
+    EXPECT_TRUE(request.Open("GET", "http://127.0.0.1:9/page") && request.Send());
+    EXPECT_EQ(request.ResponseBody(), "proxied");
+    return LastRequestOutcome().newConnections;
+  };
+  EXPECT_EQ(fetch("Basic YQ=="), 1);
+  EXPECT_EQ(fetch("Basic YQ=="), 0);
+  EXPECT_EQ(fetch("Basic Yg=="), 1);
+  EXPECT_EQ(fetch(""), 1);
+  EXPECT_EQ(fetch("Basic YQ=="), 0);
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(credentialsOf.size(), 3u);
+  for (const auto& [port, credentials] : credentialsOf) {
+    EXPECT_EQ(credentials.size(), 1u) << "connection from port " << port;
+  }
+  CloseIdleConnections();
 }
 
 TEST_F(HttpRequestTest, AKilledThreadStartsNoTransfer) {

@@ -157,6 +157,7 @@ EditBox::EditBox(QWidget* parent, Lines lines, Qt::Alignment horizontal, QColor 
     line_ = new QLineEdit(text, this);
     line_->setMaxLength(std::numeric_limits<int>::max());  // no length limit
     line_->setAlignment(horizontal | Qt::AlignVCenter);
+    connect(line_, &QLineEdit::textChanged, this, &EditBox::textChanged);
     editor = line_;
   } else {
     lines_ = new QPlainTextEdit(text, this);
@@ -164,6 +165,7 @@ EditBox::EditBox(QWidget* parent, Lines lines, Qt::Alignment horizontal, QColor 
     lines_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     lines_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lines_->setTabChangesFocus(true);
+    connect(lines_, &QPlainTextEdit::textChanged, this, &EditBox::textChanged);
     editor = lines_;
   }
   editor->setObjectName(QStringLiteral("editor"));

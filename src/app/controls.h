@@ -94,6 +94,10 @@ class EditBox : public QWidget {
   // The inner editor, which holds the focus and the keyboard input.
   QWidget* Editor() const;
 
+ Q_SIGNALS:
+  // After every change of the text, by the user or by the program.
+  void textChanged();
+
  private:
   QLineEdit* line_ = nullptr;
   QPlainTextEdit* lines_ = nullptr;

@@ -5,12 +5,15 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QShortcut>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "app/link_menu.h"
 #include "app/magnet.h"
 #include "app/search_control.h"
 #include "app/ui_thread.h"
+#include "platform/threads.h"
 
 #ifndef MF_BUILD_DATE
 #define MF_BUILD_DATE "unknown"
@@ -20,6 +23,56 @@ namespace mf {
 namespace {
 
 MainWindow* currentWindow = nullptr;  // UI thread only
+
+// The texts of the boxes that the search worker reads for every page, kept up to date on the UI
+// thread at every change, so that such a read costs no trip there. Empty when there is no window.
+class InputTexts {
+ public:
+  static bool IsTracked(EditBoxControl box) {
+    return box == &MainWindow::编辑框_搜索内容 || box == &MainWindow::编辑框_停止页数;
+  }
+  // UI thread, when the window is made.
+  void Track(EditBoxControl box, EditBox* widget) {
+    Set(box, widget->GetText());
+    QObject::connect(widget, &EditBox::textChanged, widget,
+                     [this, box, widget] { Set(box, widget->GetText()); });
+  }
+  // UI thread, when the window goes.
+  void Forget() {
+    std::lock_guard lock(mutex_);
+    texts_.clear();
+  }
+  // Any thread; the empty text when there is no window.
+  Text Read(EditBoxControl box) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [tracked, current] : texts_) {
+      if (tracked == box) {
+        return current;
+      }
+    }
+    return Text();
+  }
+
+ private:
+  void Set(EditBoxControl box, const Text& text) {
+    std::lock_guard lock(mutex_);
+    for (auto& [tracked, current] : texts_) {
+      if (tracked == box) {
+        current = text;
+        return;
+      }
+    }
+    texts_.emplace_back(box, text);
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<std::pair<EditBoxControl, Text>> texts_;
+};
+
+InputTexts& TheInputTexts() {
+  static InputTexts* const texts = new InputTexts;  // workers may read after main
+  return *texts;
+}
 
 const QColor kGrey(192, 192, 192);
 const QColor kDarkGrey(128, 128, 128);
@@ -74,11 +127,14 @@ MainWindow::MainWindow() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint
   SetTabOrder();
   BindHandlers();
   currentWindow = this;
+  TheInputTexts().Track(&MainWindow::编辑框_搜索内容, 编辑框_搜索内容);
+  TheInputTexts().Track(&MainWindow::编辑框_停止页数, 编辑框_停止页数);
 }
 
 MainWindow::~MainWindow() {
   if (currentWindow == this) {
     currentWindow = nullptr;
+    TheInputTexts().Forget();
   }
 }
 
@@ -192,6 +248,10 @@ void MainWindow::mouseReleaseEvent(QMouseEvent*) {
 }
 
 Text GetEditBoxText(EditBoxControl box) {
+  if (!IsUiThread() && InputTexts::IsTracked(box)) {
+    platform::UnwindIfKilled();
+    return TheInputTexts().Read(box);
+  }
   return ReadControl(box, Text(), [](EditBox& control) { return control.GetText(); });
 }
 

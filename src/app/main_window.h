@@ -84,6 +84,8 @@ using ButtonControl = SuperBtn* MainWindow::*;
 using ListControl = ListView* MainWindow::*;
 
 // Control operations, callable from any thread.
+// The keyword and page-count boxes are read without a trip to the UI thread: their texts are
+// kept up to date at every change, so a read sees the box as it is at that moment.
 Text GetEditBoxText(EditBoxControl box);
 void SetEditBoxText(EditBoxControl box, const Text& text);
 // Each text in turn goes after the box's current text; the caret ends there, scrolled into view.

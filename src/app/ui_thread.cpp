@@ -101,15 +101,15 @@ QObject& TheCarrier() {
   return *carrier;
 }
 
-bool OnUiThread() {
+}  // namespace
+
+bool IsUiThread() {
   QCoreApplication* app = QCoreApplication::instance();
   return app == nullptr || QThread::currentThread() == app->thread();
 }
 
-}  // namespace
-
 void RunOnUiThread(std::function<void()> work) {
-  if (OnUiThread()) {
+  if (IsUiThread()) {
     work();
     return;
   }

@@ -18,6 +18,9 @@ namespace mf {
 
 void RunOnUiThread(std::function<void()> work);
 
+// True on the thread that owns the window (or before there is an application object).
+bool IsUiThread();
+
 // The same for a call with a result.
 template <typename Result>
 Result CallOnUiThread(std::function<Result()> work) {

@@ -1,7 +1,9 @@
 // Type information, binding by name and the standard dispatch of a call.
+#include "platform/automation_dispatch.h"
+
 #include <new>
 
-#include "platform/automation.h"
+#include "platform/com_apartment.h"
 
 namespace mf::platform {
 namespace {

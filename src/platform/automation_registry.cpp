@@ -1,11 +1,13 @@
 // The class registry: ProgIDs and class ids to factories, and creation of objects.
+#include "platform/automation_registry.h"
+
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
 #include <optional>
 
-#include "platform/automation.h"
+#include "platform/com_apartment.h"
 
 namespace mf::platform {
 namespace {

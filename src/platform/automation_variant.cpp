@@ -1,11 +1,12 @@
 // Variants and their conversions.
+#include "platform/automation_variant.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <optional>
-
-#include "platform/automation.h"
+#include <utility>
 
 namespace mf::platform {
 namespace {

@@ -1,6 +1,7 @@
 // The automation classes the platform provides. Each object module offers a function that returns
 // its ClassEntry; list it here so that creation by ProgID finds it.
-#include "platform/automation.h"
+#include "platform/automation_registry.h"
+
 #include "platform/regexp_object.h"
 #include "platform/winhttp_request_object.h"
 

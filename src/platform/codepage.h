@@ -1,9 +1,13 @@
+// Platform layer, for src/platform and support/encoding.cpp; program code uses support/encoding.h.
+//
 // Code-page conversion between multibyte text and UTF-16, in the shape of the system calls the
 // tool was first written against. Code pages: 936 (GBK), 65001 (UTF-8), and 0, the system's
 // "ANSI" code page, which is 936 here. Backed by ICU's own windows-936 table.
 //
 // Undecodable input becomes U+FFFD; characters the target lacks become its default character
 // ("?" for 936). Neither is an error.
+//
+// Safe from any thread: each thread keeps its own converters.
 #pragma once
 
 namespace mf::platform {

@@ -1,3 +1,5 @@
+// Platform layer, for the automation runtime and support/threads, the program's way in.
+//
 // Per-thread automation apartments: a count per thread. Automation calls made on a thread that
 // is in no apartment fail like any failed call.
 #pragma once

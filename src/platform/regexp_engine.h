@@ -1,3 +1,5 @@
+// Platform layer, for regexp_object.cpp; program code matches through support/regexp_matcher.h.
+//
 // The regular-expression engine behind the "VBScript.RegExp" automation object, over PCRE2 (16-bit
 // code units, JIT-compiled).
 //

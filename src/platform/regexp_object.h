@@ -1,3 +1,5 @@
+// Platform layer, for builtin_classes.cpp; program code uses it through support/regexp_matcher.h.
+//
 // The automation object "VBScript.RegExp" over RegExpEngine (platform/regexp_engine.h, which
 // describes the dialect), with the objects its "Execute" returns.
 //
@@ -18,6 +20,9 @@
 // "Execute", "Replace" and "Test" with kRegExpSyntaxError; a search that gives up (match limit,
 // see regexp_engine.h) fails them with kRegExpOutOfStack, never with an empty result; an "Item"
 // index outside the collection fails with kRegExpInvalidCall.
+//
+// Threads: a RegExp object serves one thread at a time (its engine has no lock); a collection
+// and the objects made from it may be read from several threads at once.
 #pragma once
 
 #include "platform/automation.h"

@@ -1,3 +1,5 @@
+// Platform layer, for http_request.cpp and for src/web, which says why a page was not fetched.
+//
 // What became of the HTTP requests that HttpRequest::Send made: the last one on each thread, for
 // a caller that wants to say why a page could not be fetched, and, when the failure log is on,
 // one line on stderr for every failed request.

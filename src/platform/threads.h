@@ -1,3 +1,5 @@
+// Platform layer. Start and kill threads with support/threads.h; include this for cancellation.
+//
 // Threads in the shape of the system calls the tool was first written against: a table of
 // 32-bit handles over std::thread.
 //

@@ -1,3 +1,5 @@
+// Platform layer, for builtin_classes.cpp; program code uses it through support/com_access.h.
+//
 // The automation object "WinHttp.WinHttpRequest.5.1" over HttpRequest (platform/http_request.h,
 // which describes the transfer itself).
 //
@@ -16,6 +18,9 @@
 // Texts cross as UTF-16 and go on the wire as UTF-8; response headers are read as UTF-8. A failed
 // Send returns the system's code for the cause (time-out, cannot connect, ...); reading the
 // response before one has arrived fails with kWinHttpCannotCallBeforeSend.
+//
+// Threads: one object serves one thread at a time, as its HttpRequest does; a kill of that
+// thread aborts a Send in flight (platform/http_request.h).
 #pragma once
 
 #include "platform/automation.h"

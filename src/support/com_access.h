@@ -52,7 +52,7 @@ class ComObject {
   platform::ObjectRef object_;
 };
 
-// An automation value (a tagged variant; see platform/automation.h for its kinds).
+// An automation value (a tagged variant; see platform/automation_variant.h for its kinds).
 class Variant {
  public:
   Variant() = default;

@@ -1,3 +1,5 @@
+// Support layer, for program code that rewrites code-page-936 text (search and replace).
+//
 // The pattern-matching object: a compiled Perl-syntax regular expression over code-page-936 bytes.
 //
 // A thin layer over Boost.Regex that adds 1-based byte positions, optional arguments and the rule

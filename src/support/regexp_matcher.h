@@ -1,3 +1,5 @@
+// Support layer, for program code that finds matches and their groups in code-page-936 text.
+//
 // `RegExpMatcher`: runs one pattern over one code-page-936 text with the platform's
 // "VBScript.RegExp" automation object, then hands back the number of matches and the text of any
 // match or group by 1-based numbers.

@@ -1,4 +1,4 @@
-// Starting and ending worker threads, and entering automation apartments.
+// Support layer, for program code: starting and ending worker threads, entering apartments.
 //
 // A thread started here can be ended early with `KillThread`. The end is cooperative (see
 // platform/threads.h): the thread is marked killed, what it blocks on is woken, and it unwinds at

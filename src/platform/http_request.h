@@ -1,3 +1,5 @@
+// Platform layer, for winhttp_request_object.cpp; program code fetches pages through src/web.
+//
 // One HTTP request at a time, in the shape of the system's HTTP request object (set time-outs,
 // proxy and headers, open, send, then read the response), over libcurl.
 //

@@ -3,6 +3,8 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <pcre2.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -35,7 +38,8 @@ Groups MatchAll(const std::string& pattern, std::string_view subject) {
   Groups found;
   const auto* s = reinterpret_cast<PCRE2_SPTR>(subject.data());
   for (PCRE2_SIZE at = 0;
-       at <= subject.size() && pcre2_match(code, s, subject.size(), at, 0, data, nullptr) > 0;) {
+       at <= subject.size() &&
+       pcre2_match(code, s, subject.size(), at, at ? PCRE2_NO_UTF_CHECK : 0, data, nullptr) > 0;) {
     const PCRE2_SIZE* v = pcre2_get_ovector_pointer(data);
     auto group = [&](int g) {
       return std::string(subject.substr(v[2 * g], v[2 * g + 1] - v[2 * g]));
@@ -182,10 +186,48 @@ TEST(DemoPages, DetailPagesHoldOneOrTwoMagnetLinks) {
   EXPECT_FALSE(MakeDetailPage("0123"));
 }
 
+TEST(DemoPages, AnyEntryOrLinkCountIsWhatThePatternsFind) {
+  for (int page = 1; page <= 4; ++page) {
+    for (int entries = 0; entries <= 17; ++entries) {
+      const ResultPage p = MakeResultPage("abc", page, PageQuirk::kInvalidUtf8, 0, entries);
+      EXPECT_EQ(p.findable.size(), static_cast<std::size_t>(entries));
+      EXPECT_EQ(Entries(p.body), Expected(p.findable)) << entries << " on page " << page;
+    }
+  }
+  EXPECT_TRUE(MakeResultPage("abc", 1, PageQuirk::kLongTitle, 0, 0).findable.empty());
+  const ResultPage big = MakeResultPage("abc", 1, PageQuirk::kNone, 0, 2000);
+  EXPECT_EQ(big.findable.size(), 2000u);
+  EXPECT_EQ(Entries(big.body), Expected(big.findable));
+  const DetailPage d = *MakeDetailPage("0123456789abcdef", 10000);
+  Groups expected;
+  for (const std::string& link : d.links)
+    expected.emplace_back(link, "");
+  EXPECT_EQ(expected.size(), 10000u);
+  EXPECT_EQ(MatchAll(kMagnetPattern, d.body), expected);
+  EXPECT_EQ(std::set(d.links.begin(), d.links.end()).size(), 10000u) << "no two alike";
+}
+
 TEST(DemoOptions, ParsesFlagsAndRejectsBadOnes) {
-  auto ok = ParseSiteOptions({"--port", "8080", "--fail-page=3=close", "--latency", "5",
-                              "--zero-byte-page", "4", "--huge-page", "9", "--fail-detail", "404",
-                              "--host", "::1"});
+  auto ok = ParseSiteOptions({"--port",
+                              "8080",
+                              "--fail-page=3=close",
+                              "--latency",
+                              "5",
+                              "--zero-byte-page",
+                              "4",
+                              "--huge-page",
+                              "9",
+                              "--fail-detail",
+                              "404",
+                              "--host",
+                              "::1",
+                              "--tls",
+                              "--connect-delay",
+                              "20",
+                              "--entries-per-page=2000",
+                              "--detail-links",
+                              "3",
+                              "--report-connections"});
   ASSERT_TRUE(std::holds_alternative<SiteOptions>(ok)) << std::get<std::string>(ok);
   const auto& o = std::get<SiteOptions>(ok);
   EXPECT_EQ(o.port, 8080);
@@ -194,12 +236,17 @@ TEST(DemoOptions, ParsesFlagsAndRejectsBadOnes) {
   EXPECT_EQ(o.quirkPages.at(4), PageQuirk::kZeroByte);
   EXPECT_EQ(o.quirkPages.at(9), PageQuirk::kHuge);
   EXPECT_EQ(o.failingDetail, Failure::kNotFound);
+  EXPECT_TRUE(o.tls && o.reportConnections);
+  EXPECT_EQ(o.connectDelayMs, 20);
+  EXPECT_EQ(o.entriesPerPage, 2000);
+  EXPECT_EQ(o.detailLinks, 3);
   for (std::vector<std::string> bad : {std::vector<std::string>{"--host", "0.0.0.0"},
                                        {"--port", "70000"},
                                        {"--port"},
                                        {"--fail-page", "3"},
                                        {"--fail-page", "3=teapot"},
                                        {"--latency", "-1"},
+                                       {"--entries-per-page", "x"},
                                        {"--bogus", "1"}}) {
     EXPECT_TRUE(std::holds_alternative<std::string>(ParseSiteOptions(bad))) << bad[0];
   }
@@ -212,6 +259,7 @@ class DemoServer : public ::testing::Test {
     ASSERT_GT(site_->Bind(), 0);
     serving_ = std::thread([this] { site_->Serve(); });
     client_ = std::make_unique<httplib::Client>(site_->BaseAddress());
+    client_->enable_server_certificate_verification(false);
   }
   void TearDown() override {
     if (site_)
@@ -274,26 +322,67 @@ TEST_F(DemoServer, LatencyDelaysAnswersAndStopCutsItShort) {
   waiting.join();
 }
 
-// The program itself: first line on stdout is its address; SIGTERM ends it cleanly.
+TEST_F(DemoServer, ServesHttpsWithACertificateForTheAddressAndTheChosenCounts) {
+  Start({"--tls", "--entries-per-page", "7", "--detail-links", "3"});
+  EXPECT_EQ(site_->BaseAddress().rfind("https://127.0.0.1:", 0), 0u);
+  static std::atomic<bool> namesTheAddress = false;
+  SSL_CTX_set_info_callback(client_->ssl_context(), [](const SSL* ssl, int where, int) {
+    if (where & SSL_CB_HANDSHAKE_DONE)
+      namesTheAddress = X509_check_ip_asc(SSL_get0_peer_certificate(ssl), "127.0.0.1", 0) == 1;
+  });
+  auto r = Get("/list/abc/1");
+  ASSERT_TRUE(r) << httplib::to_string(r.error());
+  EXPECT_EQ(r->body, MakeResultPage("abc", 1, PageQuirk::kNone, 0, 7).body);
+  EXPECT_TRUE(namesTheAddress);
+  const std::string link = MakeResultPage("abc", 1).findable[0].link;
+  EXPECT_EQ(Get(link)->body, MakeDetailPage(link.substr(8, 16), 3)->body);
+}
+
+TEST_F(DemoServer, ConnectDelayComesOncePerConnectionAndConnectionsAreCounted) {
+  Start({"--connect-delay", "500"});
+  auto timedGet = [](httplib::Client& client) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(client.Get("/list/abc/1"));
+    return std::chrono::steady_clock::now() - start;
+  };
+  client_->set_keep_alive(true);
+  EXPECT_GE(timedGet(*client_), std::chrono::milliseconds(500));
+  EXPECT_LT(timedGet(*client_), std::chrono::milliseconds(250)) << "the same connection";
+  for (int i = 0; i < 100; ++i)
+    ASSERT_TRUE(Get("/"));
+  EXPECT_EQ(site_->ConnectionCount(), 1) << "a long walk stays on one connection";
+  httplib::Client other(site_->BaseAddress());
+  EXPECT_GE(timedGet(other), std::chrono::milliseconds(500));
+  EXPECT_EQ(site_->ConnectionCount(), 2);
+}
+
+// The program itself: first line on stdout is its address; SIGTERM ends it cleanly, and it can
+// report the connections on stderr.
 TEST(DemoProgram, PrintsItsAddressServesAndStopsOnSigterm) {
   int out[2];
+  int err[2];
   ASSERT_EQ(pipe(out), 0);
+  ASSERT_EQ(pipe(err), 0);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, err[0]);
   std::string program = MF_DEMO_SITE_PROGRAM;
-  std::vector<char*> argv = {program.data(), nullptr};
+  std::string report = "--report-connections";
+  std::vector<char*> argv = {program.data(), report.data(), nullptr};
   pid_t pid = 0;
   ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
-  auto readWithin = [&](int ms) {
-    pollfd p{out[0], POLLIN, 0};
+  close(err[1]);
+  auto readWithin = [&](int ms, int fd = -1) {
+    pollfd p{fd < 0 ? out[0] : fd, POLLIN, 0};
     char buffer[256];
     if (poll(&p, 1, ms) != 1)
       return std::string("(timed out)");
-    return std::string(buffer, std::max<ssize_t>(0, read(out[0], buffer, sizeof buffer)));
+    return std::string(buffer, std::max<ssize_t>(0, read(p.fd, buffer, sizeof buffer)));
   };
   const std::string line = readWithin(10'000);
   const std::string prefix = "http://127.0.0.1:";
@@ -306,10 +395,12 @@ TEST(DemoProgram, PrintsItsAddressServesAndStopsOnSigterm) {
   EXPECT_EQ(r->body, MakeResultPage("abc", 1).body);
   kill(pid, SIGTERM);
   EXPECT_EQ(readWithin(10'000), "") << "stdout closes when the program ends";
+  EXPECT_EQ(readWithin(10'000, err[0]), "connections: 1\n");
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   close(out[0]);
+  close(err[0]);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "demo_pages.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 
@@ -168,18 +169,20 @@ void WriteAfterTenth(PageWriter& w, const std::string& kw, PageQuirk quirk) {
   }
 }
 
-std::vector<Entry> PageEntries(const std::string& kw, std::uint64_t seed, PageQuirk quirk) {
+std::vector<Entry> PageEntries(const std::string& kw, std::uint64_t seed, PageQuirk quirk,
+                               int count) {
   std::vector<Entry> entries;
-  const int count = quirk == PageQuirk::kHuge ? kEntriesOnHugePage : kEntriesPerPage;
+  if (quirk == PageQuirk::kHuge)
+    count = kEntriesOnHugePage;
   for (int i = 0; i < count; ++i)
     entries.push_back(MakeEntry(kw, seed, i));
-  if (quirk == PageQuirk::kInvalidUtf8) {
+  if (quirk == PageQuirk::kInvalidUtf8 && entries.size() > 7) {
     entries[2].titleHtml += "\xFF";
     entries[2].title += "\xFF";
     for (std::string* t : {&entries[7].titleHtml, &entries[7].title})
       t->insert(0, "\xE4\xB8");
   }
-  if (quirk == PageQuirk::kLongTitle) {
+  if (quirk == PageQuirk::kLongTitle && !entries.empty()) {
     Entry& last = entries.back();
     last.titleHtml = Repeat("<span class=\"big\">长标题", kLongBytes);
     last.title = last.titleHtml;  // no "</script>" follows, so these spans stay
@@ -193,8 +196,9 @@ void WriteEntries(PageWriter& w, const std::vector<Entry>& entries, const std::s
   // upper-case and zero-byte places (0, 1, after 9) therefore always stand on their own.
   const int pairAt = 2 + static_cast<int>(seed % 6);
   const int tripleAt = 10 + static_cast<int>((seed >> 8) % 6);
-  for (int i = 0; i < static_cast<int>(entries.size());) {
-    const int count = i == pairAt ? 2 : i == tripleAt ? 3 : 1;
+  const int size = static_cast<int>(entries.size());
+  for (int i = 0; i < size;) {
+    const int count = std::min(i == pairAt ? 2 : i == tripleAt ? 3 : 1, size - i);
     WriteGroup(w, entries, i, count, quirk);
     if (i == 0)
       w.Line("<div class=\"ad\"><a href=\"/ad/1.html\">推广：高速下载器</a> </div>");
@@ -286,17 +290,18 @@ std::string ValidUtf8(std::string_view s) {
   return out;
 }
 
-ResultPage MakeResultPage(std::string_view keyword, int page, PageQuirk quirk, int lastPage) {
+ResultPage MakeResultPage(std::string_view keyword, int page, PageQuirk quirk, int lastPage,
+                          int entries) {
   const std::string kw = DisplayKeyword(keyword);
   const std::uint64_t seed = Mix(StableHash(keyword) ^ Mix(static_cast<std::uint64_t>(page)));
   const bool hasResults = page >= 1 && (lastPage <= 0 || page <= lastPage);
   PageWriter w;
   WriteHead(w, kw, page);
   if (hasResults) {
-    w.Line("<div class=\"summary\">找到约 " + std::to_string(kEntriesPerPage * 100 + seed % 977) +
+    w.Line("<div class=\"summary\">找到约 " + std::to_string(entries * 100 + seed % 977) +
            " 条与“" + kw + "”相关的结果</div>");
     w.Line("<div class=\"list\">");
-    WriteEntries(w, PageEntries(kw, seed, quirk), kw, seed, quirk);
+    WriteEntries(w, PageEntries(kw, seed, quirk, entries), kw, seed, quirk);
     w.Line("</div>");
   } else {
     w.Line("<div class=\"summary\">没有找到与“" + kw + "”相关的结果</div>");
@@ -331,9 +336,17 @@ std::string EncodeName(std::string_view name) {
   return out;
 }
 
+// What link number k of a detail page adds to the first: a tracker with a host of its own.
+std::string Tracker(int k) {
+  if (k == 0)
+    return "";
+  return "&amp;tr=udp%3A%2F%2Ftracker" + (k == 1 ? std::string() : std::to_string(k)) +
+         ".demo.invalid%3A6969%2Fannounce";
+}
+
 }  // namespace
 
-std::optional<DetailPage> MakeDetailPage(std::string_view id) {
+std::optional<DetailPage> MakeDetailPage(std::string_view id, int links) {
   const std::optional<std::uint64_t> v = ParseId(id);
   if (!v)
     return std::nullopt;
@@ -342,13 +355,12 @@ std::optional<DetailPage> MakeDetailPage(std::string_view id) {
       std::string(Pick(kWords, h)) + Pick(kWords, h >> 8) + " " + Pick(kFormats, h >> 16);
   const std::string infoHash =
       Hex(Mix(*v ^ 1), 16) + Hex(Mix(*v ^ 2), 16) + Hex(Mix(*v ^ 3) >> 32, 8);
+  const std::string first = "magnet:?xt=urn:btih:" + infoHash + "&amp;dn=" + EncodeName(name);
+  if (links <= 0)
+    links = Mix(*v ^ 4) % 2 == 0 ? 2 : 1;
   DetailPage page;
-  page.links.push_back("magnet:?xt=urn:btih:" + infoHash + "&amp;dn=" + EncodeName(name));
-  const bool two = Mix(*v ^ 4) % 2 == 0;
-  if (two) {
-    page.links.push_back(page.links[0] +
-                         "&amp;tr=udp%3A%2F%2Ftracker.demo.invalid%3A6969%2Fannounce");
-  }
+  for (int k = 0; k < links; ++k)
+    page.links.push_back(first + Tracker(k));
   std::string& b = page.body;
   b += "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n";
   b += "<title>" + name + " - 磁力详情</title>\n</head>\n<body>\n";
@@ -357,9 +369,10 @@ std::optional<DetailPage> MakeDetailPage(std::string_view id) {
   b += "<div class=\"info\"><p>文件大小：" + Size(h >> 24) + "</p><p>收录时间：" + Date(h >> 32) +
        "</p><p>种子哈希：" + infoHash + "</p></div>\n";
   b += "<div class=\"download\">\n";
-  b += "<p>磁力下载：<a href=\"" + page.links[0] + "\">复制磁力链接</a></p>\n";
-  if (two)
-    b += "<p>迅雷下载：<a href=\"" + page.links[1] + "\">用迅雷下载</a></p>\n";
+  for (int k = 0; k < links; ++k) {
+    b += k % 2 == 0 ? "<p>磁力下载：<a href=\"" + page.links[k] + "\">复制磁力链接</a></p>\n"
+                    : "<p>迅雷下载：<a href=\"" + page.links[k] + "\">用迅雷下载</a></p>\n";
+  }
   b += "</div>\n";
   // Near misses: a half-width colon, and a label whose last character is not in the class.
   b += "<div class=\"tip\">旧版磁力下载: <a href=\"/help.html\">使用帮助</a></div>\n";

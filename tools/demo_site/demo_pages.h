@@ -27,7 +27,7 @@ enum class PageQuirk {
   kLongTitle,    // the last entry's title is ~2 MB of span openings without "</script>"
   kSplitEntry,   // the first entry's link and title stand on two lines
   kUpperHref,    // the second entry writes its link attribute as HREF=
-  kHuge,         // kEntriesOnHugePage entries instead of kEntriesPerPage (about 1.5 MB)
+  kHuge,         // kEntriesOnHugePage entries, whatever the usual count (about 1.5 MB)
 };
 
 // One result entry as the page writes it.
@@ -50,13 +50,15 @@ struct DetailPage {
 };
 
 // The result page for a keyword (raw UTF-8 bytes, as decoded from the address) and page number.
-// lastPage > 0 makes every later page a "nothing found" page without entries.
+// lastPage > 0 makes every later page a "nothing found" page without entries. A quirk that names
+// an entry the page does not have leaves the page as it is.
 ResultPage MakeResultPage(std::string_view keyword, int page, PageQuirk quirk = PageQuirk::kNone,
-                          int lastPage = 0);
+                          int lastPage = 0, int entries = kEntriesPerPage);
 
 // The detail page for the id in /detail/<id>.html; nullopt when the id is not one the site
-// hands out (16 lower-case hexadecimal digits).
-std::optional<DetailPage> MakeDetailPage(std::string_view id);
+// hands out (16 lower-case hexadecimal digits). links > 0 gives that many magnet links; 0 gives
+// one or two, depending on the id.
+std::optional<DetailPage> MakeDetailPage(std::string_view id, int links = 0);
 
 // Helpers shared with the server and tests.
 std::string PercentEncodeUtf8(std::string_view bytes);  // every byte as %XX, upper case

@@ -1,5 +1,8 @@
 #include "demo_server.h"
 
+#include <openssl/evp.h>
+#include <openssl/x509v3.h>
+
 #include <charconv>
 #include <chrono>
 #include <utility>
@@ -8,6 +11,8 @@ namespace mf::demo {
 namespace {
 
 constexpr const char* kHtml = "text/html; charset=utf-8";
+// Each open connection holds a worker for its whole life; room for many clients at once.
+constexpr std::size_t kWorkers = 32;
 
 std::optional<int> ParseNumber(std::string_view text) {
   int value = 0;
@@ -34,6 +39,21 @@ std::optional<Failure> ParseFailure(std::string_view kind) {
 bool IsLoopback(const std::string& host) {
   return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
+
+const std::map<std::string, bool SiteOptions::*> kSwitches = {
+    {"--help", &SiteOptions::help},
+    {"-h", &SiteOptions::help},
+    {"--tls", &SiteOptions::tls},
+    {"--report-connections", &SiteOptions::reportConnections},
+};
+
+const std::map<std::string, int SiteOptions::*> kNumbers = {
+    {"--latency", &SiteOptions::latencyMs},
+    {"--connect-delay", &SiteOptions::connectDelayMs},
+    {"--last-page", &SiteOptions::lastPage},
+    {"--entries-per-page", &SiteOptions::entriesPerPage},
+    {"--detail-links", &SiteOptions::detailLinks},
+};
 
 const std::map<std::string, PageQuirk> kQuirkFlags = {
     {"--zero-byte-page", PageQuirk::kZeroByte},
@@ -74,10 +94,8 @@ std::optional<std::string> ApplyOption(SiteOptions& o, const std::string& flag,
     return bad;
   if (flag == "--port" && *number <= 65535)
     o.port = *number;
-  else if (flag == "--latency")
-    o.latencyMs = *number;
-  else if (flag == "--last-page")
-    o.lastPage = *number;
+  else if (kNumbers.count(flag))
+    o.*kNumbers.at(flag) = *number;
   else if (kQuirkFlags.count(flag))
     o.quirkPages[*number] = kQuirkFlags.at(flag);
   else
@@ -96,6 +114,56 @@ const std::string kHomePage =
     "<!DOCTYPE html>\n<html>\n<head><meta charset=\"utf-8\"><title>磁力搜索</title></head>\n"
     "<body><h1>磁力搜索</h1><p>/list/关键词/页码</p></body>\n</html>\n";
 
+using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using Certificate = std::unique_ptr<X509, decltype(&X509_free)>;
+
+bool AddAltNames(X509* cert) {
+  X509_EXTENSION* names =
+      X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+  const bool added = names && X509_add_ext(cert, names, -1) == 1;
+  X509_EXTENSION_free(names);
+  return added;
+}
+
+// A self-signed certificate for 127.0.0.1 and localhost, valid from now for a day; null when
+// OpenSSL fails.
+Certificate MakeCertificate(EVP_PKEY* key) {
+  Certificate cert(X509_new(), X509_free);
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  X509_NAME* name = cert ? X509_get_subject_name(cert.get()) : nullptr;
+  const bool made = name && X509_set_version(cert.get(), 2) == 1 &&
+                    ASN1_INTEGER_set_uint64(X509_get_serialNumber(cert.get()), now.count()) == 1 &&
+                    X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) &&
+                    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 60 * 60) &&
+                    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                               reinterpret_cast<const unsigned char*>("127.0.0.1"),
+                                               -1, -1, 0) == 1 &&
+                    X509_set_issuer_name(cert.get(), name) == 1 &&
+                    X509_set_pubkey(cert.get(), key) == 1 && AddAltNames(cert.get()) &&
+                    X509_sign(cert.get(), key, EVP_sha256()) > 0;
+  return made ? std::move(cert) : Certificate(nullptr, X509_free);
+}
+
+// An https server with a fresh key; one that is not valid when OpenSSL fails.
+std::unique_ptr<httplib::Server> MakeTlsServer() {
+  Key key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+  Certificate cert = key ? MakeCertificate(key.get()) : Certificate(nullptr, X509_free);
+  // The server's context takes its own references to both.
+  return std::make_unique<httplib::SSLServer>(cert.get(), cert ? key.get() : nullptr);
+}
+
+// Each connection is served from start to end by one worker thread, so a worker tells a new one
+// by a client address and port other than those of the request it served last (a client port
+// used again at once for the next connection the same worker takes would go unnoticed).
+bool IsNewConnection(const httplib::Request& req) {
+  thread_local std::string current;
+  std::string client = req.remote_addr + " " + std::to_string(req.remote_port);
+  if (client == current)
+    return false;
+  current = std::move(client);
+  return true;
+}
+
 }  // namespace
 
 const char* UsageText() {
@@ -108,10 +176,14 @@ Every page depends only on its address, so it is the same on every run.
 Prints its base address ("http://127.0.0.1:PORT") as its first line on stdout, then
 serves until SIGTERM or SIGINT.
 
-Options (each takes a value, as "--opt value" or "--opt=value"; page options repeat):
+Options (all but --tls, --report-connections and --help take a value, as "--opt value" or
+"--opt=value"; page options repeat):
   --port N                 listening port; 0 (the default) picks a free one
   --host H                 loopback address to listen on (default 127.0.0.1)
   --latency MS             wait MS milliseconds before answering any request
+  --connect-delay MS       wait MS milliseconds more before the first answer on each connection
+  --entries-per-page N     entries on each result page (default 20)
+  --detail-links N         magnet links on each detail page (default: one or two)
   --last-page N            result pages after N have no entries ("nothing found")
   --fail-page N=KIND       result page N fails, for every keyword; KIND is one of
                              404    status 404 with a short error page
@@ -130,6 +202,10 @@ Options (each takes a value, as "--opt value" or "--opt=value"; page options rep
   --split-entry-page N     the first entry of result page N has its link and title on two lines
   --upper-href-page N      the second entry of result page N writes its link as HREF="..."
   --huge-page N            result page N holds 5000 entries (about 1.5 MB)
+  --tls                    serve https, with a self-signed certificate for 127.0.0.1 and
+                           localhost made at start (the address starts "https://")
+  --report-connections     on ending, write "connections: N" on stderr: how many connections
+                           sent requests
   --help                   this text
 A failure option wins over a page option for the same page.
 )";
@@ -139,8 +215,8 @@ std::variant<SiteOptions, std::string> ParseSiteOptions(const std::vector<std::s
   SiteOptions options;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string flag = args[i];
-    if (flag == "--help" || flag == "-h") {
-      options.help = true;
+    if (kSwitches.count(flag)) {
+      options.*kSwitches.at(flag) = true;
       continue;
     }
     std::string value;
@@ -159,12 +235,27 @@ std::variant<SiteOptions, std::string> ParseSiteOptions(const std::vector<std::s
   return options;
 }
 
-DemoSite::DemoSite(SiteOptions options) : options_(std::move(options)) {
+void SendCutShort(httplib::Response& res, std::string body) {
+  const std::size_t length = body.size();
+  res.set_content_provider(
+      length, kHtml, [body = std::move(body)](std::size_t, std::size_t, httplib::DataSink& sink) {
+        sink.write(body.data(), body.size() / 2);
+        return false;  // cut the connection short
+      });
+}
+
+DemoSite::DemoSite(SiteOptions options, RequestHandler first)
+    : options_(std::move(options)),
+      first_(std::move(first)),
+      server_(options_.tls ? MakeTlsServer() : std::make_unique<httplib::Server>()) {
   // An idle kept-alive connection holds Stop until it times out; keep that short.
-  server_.set_keep_alive_timeout(1);
+  server_->set_keep_alive_timeout(1);
+  // A walk of any length stays on one connection (the library closes one after 5 requests).
+  server_->set_keep_alive_max_count(1'000'000);
+  server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
   // Headers and body go out in separate writes; without this, Nagle's algorithm and the
   // client's delayed acknowledgement hold every page back by tens of milliseconds.
-  server_.set_tcp_nodelay(true);
+  server_->set_tcp_nodelay(true);
   Route();
 }
 
@@ -173,19 +264,30 @@ DemoSite::~DemoSite() {
 }
 
 int DemoSite::Bind() {
+  if (!server_->is_valid())
+    return port_ = -1;
   port_ = options_.port == 0
-              ? server_.bind_to_any_port(options_.host)
-              : (server_.bind_to_port(options_.host, options_.port) ? options_.port : -1);
+              ? server_->bind_to_any_port(options_.host)
+              : (server_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
   return port_;
 }
 
 std::string DemoSite::BaseAddress() const {
   const bool v6 = options_.host.find(':') != std::string::npos;
-  return "http://" + (v6 ? "[" + options_.host + "]" : options_.host) + ":" + std::to_string(port_);
+  return (options_.tls ? "https://" : "http://") +
+         (v6 ? "[" + options_.host + "]" : options_.host) + ":" + std::to_string(port_);
 }
 
 void DemoSite::Serve() {
-  server_.listen_after_bind();
+  server_->listen_after_bind();
+}
+
+int DemoSite::ConnectionCount() const {
+  return connections_;
+}
+
+void DemoSite::ResetConnectionCount() {
+  connections_ = 0;
 }
 
 void DemoSite::Stop() {
@@ -194,20 +296,25 @@ void DemoSite::Stop() {
     stopping_ = true;
   }
   stopping_changed_.notify_all();
-  server_.stop();
+  server_->stop();
 }
 
-bool DemoSite::Delay() {
+bool DemoSite::Delay(const httplib::Request& req) {
+  int delayMs = options_.latencyMs;
+  if (IsNewConnection(req)) {
+    ++connections_;
+    delayMs += options_.connectDelayMs;
+  }
   std::unique_lock lock(mutex_);
-  stopping_changed_.wait_for(lock, std::chrono::milliseconds(options_.latencyMs),
+  stopping_changed_.wait_for(lock, std::chrono::milliseconds(delayMs),
                              [this] { return stopping_; });
   return !stopping_;
 }
 
 // Routing by hand: the decoded keyword may hold any byte, slashes and line breaks included.
 void DemoSite::Route() {
-  server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    if (!Delay())
+  server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    if (!Delay(req) || (first_ && first_(req, res)))
       return httplib::Server::HandlerResponse::Handled;
     if (req.method != "GET") {
       res.status = 405;
@@ -235,14 +342,17 @@ void DemoSite::ServeList(const httplib::Request& req, httplib::Response& res) {
   const auto quirk = options_.quirkPages.find(*page);
   const PageQuirk q = quirk == options_.quirkPages.end() ? PageQuirk::kNone : quirk->second;
   const auto failing = options_.failingPages.find(*page);
-  Send(res, MakeResultPage(rest.substr(0, slash), *page, q, options_.lastPage).body,
+  Send(res,
+       MakeResultPage(rest.substr(0, slash), *page, q, options_.lastPage, options_.entriesPerPage)
+           .body,
        failing == options_.failingPages.end() ? std::nullopt : std::optional(failing->second));
 }
 
 void DemoSite::ServeDetail(const httplib::Request& req, httplib::Response& res) {
   std::string_view id = std::string_view(req.path).substr(8);
   const bool html = id.size() > 5 && id.substr(id.size() - 5) == ".html";
-  const auto page = html ? MakeDetailPage(id.substr(0, id.size() - 5)) : std::nullopt;
+  const auto page =
+      html ? MakeDetailPage(id.substr(0, id.size() - 5), options_.detailLinks) : std::nullopt;
   if (!page)
     return Send(res, "", Failure::kNotFound);
   Send(res, page->body, options_.failingDetail);
@@ -260,18 +370,8 @@ void DemoSite::Send(httplib::Response& res, std::string body, std::optional<Fail
       return res.set_content("", kHtml);
     case Failure::kZeroFirst:
       return res.set_content(std::string(1, '\0') + body, kHtml);
-    case Failure::kClose: {
-      if (body.empty())
-        body = ErrorPage(200);
-      const std::size_t length = body.size();
-      res.set_content_provider(
-          length, kHtml,
-          [body = std::move(body)](std::size_t, std::size_t, httplib::DataSink& sink) {
-            sink.write(body.data(), body.size() / 2);
-            return false;  // cut the connection short
-          });
-      return;
-    }
+    case Failure::kClose:
+      return SendCutShort(res, body.empty() ? ErrorPage(200) : std::move(body));
   }
 }
 

@@ -1,11 +1,15 @@
 // The demo index site's HTTP side: command-line options and the server that serves the pages of
-// demo_pages.h on a loopback address, optionally slow, failing or hostile for tests.
+// demo_pages.h on a loopback address (http or https), optionally slow, failing or hostile for
+// tests, counting the connections it serves for benchmarks.
 #pragma once
 
 #include <httplib.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,9 +31,14 @@ enum class Failure {
 
 struct SiteOptions {
   std::string host = "127.0.0.1";
-  int port = 0;  // 0 picks a free port
+  int port = 0;      // 0 picks a free port
+  bool tls = false;  // https with a certificate made at start for 127.0.0.1 and localhost
   int latencyMs = 0;
-  int lastPage = 0;  // 0: every page number has results
+  int connectDelayMs = 0;  // before the first answer on each connection, on top of the latency
+  int lastPage = 0;        // 0: every page number has results
+  int entriesPerPage = kEntriesPerPage;
+  int detailLinks = 0;             // magnet links per detail page; 0: one or two
+  bool reportConnections = false;  // for the program: the count on stderr when it ends
   std::map<int, Failure> failingPages;
   std::map<int, PageQuirk> quirkPages;
   std::optional<Failure> failingDetail;
@@ -40,30 +49,44 @@ struct SiteOptions {
 std::variant<SiteOptions, std::string> ParseSiteOptions(const std::vector<std::string>& args);
 const char* UsageText();
 
+// Sends the header announcing the whole body, then half the body, then closes the connection.
+void SendCutShort(httplib::Response& res, std::string body);
+
+// Answers a request itself and returns true, or returns false to leave it to the site's pages.
+// Runs on the server's threads, after the delays; may block until Stop.
+using RequestHandler = std::function<bool(const httplib::Request&, httplib::Response&)>;
+
 class DemoSite {
  public:
-  explicit DemoSite(SiteOptions options);
+  // `first`, when given, sees every request before the site's own pages.
+  explicit DemoSite(SiteOptions options, RequestHandler first = nullptr);
   ~DemoSite();
   DemoSite(const DemoSite&) = delete;
   DemoSite& operator=(const DemoSite&) = delete;
 
   // Binds the listening socket; the port, or -1 when binding failed.
   int Bind();
-  std::string BaseAddress() const;  // "http://127.0.0.1:PORT"
+  std::string BaseAddress() const;  // "http://127.0.0.1:PORT", or "https://..." with tls
   void Serve();                     // blocks until Stop
-  // Safe from any thread; also cuts short the latency waits of requests in progress.
+  // Safe from any thread; also cuts short the delays of requests in progress.
   void Stop();
+
+  // Connections whose first request came since the start or the last reset; any thread.
+  int ConnectionCount() const;
+  void ResetConnectionCount();
 
  private:
   void Route();
-  bool Delay();  // false when the site is stopping
+  bool Delay(const httplib::Request& req);  // false when the site is stopping
   void ServeList(const httplib::Request& req, httplib::Response& res);
   void ServeDetail(const httplib::Request& req, httplib::Response& res);
   void Send(httplib::Response& res, std::string body, std::optional<Failure> failure);
 
   SiteOptions options_;
-  httplib::Server server_;
+  RequestHandler first_;
+  std::unique_ptr<httplib::Server> server_;
   int port_ = -1;
+  std::atomic<int> connections_{0};
   std::mutex mutex_;
   std::condition_variable stopping_changed_;
   bool stopping_ = false;

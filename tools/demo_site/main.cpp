@@ -1,4 +1,5 @@
-// magnet-finder-demo-site: serves the demo index site on a loopback port until SIGTERM/SIGINT.
+// magnet-finder-demo-site: serves the demo index site on a loopback port until SIGTERM/SIGINT;
+// stdout carries only the address line.
 #include <signal.h>
 
 #include <cstdio>
@@ -48,5 +49,7 @@ int main(int argc, char** argv) {
   site.Serve();
   kill(getpid(), SIGTERM);  // releases the stopper when serving ended on its own
   stopper.join();
+  if (options.reportConnections)
+    std::cerr << "connections: " << site.ConnectionCount() << "\n";
   return 0;
 }

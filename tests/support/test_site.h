@@ -1,9 +1,8 @@
-// A loopback index site for the end-to-end tests: the demo site's pages by default, plus what a
-// test scripts for chosen addresses (odd pages, failures), a record of every requested address,
-// a latency, and a hold that keeps one address unanswered until the test lets it go.
+// A loopback index site for tests: the demo site's pages by default, plus what a test scripts for
+// chosen addresses (odd pages, failures), a record of every requested address, a latency, and a
+// hold that keeps one address unanswered until the test lets it go. All members are safe from
+// any thread.
 #pragma once
-
-#include <httplib.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "demo_server.h"
 
 namespace mf::test {
 
@@ -43,12 +44,8 @@ class TestSite {
   void Reset();
 
  private:
-  void Handle(const httplib::Request& req, httplib::Response& res);
-  void Wait(std::unique_lock<std::mutex>& lock, const std::string& target);
+  bool Handle(const httplib::Request& req, httplib::Response& res);
 
-  httplib::Server server_;
-  int port_ = -1;
-  std::thread serving_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::map<std::string, Reply> scripted_;
@@ -56,6 +53,8 @@ class TestSite {
   std::chrono::milliseconds latency_{0};
   std::string held_;
   bool stopping_ = false;
+  demo::DemoSite site_;
+  std::thread serving_;
 };
 
 }  // namespace mf::test

@@ -9,6 +9,7 @@
 
 #include "app/ui_thread.h"
 #include "gui_support.h"
+#include "wait_until.h"
 
 namespace mf::test {
 namespace {
@@ -33,7 +34,15 @@ bool PressCloseThenBlock(const Text& keyword, const Text& page) {
   return BlockingScraper::Scrape(keyword, page);
 }
 
+// Esc reaches only the active window, as it does for the user; the worker may get here before the
+// window is activated.
 bool PressEscapeThenBlock(const Text& keyword, const Text& page) {
+  WaitUntil([] {
+    return CallOnUiThread<bool>([] {
+      MainWindow* window = MainWindow::Current();
+      return window != nullptr && window->isActiveWindow();
+    });
+  });
   RunOnUiThread([] {
     if (MainWindow* window = MainWindow::Current()) {
       QTest::keyClick(window, Qt::Key_Escape);

@@ -7,9 +7,9 @@
 
 namespace mf::cli {
 
-// Runs `command` on a thread of its own and waits for it. Returns its result, or 128 plus the
-// number of the signal that stopped it (130 for SIGINT, 143 for SIGTERM). Call it from the
-// main thread before any other thread exists: it blocks the two signals for the whole process.
+// Runs `command` on the calling thread, killable by the two signals. Returns its result, or 128
+// plus the number of the signal that stopped it (130 for SIGINT, 143 for SIGTERM). Call it from
+// the main thread before any other thread exists: it blocks the signals for the whole process.
 int RunStoppable(const std::function<int()>& command);
 
 }  // namespace mf::cli

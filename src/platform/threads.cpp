@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace mf::platform {
 namespace {
@@ -87,6 +88,17 @@ void RunThread(std::shared_ptr<ThreadRecord> record, ThreadProc proc, void* para
   currentThread.reset();
 }
 
+// Enters a new thread's record in the table; its handle and identifier.
+std::pair<ThreadHandle, std::uint32_t> Register(const std::shared_ptr<ThreadRecord>& record) {
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
+  const ThreadHandle handle = registry.nextHandle;
+  registry.nextHandle += 4;
+  registry.handles.emplace(handle, record);
+  registry.running.insert(record);
+  return {handle, registry.nextId++};
+}
+
 }  // namespace
 
 ThreadHandle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
@@ -95,16 +107,7 @@ ThreadHandle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threa
   }
   auto record = std::make_shared<ThreadRecord>();
   Registry& registry = TheRegistry();
-  ThreadHandle handle = 0;
-  std::uint32_t id = 0;
-  {
-    std::lock_guard lock(registry.mutex);
-    handle = registry.nextHandle;
-    registry.nextHandle += 4;
-    id = registry.nextId++;
-    registry.handles.emplace(handle, record);
-    registry.running.insert(record);
-  }
+  const auto [handle, id] = Register(record);
   try {
     std::thread(RunThread, record, proc, parameter).detach();
   } catch (const std::system_error&) {
@@ -174,6 +177,18 @@ KillWakeup::~KillWakeup() {
   // Taking the lock also waits for a wake-up that a kill is running right now.
   std::lock_guard lock(currentThread->mutex);
   currentThread->wakeups.erase(id_);
+}
+
+KillableThisThread::KillableThisThread() {
+  auto record = std::make_shared<ThreadRecord>();
+  handle_ = Register(record).first;
+  currentThread = std::move(record);
+}
+
+KillableThisThread::~KillableThisThread() {
+  Finish(currentThread, 0);
+  currentThread.reset();
+  CloseHandle(handle_);
 }
 
 bool KillAllThreadsAndWait(std::chrono::milliseconds timeout) {

@@ -60,6 +60,23 @@ class KillWakeup {
   std::uint64_t id_ = 0;
 };
 
+// Makes the calling thread one that TerminateThread can kill, for the life of the object, with
+// the same cancellation points as a thread started by CreateThread; the kill's ThreadKilled is
+// the owner's to catch. For a thread that the caller owns and joins (the command line runs its
+// command on its main thread this way), never for one started by CreateThread.
+class KillableThisThread {
+ public:
+  KillableThisThread();
+  ~KillableThisThread();
+  KillableThisThread(const KillableThisThread&) = delete;
+  KillableThisThread& operator=(const KillableThisThread&) = delete;
+
+  ThreadHandle handle() const { return handle_; }
+
+ private:
+  ThreadHandle handle_ = 0;
+};
+
 // For the end of the process: kills every thread started by `CreateThread` that still runs,
 // then waits up to `timeout` for all of them to end. True when none runs any more.
 bool KillAllThreadsAndWait(std::chrono::milliseconds timeout);

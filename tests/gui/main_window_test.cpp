@@ -159,6 +159,7 @@ class MainWindowTest : public QObject {
 
   void tabReachesThePageCountBoxAndTypingChangesIt() {
     window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_));
     window_->编辑框_搜索内容->setFocus();
     QList<QWidget*> visited;
     for (int i = 0; i < 6; ++i) {
@@ -195,6 +196,7 @@ class MainWindowTest : public QObject {
   void escapeClosesFromAnyFocus() {
     QFETCH(QString, focus);
     window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_));
     QWidget* control = window_->findChild<QWidget*>(focus);
     control->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);

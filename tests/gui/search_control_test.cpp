@@ -224,6 +224,7 @@ class SearchControlTest : public QObject {
     OnStartClick();
     QVERIFY(RunUntil([] { return BlockingScraper::Entered() == 1; }));
     window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_));
     window_->编辑框_搜索内容->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QVERIFY(RunUntil([this] { return window_.isNull(); }));

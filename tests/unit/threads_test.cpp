@@ -240,6 +240,35 @@ TEST(ThreadsTest, KillAllThreadsAndWaitEndsEveryBlockedWorker) {
   EXPECT_FALSE(first.reachedEnd || second.reachedEnd);
 }
 
+// A thread of the caller's own becomes killable for a scope: a kill wakes its wait and marks it;
+// after the scope its handle is gone and nothing counts it as running.
+TEST(ThreadsTest, AThreadOfTheCallersOwnIsKillableForAScope) {
+  std::atomic<ThreadHandle> handle{0};
+  std::atomic<bool> woken{false};
+  std::thread own([&] {
+    const platform::KillableThisThread killable;
+    std::mutex mutex;
+    std::condition_variable wake;
+    platform::KillWakeup wakeup([&] {
+      std::lock_guard lock(mutex);
+      woken = true;
+      wake.notify_all();
+    });
+    handle = killable.handle();
+    std::unique_lock lock(mutex);
+    wake.wait(lock, [&] { return woken.load(); });
+    EXPECT_THROW(platform::UnwindIfKilled(), platform::ThreadKilled);
+  });
+  ASSERT_TRUE(WaitUntil([&] { return handle != 0; }));
+  EXPECT_EQ(platform::RunningThreadCount(), 1);
+  EXPECT_TRUE(platform::TerminateThread(handle, 7));
+  own.join();
+  EXPECT_TRUE(woken);
+  EXPECT_EQ(platform::RunningThreadCount(), 0);
+  std::uint32_t code = 0;
+  EXPECT_FALSE(platform::GetExitCodeThread(handle, &code));
+}
+
 TEST(ComApartmentTest, NestedEntriesBalanceBackToTheOuterDepth) {
   const int before = platform::ComApartmentDepth();
   EXPECT_EQ(platform::CoInitialize(nullptr), before == 0 ? platform::S_OK : platform::S_FALSE);

@@ -117,7 +117,10 @@ void ShapeBox::mouseReleaseEvent(QMouseEvent*) {
 
 TransLabel::TransLabel(QWidget* parent, const QString& caption, int pixelHeight,
                        Qt::Alignment horizontal)
-    : QLabel(caption, parent) {
+    : QLabel(caption, parent), caption_(caption) {
+  frame_.setSingleShot(true);
+  frame_.setInterval(kFrameMs);
+  connect(&frame_, &QTimer::timeout, this, &TransLabel::EndFrame);
   setTextFormat(Qt::PlainText);
   setWordWrap(false);
   setAlignment(horizontal | Qt::AlignVCenter);
@@ -130,13 +133,26 @@ TransLabel::TransLabel(QWidget* parent, const QString& caption, int pixelHeight,
 }
 
 void TransLabel::SetCaption(const Text& caption) {
-  const QString text = ToQString(caption);
-  setText(text);
-  Q_EMIT captionChanged(text);
+  caption_ = ToQString(caption);
+  if (frame_.isActive()) {
+    behind_ = true;
+  } else {
+    setText(caption_);
+    frame_.start();
+  }
+  Q_EMIT captionChanged(caption_);
+}
+
+void TransLabel::EndFrame() {
+  if (behind_) {
+    behind_ = false;
+    setText(caption_);
+    frame_.start();
+  }
 }
 
 Text TransLabel::Caption() const {
-  return FromQString(text());
+  return FromQString(caption_);
 }
 
 void TransLabel::mousePressEvent(QMouseEvent* event) {

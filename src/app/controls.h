@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 #include <optional>
 
@@ -59,14 +60,22 @@ class ShapeBox : public QWidget {
 
 // Black single-line text over whatever lies beneath. Takes mouse presses itself, so a press on a
 // label never drags the window.
+//
+// A caption set with SetCaption is the label's caption at once (Caption, CaptionText,
+// captionChanged); it is drawn at once too, unless the label was drawn less than a frame ago:
+// then the latest caption is drawn when the frame is over, so that a worker writing a caption
+// per page costs at most one repaint per frame. QLabel::text() is what is drawn.
 class TransLabel : public QLabel {
   Q_OBJECT
 
  public:
+  static constexpr int kFrameMs = 16;
+
   TransLabel(QWidget* parent, const QString& caption, int pixelHeight, Qt::Alignment horizontal);
 
   void SetCaption(const Text& caption);
   Text Caption() const;
+  const QString& CaptionText() const { return caption_; }
 
  Q_SIGNALS:
   // Pointer position in the label, modifier keys as Ctrl = 1, Shift = 2, Alt = 4 added up.
@@ -75,6 +84,13 @@ class TransLabel : public QLabel {
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  void EndFrame();
+
+  QString caption_;
+  QTimer frame_;         // runs for a frame after each drawing of a caption
+  bool behind_ = false;  // the caption changed during the frame and is not drawn yet
 };
 
 // A bordered edit control, single- or multi-line. Its text is code page 936 with "\r\n" line

@@ -99,8 +99,8 @@ class CommandLineE2eTest : public QObject {
     window->编辑框_搜索内容->SetText(FromQString(keyword));
     window->编辑框_停止页数->SetText(Text(std::to_string(pages)));
     QTest::mouseClick(window->超级按钮_开始解析, Qt::LeftButton);
-    const bool done =
-        RunUntil([&] { return window->透明标签_状态条->text() == QStringLiteral("解析完毕"); });
+    const bool done = RunUntil(
+        [&] { return window->透明标签_状态条->CaptionText() == QStringLiteral("解析完毕"); });
     QStringList rows;
     ResultListModel& model = window->超级列表框1->Rows();
     for (int row = 0; done && row < model.RowCount(); ++row) {

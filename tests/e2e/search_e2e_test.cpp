@@ -50,7 +50,7 @@ class SearchE2eTest : public QObject {
   QStringList outputs_;  // every content the output box showed, in turn
 
   ResultListModel& Rows() { return window_->超级列表框1->Rows(); }
-  QString Status() const { return window_->透明标签_状态条->text(); }
+  QString Status() const { return window_->透明标签_状态条->CaptionText(); }
   QString Output() const { return Q(window_->编辑框_输出->GetText()); }
 
   QStringList RowAt(int row) {

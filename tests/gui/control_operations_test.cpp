@@ -1,6 +1,7 @@
 // The control operations that workers perform: carried out on the UI thread, complete and in
 // order, dropped once the worker is killed, harmless once the window is gone.
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
@@ -55,6 +56,26 @@ std::uint32_t AddRowsForever(void*) {
   }
 }
 
+constexpr int kCaptionStorm = 200;
+
+// Writes one caption after another, each a trip to the UI thread, as the search worker does.
+std::uint32_t WriteCaptions(void*) {
+  for (int i = 1; i <= kCaptionStorm; ++i) {
+    SetLabelCaption(kStatus, Number(i));
+  }
+  return 0;
+}
+
+// Counts the paint events of a widget.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    paints += event->type() == QEvent::Paint ? 1 : 0;
+    return false;
+  }
+};
+
 std::atomic<bool> aboutToAsk{false};
 
 std::uint32_t AskForCaption(void*) {
@@ -98,7 +119,7 @@ class ControlOperationsTest : public QObject {
     StartThread(&FillRows);
     // A real event loop, as the program runs it (QTRY_ would poll with pauses in between).
     QVERIFY(finished.wait(60000));
-    QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("解析完毕"));
+    QCOMPARE(window_->透明标签_状态条->CaptionText(), QStringLiteral("解析完毕"));
     ResultListModel& rows = window_->超级列表框1->Rows();
     QCOMPARE(rows.RowCount(), kStormRows);
     for (int i = 0; i < kStormRows; ++i) {
@@ -125,6 +146,27 @@ class ControlOperationsTest : public QObject {
     SetListCellText(kList, 7, 2, Text("b"));
     QTRY_COMPARE(changed.count(), 1);
     QCOMPARE(window_->超级列表框1->model()->index(5, 0).data().toString(), QStringLiteral("a"));
+  }
+
+  // Each caption is the label's at once; the label is drawn at most about once per frame, and
+  // the last caption is drawn in the end.
+  void captionsAreDrawnAtMostOncePerFrame() {
+    TransLabel* label = window_->透明标签_状态条;
+    QVERIFY(QTest::qWaitForWindowExposed(window_));
+    QCoreApplication::processEvents();
+    PaintCounter counter;
+    label->installEventFilter(&counter);
+    QSignalSpy captions(label, &TransLabel::captionChanged);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    StartThread(&WriteCaptions);
+    QVERIFY(RunUntil([&] { return captions.size() == kCaptionStorm; }));
+    const qint64 frames = elapsed.elapsed() / TransLabel::kFrameMs + 2;
+    QCOMPARE(label->CaptionText(), QString::number(kCaptionStorm));
+    QVERIFY(RunUntil([&] { return label->text() == QString::number(kCaptionStorm); }));
+    QVERIFY2(counter.paints <= frames + 1,
+             qPrintable(QStringLiteral("%1 paints in %2 frames").arg(counter.paints).arg(frames)));
+    label->removeEventFilter(&counter);
   }
 
   void insertBeforeARowShiftsTheRowsAtOnce() {
@@ -201,7 +243,8 @@ class ControlOperationsTest : public QObject {
     QCOMPARE(window_->编辑框_搜索内容->findChild<QLineEdit*>()->text(),
              QStringLiteral("中文 ABC（全角）"));
     SetLabelCaption(kStatus, "正在解析第3页，请稍等。。。"_gbk);
-    QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("正在解析第3页，请稍等。。。"));
+    QCOMPARE(window_->透明标签_状态条->CaptionText(),
+             QStringLiteral("正在解析第3页，请稍等。。。"));
   }
 
   // A link goes to the desktop's handler for its scheme; one that a QUrl would change (the
@@ -274,11 +317,11 @@ class ControlOperationsTest : public QObject {
       QVERIFY(RunUntil([&] { return rowsAdded.load() >= target; }));
       KillThread(worker);
       const int rowsAtKill = ListRowCount(kList);
-      const QString captionAtKill = window_->透明标签_状态条->text();
+      const QString captionAtKill = window_->透明标签_状态条->CaptionText();
       QVERIFY(RunUntil([] { return platform::RunningThreadCount() == 0; }));
       QCoreApplication::processEvents();
       QCOMPARE(ListRowCount(kList), rowsAtKill);
-      QCOMPARE(window_->透明标签_状态条->text(), captionAtKill);
+      QCOMPARE(window_->透明标签_状态条->CaptionText(), captionAtKill);
     }
   }
 
@@ -295,7 +338,7 @@ class ControlOperationsTest : public QObject {
       KillThread(worker);
       QVERIFY(RunUntil([] { return platform::RunningThreadCount() == 0; }));
       QCoreApplication::processEvents();
-      QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("before"));
+      QCOMPARE(window_->透明标签_状态条->CaptionText(), QStringLiteral("before"));
     }
   }
 

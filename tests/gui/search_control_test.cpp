@@ -58,7 +58,7 @@ class SearchControlTest : public QObject {
   void SetPageCount(const char* text) { window_->编辑框_停止页数->SetText(Text(text)); }
   bool WaitForCaption(const QString& caption) {
     return RunUntil(
-        [&] { return window_ != nullptr && window_->透明标签_状态条->text() == caption; });
+        [&] { return window_ != nullptr && window_->透明标签_状态条->CaptionText() == caption; });
   }
   // Lets the worker's thread end and every request it left be handled.
   bool WorkerGone() {
@@ -86,7 +86,7 @@ class SearchControlTest : public QObject {
 
   void runWalksEveryPageAndReportsEach() {
     SetPageCount("3");
-    QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("正常"));
+    QCOMPARE(window_->透明标签_状态条->CaptionText(), QStringLiteral("正常"));
     QTest::mouseClick(window_->超级按钮_开始解析, Qt::LeftButton);
     QVERIFY(WaitForCaption(QStringLiteral("解析完毕")));
     QCOMPARE(captions_, (QStringList{QStringLiteral("开始运行。。。"), PageStatus(1), PageStatus(2),
@@ -154,7 +154,7 @@ class SearchControlTest : public QObject {
     OnStartClick();
     QVERIFY(WaitForCaption(QStringLiteral("解析完毕")));
     QTest::mouseClick(window_->超级按钮_停止解析, Qt::LeftButton);
-    QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("已销毁线程"));
+    QCOMPARE(window_->透明标签_状态条->CaptionText(), QStringLiteral("已销毁线程"));
     QVERIFY(StartEnabled());
     QVERIFY(!StopEnabled());
   }
@@ -252,7 +252,7 @@ class SearchControlTest : public QObject {
     std::uint32_t code = 0;
     QVERIFY(platform::GetExitCodeThread(WorkerThreadHandle, &code));
     QCOMPARE(code, platform::STILL_ACTIVE);
-    QCOMPARE(window_->透明标签_状态条->text(), QStringLiteral("开始运行。。。"));
+    QCOMPARE(window_->透明标签_状态条->CaptionText(), QStringLiteral("开始运行。。。"));
   }
 };
 

@@ -176,6 +176,27 @@ int WidenAscii(const char* input, int count, char16_t* output) {
   return done;
 }
 
+// The other way: narrows the leading run of ASCII units (at most `count`, in blocks of sixteen)
+// and returns how many it took.
+int NarrowAscii(const char16_t* input, int count, char* output) {
+  int done = 0;
+#if defined(__SSE2__)
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  while (count - done >= 16) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + done));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + done + 8));
+    const __m128i above = _mm_and_si128(_mm_or_si128(first, second), high);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(above, zero)) != 0xFFFF) {
+      break;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(output + done), _mm_packus_epi16(first, second));
+    done += 16;
+  }
+#endif
+  return done;
+}
+
 // Decodes by the table into `output`; the units written, or -1 when some byte needs ICU or the
 // output is too small.
 int DecodeGbkByTable(const char* input, int length, char16_t* output, int capacity) {
@@ -222,6 +243,13 @@ int DecodeGbkByTable(const char* input, int length, char16_t* output, int capaci
 int EncodeGbkByTable(const char16_t* input, int length, char* output, int capacity) {
   int written = 0;
   for (int i = 0; i < length; ++i) {
+    const int plain =
+        NarrowAscii(input + i, std::min(length - i, capacity - written), output + written);
+    i += plain;
+    written += plain;
+    if (i == length) {
+      break;
+    }
     const char16_t unit = input[i];
     std::uint16_t code = unit;
     if (unit >= 0x80) {
@@ -251,17 +279,122 @@ int EncodeGbkByTable(const char16_t* input, int length, char* output, int capaci
   return written;
 }
 
-// The table path for code page 936 with a given length and room to write; -1 when ICU must do it.
-template <typename In, typename Out, typename Table>
-int TryTable(unsigned codePage, const In* input, int length, Out* output, int capacity,
-             Table table) {
-  if (!IsGbk(codePage) || input == nullptr || length < -1 || capacity <= 0 || output == nullptr) {
+// UTF-8 that is well formed has one decoding, so it is decoded here, ASCII runs sixteen bytes at
+// a time; the first ill-formed sequence (or too small an output) returns -1, and ICU decodes the
+// whole text, so that its replacement of malformed bytes stays exactly ICU's.
+int DecodeWellFormedUtf8(const char* input, int length, char16_t* output, int capacity) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(input);
+  int written = 0;
+  for (int i = 0; i < length;) {
+    const int plain =
+        WidenAscii(input + i, std::min(length - i, capacity - written), output + written);
+    i += plain;
+    written += plain;
+    if (i == length) {
+      break;
+    }
+    if (written == capacity) {
+      return -1;
+    }
+    const std::uint8_t lead = bytes[i];
+    if (lead < 0x80) {
+      output[written++] = lead;
+      ++i;
+      continue;
+    }
+    // The second byte's range depends on the lead (no overlong forms, no surrogates, nothing
+    // beyond U+10FFFF); later bytes are 0x80..0xBF.
+    int count = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    std::uint32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      count = 2;
+      code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      count = 3;
+      code = lead & 0x0Fu;
+      low = lead == 0xE0 ? 0xA0 : 0x80;
+      high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      count = 4;
+      code = lead & 0x07u;
+      low = lead == 0xF0 ? 0x90 : 0x80;
+      high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+      return -1;
+    }
+    if (length - i < count || bytes[i + 1] < low || bytes[i + 1] > high) {
+      return -1;
+    }
+    for (int k = 1; k < count; ++k) {
+      if (k > 1 && (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF)) {
+        return -1;
+      }
+      code = code << 6 | (bytes[i + k] & 0x3Fu);
+    }
+    i += count;
+    if (code < 0x10000) {
+      output[written++] = static_cast<char16_t>(code);
+    } else {
+      if (capacity - written < 2) {
+        return -1;
+      }
+      code -= 0x10000;
+      output[written++] = static_cast<char16_t>(0xD800 + (code >> 10));
+      output[written++] = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+    }
+  }
+  return written;
+}
+
+// UTF-16 without a lone surrogate has one encoding; a lone surrogate returns -1 and goes to ICU.
+int EncodeWellFormedUtf8(const char16_t* input, int length, char* output, int capacity) {
+  int written = 0;
+  for (int i = 0; i < length; ++i) {
+    std::uint32_t code = input[i];
+    if (IsSurrogate(input[i])) {
+      const bool pair =
+          code < 0xDC00 && i + 1 < length && input[i + 1] >= 0xDC00 && input[i + 1] <= 0xDFFF;
+      if (!pair) {
+        return -1;
+      }
+      code = 0x10000 + ((code - 0xD800) << 10) + (input[++i] - 0xDC00u);
+    }
+    const int count = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+    if (capacity - written < count) {
+      return -1;
+    }
+    if (count == 1) {
+      output[written++] = static_cast<char>(code);
+      continue;
+    }
+    static constexpr std::uint8_t kLeadMarks[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (int k = count - 1; k > 0; --k) {
+      output[written + k] = static_cast<char>(0x80 | (code & 0x3F));
+      code >>= 6;
+    }
+    output[written] = static_cast<char>(kLeadMarks[count] | code);
+    written += count;
+  }
+  return written;
+}
+
+// The table path with a given length and room to write; -1 when ICU must do it. `table` takes
+// code page 936, `utf8` UTF-8.
+template <typename In, typename Out, typename Table, typename Utf8>
+int TryTable(unsigned codePage, const In* input, int length, Out* output, int capacity, Table table,
+             Utf8 utf8) {
+  if ((!IsGbk(codePage) && codePage != CP_UTF8) || input == nullptr || length < -1 ||
+      capacity <= 0 || output == nullptr) {
     return -1;
   }
   const bool terminated = length == -1;
   const int inputLength = terminated ? TerminatedLength(input) - 1 : length;
   const int room = terminated ? capacity - 1 : capacity;
-  const int written = room >= 0 ? table(input, inputLength, output, room) : -1;
+  const int written = room < 0              ? -1
+                      : codePage == CP_UTF8 ? utf8(input, inputLength, output, room)
+                                            : table(input, inputLength, output, room);
   if (written < 0) {
     return -1;
   }
@@ -279,7 +412,8 @@ int MultiByteToWideChar(unsigned codePage, unsigned flags, const char* input, in
   if (flags != 0) {
     return 0;
   }
-  if (const int written = TryTable(codePage, input, length, output, capacity, DecodeGbkByTable);
+  if (const int written = TryTable(codePage, input, length, output, capacity, DecodeGbkByTable,
+                                   DecodeWellFormedUtf8);
       written >= 0) {
     return written;
   }
@@ -293,7 +427,8 @@ int WideCharToMultiByte(unsigned codePage, unsigned flags, const char16_t* input
   if (flags != 0 || defaultChar != nullptr || usedDefault != nullptr) {
     return 0;
   }
-  if (const int written = TryTable(codePage, input, length, output, capacity, EncodeGbkByTable);
+  if (const int written = TryTable(codePage, input, length, output, capacity, EncodeGbkByTable,
+                                   EncodeWellFormedUtf8);
       written >= 0) {
     return written;
   }

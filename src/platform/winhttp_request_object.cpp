@@ -221,7 +221,8 @@ class WinHttpRequestObject final : public DispatchObject {
       return kWinHttpCannotCallBeforeSend;
     }
     const std::string& body = request_.ResponseBody();
-    result = Variant::FromBytes(std::vector<std::uint8_t>(body.begin(), body.end()));
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(body.data());
+    result = Variant::FromBytes(std::vector<std::uint8_t>(bytes, bytes + body.size()));
     return S_OK;
   }
 

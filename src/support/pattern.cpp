@@ -9,6 +9,8 @@ namespace mf {
 
 struct regex::Compiled {
   boost::regex expression;
+  std::string pattern;
+  bool caseSensitive = true;
 };
 
 regex::regex() = default;
@@ -16,10 +18,16 @@ regex::regex() = default;
 regex::~regex() = default;
 
 bool regex::Compile(const Text& pattern, bool caseSensitive) {
+  // The scraper compiles the same pattern for every page; compiling it again would give the same.
+  if (compiled_ != nullptr && compiled_->pattern == pattern.str() &&
+      compiled_->caseSensitive == caseSensitive) {
+    return true;
+  }
   const auto syntax =
       caseSensitive ? boost::regex::normal : boost::regex::normal | boost::regex::icase;
   try {
-    auto compiled = std::make_unique<Compiled>(Compiled{boost::regex(pattern.str(), syntax)});
+    auto compiled = std::make_unique<Compiled>(
+        Compiled{boost::regex(pattern.str(), syntax), pattern.str(), caseSensitive});
     compiled_ = std::move(compiled);
     return true;
   } catch (const std::exception&) {  // boost::regex_error, or running out of memory

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unicode/ucnv.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,9 +14,9 @@
 namespace mf::platform {
 namespace {
 
-std::string IcuEncode(const std::u16string& units) {
+std::string IcuEncode(const std::u16string& units, const char* name = "windows-936") {
   UErrorCode status = U_ZERO_ERROR;
-  UConverter* converter = ucnv_open("windows-936", &status);
+  UConverter* converter = ucnv_open(name, &status);
   std::string bytes(units.size() * 3 + 1, '\0');
   const int written = ucnv_fromUChars(converter, bytes.data(), static_cast<int>(bytes.size()),
                                       units.data(), static_cast<int>(units.size()), &status);
@@ -24,9 +26,9 @@ std::string IcuEncode(const std::u16string& units) {
   return bytes;
 }
 
-std::u16string IcuDecode(const std::string& bytes) {
+std::u16string IcuDecode(const std::string& bytes, const char* name = "windows-936") {
   UErrorCode status = U_ZERO_ERROR;
-  UConverter* converter = ucnv_open("windows-936", &status);
+  UConverter* converter = ucnv_open(name, &status);
   std::u16string units(bytes.size() + 1, u'\0');
   const int written = ucnv_toUChars(converter, units.data(), static_cast<int>(units.size()),
                                     bytes.data(), static_cast<int>(bytes.size()), &status);
@@ -51,6 +53,48 @@ std::u16string Decode(const std::string& bytes) {
                                           units.data(), static_cast<int>(units.size()));
   units.resize(static_cast<std::size_t>(written > 0 ? written : 0));
   return units;
+}
+
+// UTF-8 converts without ICU when it is well formed: random texts from pieces that are well
+// formed, overlong, surrogate, beyond U+10FFFF or cut short must still come out as ICU makes them.
+TEST(CodePageTable, Utf8ConvertsAsIcuDoesWellFormedOrNot) {
+  const std::vector<std::string> pieces = {"a",
+                                           "<div class=\"x\">",
+                                           "\xC3\xA9",
+                                           "\xE4\xB8\xAD",
+                                           "\xF0\x9F\x98\x80",
+                                           "\xEF\xBF\xBD",
+                                           "\xC0\xAF",
+                                           "\xE0\x80\xAF",
+                                           "\xED\xA0\x80",
+                                           "\xF4\x90\x80\x80",
+                                           "\xE4\xB8",
+                                           "\x80",
+                                           "\xFF",
+                                           std::string(40, 'z')};
+  std::mt19937 random(11);
+  for (int round = 0; round < 20000; ++round) {
+    std::string bytes;
+    for (int n = static_cast<int>(random() % 10); n > 0; --n) {
+      bytes += pieces[random() % pieces.size()];
+    }
+    std::u16string units(bytes.size() + 1, u'\0');
+    const int decoded =
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), units.data(),
+                            static_cast<int>(units.size()));
+    units.resize(static_cast<std::size_t>(std::max(decoded, 0)));
+    ASSERT_EQ(units, IcuDecode(bytes, "UTF-8")) << round;
+    // Back again, lone surrogates and all.
+    if (round % 3 == 0 && !units.empty()) {
+      units[random() % units.size()] = static_cast<char16_t>(0xD800 + random() % 0x800);
+    }
+    std::string encoded(units.size() * 3 + 1, '\0');
+    const int written =
+        WideCharToMultiByte(CP_UTF8, 0, units.data(), static_cast<int>(units.size()),
+                            encoded.data(), static_cast<int>(encoded.size()), nullptr, nullptr);
+    encoded.resize(static_cast<std::size_t>(std::max(written, 0)));
+    ASSERT_EQ(encoded, IcuEncode(units, "UTF-8")) << round;
+  }
 }
 
 // Every BMP unit, alone and between ASCII and Chinese neighbours, twice (the second time from

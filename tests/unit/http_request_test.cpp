@@ -14,10 +14,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "hostile_server.h"
 #include "loopback_server.h"
 #include "platform/threads.h"
 #include "tiny_proxy.h"
@@ -415,6 +417,84 @@ TEST_F(HttpRequestTest, AProxyCredentialNeverReachesTheServerDirectly) {
   ASSERT_TRUE(request_.SetRequestHeader("Proxy-Authorization", "Basic dXNlcjpzZWNyZXQ="));
   ASSERT_TRUE(Fetch("/echo"));
   EXPECT_EQ(local_.Seen().headers.count("Proxy-Authorization"), 0u);
+}
+
+// A site that breaks the protocol on purpose, one way per target.
+class HostileSiteTest : public ::testing::Test {
+ protected:
+  void SetUp() override { request_.SetTimeouts(5000, 5000, 5000, 5000); }
+
+  bool Fetch(const std::string& target) {
+    return request_.Open("GET", site_.Url(target)) && request_.Send();
+  }
+  void ExpectNothingKept(const std::string& target) {
+    EXPECT_EQ(request_.Status(), 0) << target;
+    EXPECT_TRUE(request_.ResponseBody().empty()) << target;
+    EXPECT_TRUE(request_.GetAllResponseHeaders().empty()) << target;
+  }
+
+  test::HostileServer site_;
+  HttpRequest request_;
+};
+
+TEST_F(HostileSiteTest, BrokenResponsesFailAtOnceAndLeaveNothing) {
+  const std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+  const std::string chunked = head + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n";
+  const std::map<std::string, std::string> broken = {
+      {"/garbage-status-line", "\x16\x03\x01 GARBAGE\r\n\r\nhello"},
+      {"/status-out-of-range", "HTTP/1.1 99999999999 OK\r\nContent-Length: 2\r\n\r\nok"},
+      {"/megabyte-header-line",
+       head + "X-Big: " + std::string(1 << 20, 'a') + "\r\nContent-Length: 2\r\n\r\nok"},
+      {"/chunk-size-not-hex", chunked + "zz\r\nxyz\r\n0\r\n\r\n"},
+      {"/chunk-size-negative", chunked + "-5\r\nxyz\r\n0\r\n\r\n"},
+      {"/chunk-size-overflows", chunked + "FFFFFFFFFFFFFFFFFFFF\r\nxyz\r\n0\r\n\r\n"},
+      {"/chunk-cut-short", chunked + "100\r\nxyz"},
+      {"/closed-halfway", head + "Content-Length: 1000\r\n\r\n" + std::string(500, 'h')},
+  };
+  for (const auto& [target, reply] : broken) {
+    site_.Script(target, test::RawReply(reply));
+    const auto start = Clock::now();
+    EXPECT_FALSE(Fetch(target)) << target;
+    EXPECT_LT(Clock::now() - start, 3s) << target;  // not a time-out: those are 5 s here
+    ExpectNothingKept(target);
+  }
+}
+
+TEST_F(HostileSiteTest, OddButWellFormedResponsesComeBackAsSent) {
+  site_.Script("/interim", test::InterimResponses(10000));
+  ASSERT_TRUE(Fetch("/interim"));
+  EXPECT_EQ(request_.Status(), 200);
+  EXPECT_EQ(request_.ResponseBody(), "final");
+  EXPECT_EQ(request_.GetAllResponseHeaders().find("Continue"), std::string::npos);
+
+  // Nothing asked for gzip, so nothing inflates it: the body is the bomb, not 100 MiB of zeros.
+  site_.Script("/gzip-bomb", test::UnaskedGzipBomb());
+  ASSERT_TRUE(Fetch("/gzip-bomb"));
+  EXPECT_EQ(request_.ResponseBody(), test::Bomb());
+  EXPECT_NE(request_.GetAllResponseHeaders().find("Content-Encoding: gzip\r\n"), std::string::npos);
+}
+
+TEST_F(HostileSiteTest, AnEndlessBodyIsCutAtTheCap) {
+  site_.Script("/endless", test::EndlessBody());
+  EXPECT_FALSE(Fetch("/endless"));
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTooLarge);
+  ExpectNothingKept("/endless");
+  EXPECT_TRUE(WaitUntil([&] { return site_.Connections().at(0).droppedAt.has_value(); }));
+}
+
+TEST_F(HostileSiteTest, RedirectsLeadOnlyToHttpOrHttps) {
+  const std::string here = "127.0.0.1:" + std::to_string(site_.port());
+  const std::string locations[] = {"file:///etc/passwd",     "ftp://" + here + "/",
+                                   "gopher://" + here + "/", "dict://" + here + "/d:x",
+                                   "telnet://" + here + "/", "scp://" + here + "/x"};
+  std::size_t connections = 0;
+  for (const std::string& location : locations) {
+    site_.Script("/to", test::RedirectTo(location));
+    EXPECT_FALSE(Fetch("/to")) << location;
+    ExpectNothingKept(location);
+    // The redirect's own connection, and none for where it pointed.
+    EXPECT_EQ(site_.Connections().size(), ++connections) << location;
+  }
 }
 
 constexpr char kRightCredential[] = "Basic dXNlcjpzZWNyZXQ=";  // user:secret

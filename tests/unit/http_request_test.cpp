@@ -39,6 +39,8 @@ long Microseconds(Clock::duration span) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(span).count());
 }
 
+constexpr std::size_t kDribbleSize = 15 * 512;
+
 void AddRoutes(LocalServer& local) {
   httplib::Server& server = local.server();
   server.Get(R"(/status/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
@@ -75,14 +77,14 @@ void AddRoutes(LocalServer& local) {
     });
   });
   server.Get("/dribble", [](const httplib::Request&, httplib::Response& response) {
-    // Steady progress that lasts longer than the receive time-out in total.
+    // Steady progress, above 1 KiB a second, that lasts longer than the receive time-out in total.
     response.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
-      if (offset >= 15) {
+      if (offset >= kDribbleSize) {
         sink.done();
         return true;
       }
       std::this_thread::sleep_for(100ms);
-      sink.write("x", 1);
+      sink.write(std::string(kDribbleSize / 15, 'x').data(), kDribbleSize / 15);
       return true;
     });
   });
@@ -295,7 +297,7 @@ TEST_F(HttpRequestTest, TheReceiveTimeoutDoesNotCapASteadyTransfer) {
   const auto start = Clock::now();
   ASSERT_TRUE(Fetch("/dribble"));
   EXPECT_GT(Clock::now() - start, 1s);
-  EXPECT_EQ(request_.ResponseBody(), std::string(15, 'x'));
+  EXPECT_EQ(request_.ResponseBody(), std::string(kDribbleSize, 'x'));
 }
 
 TEST_F(HttpRequestTest, NoResponseMeansStatusZeroAndNothingElse) {
@@ -495,6 +497,21 @@ TEST_F(HostileSiteTest, RedirectsLeadOnlyToHttpOrHttps) {
     // The redirect's own connection, and none for where it pointed.
     EXPECT_EQ(site_.Connections().size(), ++connections) << location;
   }
+}
+
+TEST_F(HostileSiteTest, ATrickleFailsAsATimeOut) {
+  // One byte every 100 ms is progress, but far less than 1 KiB per stretch of the time-out. The
+  // whole body would take 5 s.
+  request_.SetTimeouts(1000, 1000, 1000, 1000);
+  site_.Script("/trickle", test::Trickle(100ms, 50));
+  const auto start = Clock::now();
+  EXPECT_FALSE(Fetch("/trickle"));
+  const auto took = Clock::now() - start;
+  std::printf("a trickle with a 1 s time-out ended after %ld ms\n", Microseconds(took) / 1000);
+  EXPECT_GE(took, 900ms);
+  EXPECT_LT(took, 4s);
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTimedOut);
+  ExpectNothingKept("/trickle");
 }
 
 constexpr char kRightCredential[] = "Basic dXNlcjpzZWNyZXQ=";  // user:secret

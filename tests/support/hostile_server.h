@@ -28,6 +28,14 @@ namespace mf::test {
 
 using HostileClock = std::chrono::steady_clock;
 
+// For tests of a kill while a request waits on an idle connection. With nothing on the socket the
+// request engine wakes once a second to look at the clock, counted from the request or from 0.2 s
+// after it (a timer of libcurl's). Left idle for 1.3 s, the connection is killed early in such a
+// wait either way: a kill noticed only at the next look comes 0.7 to 0.9 s late, one that wakes
+// the wait itself within a millisecond.
+inline constexpr std::chrono::milliseconds kIdleBeforeKill{1300};
+inline constexpr std::chrono::milliseconds kKillBound{100};
+
 // One connection as its script sees it. Each call returns false once the client has dropped the
 // connection or the server is stopping; the script should then return.
 class HostileWire {

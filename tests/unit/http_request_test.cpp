@@ -380,25 +380,6 @@ struct KillableFetch {
   }
 };
 
-TEST_F(HttpRequestTest, AKillAbortsAStalledTransferAtOnce) {
-  KillableFetch fetch;
-  fetch.url = local_.Url("/stall");
-  const ThreadHandle handle = CreateThread(&KillableFetch::Run, &fetch, nullptr);
-  ASSERT_NE(handle, 0);
-  ASSERT_TRUE(WaitUntil([&] { return local_.gate().Entered(); }));
-
-  const auto killedAt = Clock::now();
-  ASSERT_TRUE(TerminateThread(handle, STILL_ACTIVE));
-  ASSERT_TRUE(WaitUntil([&] { return fetch.sent.load(); }, 5s));
-  const auto took = fetch.returnedAt - killedAt;
-  std::printf("kill to return of Send: %ld us\n", Microseconds(took));
-  EXPECT_LT(took, 2s);
-  EXPECT_FALSE(fetch.result);
-  EXPECT_EQ(fetch.failure, HttpRequest::Failure::kKilled);
-  CloseHandle(handle);
-  ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
-}
-
 TEST_F(HttpRequestTest, AKilledThreadStartsNoTransfer) {
   KillableFetch fetch;
   fetch.url = local_.Url("/echo");
@@ -512,6 +493,32 @@ TEST_F(HostileSiteTest, ATrickleFailsAsATimeOut) {
   EXPECT_LT(took, 4s);
   EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTimedOut);
   ExpectNothingKept("/trickle");
+}
+
+// A kill wakes the wait on the socket itself, not only the engine's next look at the clock.
+TEST_F(HostileSiteTest, AKillEndsSendOnAnIdleSocketAtOnce) {
+  site_.Script("/silence", test::Silence());
+  KillableFetch fetch;
+  fetch.url = site_.Url("/silence");
+  const ThreadHandle handle = CreateThread(&KillableFetch::Run, &fetch, nullptr);
+  ASSERT_NE(handle, 0);
+  ASSERT_TRUE(WaitUntil([&] { return site_.Request(0).has_value(); }));
+  std::this_thread::sleep_until(*site_.Request(0)->requestAt + test::kIdleBeforeKill);
+
+  const auto killedAt = Clock::now();
+  ASSERT_TRUE(TerminateThread(handle, STILL_ACTIVE));
+  ASSERT_TRUE(WaitUntil([&] { return fetch.sent.load(); }, 5s));
+  ASSERT_TRUE(WaitUntil([&] { return site_.Connections().at(0).droppedAt.has_value(); }, 5s));
+  const auto returned = fetch.returnedAt - killedAt;
+  const auto dropped = *site_.Connections().at(0).droppedAt - killedAt;
+  std::printf("kill to return of Send: %ld us; to the server seeing the drop: %ld us\n",
+              Microseconds(returned), Microseconds(dropped));
+  EXPECT_LT(returned, test::kKillBound);
+  EXPECT_LT(dropped, test::kKillBound);
+  EXPECT_FALSE(fetch.result);
+  EXPECT_EQ(fetch.failure, HttpRequest::Failure::kKilled);
+  CloseHandle(handle);
+  ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
 }
 
 constexpr char kRightCredential[] = "Basic dXNlcjpzZWNyZXQ=";  // user:secret

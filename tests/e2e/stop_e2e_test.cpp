@@ -1,12 +1,14 @@
-// Stop and Esc during real transfers to a site on the loopback that holds its answer: the request
-// leaves the wire at once, and Esc ends the program promptly. The Esc case runs the program in a
-// child process (this executable again, with a scenario argument), since it ends its process.
+// Stop and Esc during real transfers to a slow and misbehaving site on the loopback: the request
+// leaves the wire at once, a stopped run adds nothing more to the window, and Esc ends the
+// program promptly. The Esc case runs the program in a child process (this executable again,
+// with a scenario argument), since it ends its process.
 #include <QProcess>
 #include <QSocketNotifier>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "demo_pages.h"
 #include "gui_support.h"
@@ -60,6 +62,7 @@ class StopE2eTest : public QObject {
   QPointer<MainWindow> window_;
   QStringList captions_;
 
+  int Rows() { return window_->超级列表框1->Rows().RowCount(); }
   void Start(const std::string& keyword, int pages) {
     window_->编辑框_搜索内容->SetText(Text(keyword));
     window_->编辑框_停止页数->SetText(Text(std::to_string(pages)));
@@ -127,6 +130,50 @@ class StopE2eTest : public QObject {
     QVERIFY(took < kKillBound);
     QVERIFY(WorkersGone());
     QCOMPARE(captions_.last(), QStringLiteral("已销毁线程"));
+  }
+
+  void stopAtRandomMomentsLeavesNothingBehind() {
+    // A slow page, a page cut off halfway, and a slow page again.
+    const std::string keyword = "random";
+    for (int page : {1, 3}) {
+      site_->Script(ListTarget(keyword, page),
+                    SlowReply(demo::MakeResultPage(keyword, page).body, 4, 1ms));
+    }
+    site_->Script(ListTarget(keyword, 2),
+                  RawReply("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<html><body>"));
+    const QString done = QStringLiteral("解析完毕（1页获取失败）");
+    // A run to its end, then Stop, as the user ends a finished run before the next one.
+    auto runWhole = [&] {
+      const int rows = Rows();
+      Start(keyword, 3);
+      const bool whole = RunUntil([&] { return captions_.last() == done; }) &&
+                         Rows() == rows + 2 * demo::kEntriesPerPage;
+      Stop();
+      return whole;
+    };
+    QVERIFY(runWhole());  // the first run also starts up what later runs find ready
+    const auto start = HostileClock::now();
+    QVERIFY(runWhole());
+    // Stop moments spread over a whole run (its first 40 ms when it is slow), and a little beyond.
+    const auto whole = std::min<HostileClock::duration>(HostileClock::now() - start, 40ms);
+    const unsigned seed = std::random_device()();
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long> moment(0, Microseconds(whole) * 5 / 4);
+    for (int round = 0; round < 200; ++round) {
+      const auto stopAt = HostileClock::now() + std::chrono::microseconds(moment(random));
+      Start(keyword, 3);
+      QVERIFY(RunUntil([&] { return HostileClock::now() >= stopAt; }));
+      Stop();
+      const int rows = Rows();
+      const qsizetype captions = captions_.size();
+      const QByteArray where =
+          "round " + QByteArray::number(round) + ", seed " + QByteArray::number(seed);
+      QVERIFY2(captions_.last() == QStringLiteral("已销毁线程"), where.constData());
+      QVERIFY2(WorkersGone(), where.constData());
+      QVERIFY2(Rows() == rows, where.constData());
+      QVERIFY2(captions_.size() == captions, where.constData());
+    }
+    QVERIFY(runWhole());
   }
 
   void escapeDuringAHeldPageEndsTheProgramAtOnce() {

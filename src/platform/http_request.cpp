@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -374,8 +375,11 @@ class HttpRequest::Transfer {
     return status > 0;
   }
 
-  // Send and receive time-outs count from the last sign of progress; before the connection is
-  // ready only the connect limit applies.
+  // Send and receive time-outs bound a stretch that brings fewer than kProgressFloor bytes: one
+  // without any progress, and one that only trickles. Before the connection is ready only the
+  // connect limit applies.
+  static constexpr std::uint64_t kProgressFloor = 1024;
+
   Clock::duration StallLimit() const {
     const std::int32_t ms = requestSent_ ? request_.receiveTimeout_ : request_.sendTimeout_;
     return ms > 0 ? Clock::duration(std::chrono::milliseconds(ms)) : Clock::duration::max();
@@ -383,7 +387,7 @@ class HttpRequest::Transfer {
 
   bool Stalled(Clock::time_point now) const {
     const auto limit = StallLimit();
-    return connected_ && limit != Clock::duration::max() && now - lastProgress_ >= limit;
+    return connected_ && limit != Clock::duration::max() && now - ShortOfFloorSince() >= limit;
   }
 
   int PollMs(Clock::time_point now) const {
@@ -391,11 +395,28 @@ class HttpRequest::Transfer {
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kLongest);
     const auto limit = StallLimit();
     if (connected_ && limit != Clock::duration::max()) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastProgress_ + limit - now);
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(ShortOfFloorSince() + limit - now);
       wait = std::clamp(left, std::chrono::milliseconds(1), wait);
     }
     return static_cast<int>(wait.count());
   }
+
+  // Bytes in (header lines and body) and out (body), with the moment they went.
+  void Progress(std::uint64_t bytes) {
+    if (bytes == 0) {
+      return;
+    }
+    progressBytes_ += bytes;
+    marks_.push_back({Clock::now(), progressBytes_});
+    // A mark a whole floor behind the latest starts no short stretch any more.
+    while (marks_.front().total + kProgressFloor <= progressBytes_) {
+      marks_.pop_front();
+    }
+  }
+
+  // The earliest moment since which fewer than kProgressFloor bytes have gone.
+  Clock::time_point ShortOfFloorSince() const { return marks_.front().at; }
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto& transfer = *static_cast<Transfer*>(self);
@@ -404,7 +425,7 @@ class HttpRequest::Transfer {
       return 0;  // fails the transfer with a write error
     }
     transfer.responseBody.append(data, length);
-    transfer.lastProgress_ = Clock::now();
+    transfer.Progress(length);
     return length;
   }
 
@@ -416,7 +437,7 @@ class HttpRequest::Transfer {
       line.remove_suffix(1);
     }
     transfer.AddHeaderLine(line);
-    transfer.lastProgress_ = Clock::now();
+    transfer.Progress(length);
     return length;
   }
 
@@ -459,13 +480,14 @@ class HttpRequest::Transfer {
     }
   }
 
-  static int OnProgress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t toUpload,
+  // Bytes in are counted where they arrive, in OnHeader and OnBody.
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t toUpload,
                         curl_off_t uploaded) {
     auto& transfer = *static_cast<Transfer*>(self);
-    if (downloaded != transfer.downloaded_ || uploaded != transfer.uploaded_) {
-      transfer.downloaded_ = downloaded;
+    if (uploaded != transfer.uploaded_) {  // smaller on the next hop of a redirect
+      transfer.Progress(
+          static_cast<std::uint64_t>(std::max<curl_off_t>(0, uploaded - transfer.uploaded_)));
       transfer.uploaded_ = uploaded;
-      transfer.lastProgress_ = Clock::now();
     }
     transfer.requestSent_ = uploaded >= toUpload;
     return IsThisThreadKilled() ? 1 : 0;
@@ -475,7 +497,7 @@ class HttpRequest::Transfer {
     auto& transfer = *static_cast<Transfer*>(self);
     transfer.connected_ = true;
     transfer.requestSent_ = transfer.body_.empty();
-    transfer.lastProgress_ = Clock::now();
+    transfer.marks_.assign(1, {Clock::now(), transfer.progressBytes_});
     return CURL_PREREQFUNC_OK;
   }
 
@@ -490,8 +512,13 @@ class HttpRequest::Transfer {
   bool added_ = false;
   bool connected_ = false;
   bool requestSent_ = false;
-  Clock::time_point lastProgress_ = Clock::now();
-  curl_off_t downloaded_ = 0;
+  struct Mark {
+    Clock::time_point at;
+    std::uint64_t total;  // progress bytes so far
+  };
+  // From the first mark that is less than a floor behind the latest; never empty.
+  std::deque<Mark> marks_{{Clock::now(), 0}};
+  std::uint64_t progressBytes_ = 0;
   curl_off_t uploaded_ = 0;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
 };

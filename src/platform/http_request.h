@@ -60,7 +60,7 @@ class HttpRequest {
     kKilled,  // the calling thread was killed
     kNameNotResolved,
     kCannotConnect,
-    kTimedOut,   // connect limit, or no progress for the send or receive time-out
+    kTimedOut,   // connect limit, or under 1 KiB of progress in the send or receive time-out
     kTooLarge,   // body above kMaxResponseBody
     kSecure,     // certificate or TLS handshake
     kRedirects,  // more than the allowed number of redirects
@@ -77,8 +77,9 @@ class HttpRequest {
   HttpRequest& operator=(const HttpRequest&) = delete;
 
   // Milliseconds; 0 or less means no limit. Resolve and connect together bound the setting-up
-  // of the connection; send and receive bound a stretch without progress while the request
-  // goes out and while the response comes in, not the length of a steady transfer.
+  // of the connection; send and receive bound a stretch that brings under 1 KiB (nothing at all,
+  // or a trickle) while the request goes out and while the response comes in, not the length of
+  // a steady transfer.
   bool SetTimeouts(std::int32_t resolve, std::int32_t connect, std::int32_t send,
                    std::int32_t receive);
   // PROXY takes "host:port" (or "http://host:port") and an optional bypass list of host names

@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "hostile_server.h"
 #include "loopback_server.h"
 #include "platform/request_log.h"
 #include "platform/threads.h"
@@ -39,6 +40,8 @@ using test::WaitUntil;
 long Microseconds(Clock::duration span) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(span).count());
 }
+
+constexpr std::size_t kDribbleSize = 15 * 512;
 
 void AddRoutes(LocalServer& local) {
   httplib::Server& server = local.server();
@@ -76,14 +79,14 @@ void AddRoutes(LocalServer& local) {
     });
   });
   server.Get("/dribble", [](const httplib::Request&, httplib::Response& response) {
-    // Steady progress that lasts longer than the receive time-out in total.
+    // Steady progress, above 1 KiB a second, that lasts longer than the receive time-out in total.
     response.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
-      if (offset >= 15) {
+      if (offset >= kDribbleSize) {
         sink.done();
         return true;
       }
       std::this_thread::sleep_for(100ms);
-      sink.write("x", 1);
+      sink.write(std::string(kDribbleSize / 15, 'x').data(), kDribbleSize / 15);
       return true;
     });
   });
@@ -296,7 +299,7 @@ TEST_F(HttpRequestTest, TheReceiveTimeoutDoesNotCapASteadyTransfer) {
   const auto start = Clock::now();
   ASSERT_TRUE(Fetch("/dribble"));
   EXPECT_GT(Clock::now() - start, 1s);
-  EXPECT_EQ(request_.ResponseBody(), std::string(15, 'x'));
+  EXPECT_EQ(request_.ResponseBody(), std::string(kDribbleSize, 'x'));
 }
 
 TEST_F(HttpRequestTest, NoResponseMeansStatusZeroAndNothingElse) {
@@ -378,25 +381,6 @@ struct KillableFetch {
     return 0;
   }
 };
-
-TEST_F(HttpRequestTest, AKillAbortsAStalledTransferAtOnce) {
-  KillableFetch fetch;
-  fetch.url = local_.Url("/stall");
-  const ThreadHandle handle = CreateThread(&KillableFetch::Run, &fetch, nullptr);
-  ASSERT_NE(handle, 0);
-  ASSERT_TRUE(WaitUntil([&] { return local_.gate().Entered(); }));
-
-  const auto killedAt = Clock::now();
-  ASSERT_TRUE(TerminateThread(handle, STILL_ACTIVE));
-  ASSERT_TRUE(WaitUntil([&] { return fetch.sent.load(); }, 5s));
-  const auto took = fetch.returnedAt - killedAt;
-  std::printf("kill to return of Send: %ld us\n", Microseconds(took));
-  EXPECT_LT(took, 2s);
-  EXPECT_FALSE(fetch.result);
-  EXPECT_EQ(fetch.failure, HttpRequest::Failure::kKilled);
-  CloseHandle(handle);
-  ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
-}
 
 // Consecutive requests go over one kept-alive connection, also from another thread and a new
 // request object; a killed transfer's connection is closed, and the next request opens another.
@@ -481,6 +465,125 @@ TEST_F(HttpRequestTest, AProxyCredentialNeverReachesTheServerDirectly) {
   ASSERT_TRUE(request_.SetRequestHeader("Proxy-Authorization", "Basic dXNlcjpzZWNyZXQ="));
   ASSERT_TRUE(Fetch("/echo"));
   EXPECT_EQ(local_.Seen().headers.count("Proxy-Authorization"), 0u);
+}
+
+// A site that breaks the protocol on purpose, one way per target.
+class HostileSiteTest : public ::testing::Test {
+ protected:
+  void SetUp() override { request_.SetTimeouts(5000, 5000, 5000, 5000); }
+
+  bool Fetch(const std::string& target) {
+    return request_.Open("GET", site_.Url(target)) && request_.Send();
+  }
+  void ExpectNothingKept(const std::string& target) {
+    EXPECT_EQ(request_.Status(), 0) << target;
+    EXPECT_TRUE(request_.ResponseBody().empty()) << target;
+    EXPECT_TRUE(request_.GetAllResponseHeaders().empty()) << target;
+  }
+
+  test::HostileServer site_;
+  HttpRequest request_;
+};
+
+TEST_F(HostileSiteTest, BrokenResponsesFailAtOnceAndLeaveNothing) {
+  const std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+  const std::string chunked = head + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n";
+  const std::map<std::string, std::string> broken = {
+      {"/garbage-status-line", "\x16\x03\x01 GARBAGE\r\n\r\nhello"},
+      {"/status-out-of-range", "HTTP/1.1 99999999999 OK\r\nContent-Length: 2\r\n\r\nok"},
+      {"/megabyte-header-line",
+       head + "X-Big: " + std::string(1 << 20, 'a') + "\r\nContent-Length: 2\r\n\r\nok"},
+      {"/chunk-size-not-hex", chunked + "zz\r\nxyz\r\n0\r\n\r\n"},
+      {"/chunk-size-negative", chunked + "-5\r\nxyz\r\n0\r\n\r\n"},
+      {"/chunk-size-overflows", chunked + "FFFFFFFFFFFFFFFFFFFF\r\nxyz\r\n0\r\n\r\n"},
+      {"/chunk-cut-short", chunked + "100\r\nxyz"},
+      {"/closed-halfway", head + "Content-Length: 1000\r\n\r\n" + std::string(500, 'h')},
+  };
+  for (const auto& [target, reply] : broken) {
+    site_.Script(target, test::RawReply(reply));
+    const auto start = Clock::now();
+    EXPECT_FALSE(Fetch(target)) << target;
+    EXPECT_LT(Clock::now() - start, 3s) << target;  // not a time-out: those are 5 s here
+    ExpectNothingKept(target);
+  }
+}
+
+TEST_F(HostileSiteTest, OddButWellFormedResponsesComeBackAsSent) {
+  site_.Script("/interim", test::InterimResponses(10000));
+  ASSERT_TRUE(Fetch("/interim"));
+  EXPECT_EQ(request_.Status(), 200);
+  EXPECT_EQ(request_.ResponseBody(), "final");
+  EXPECT_EQ(request_.GetAllResponseHeaders().find("Continue"), std::string::npos);
+
+  // Nothing asked for gzip, so nothing inflates it: the body is the bomb, not 100 MiB of zeros.
+  site_.Script("/gzip-bomb", test::UnaskedGzipBomb());
+  ASSERT_TRUE(Fetch("/gzip-bomb"));
+  EXPECT_EQ(request_.ResponseBody(), test::Bomb());
+  EXPECT_NE(request_.GetAllResponseHeaders().find("Content-Encoding: gzip\r\n"), std::string::npos);
+}
+
+TEST_F(HostileSiteTest, AnEndlessBodyIsCutAtTheCap) {
+  site_.Script("/endless", test::EndlessBody());
+  EXPECT_FALSE(Fetch("/endless"));
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTooLarge);
+  ExpectNothingKept("/endless");
+  EXPECT_TRUE(WaitUntil([&] { return site_.Connections().at(0).droppedAt.has_value(); }));
+}
+
+TEST_F(HostileSiteTest, RedirectsLeadOnlyToHttpOrHttps) {
+  const std::string here = "127.0.0.1:" + std::to_string(site_.port());
+  const std::string locations[] = {"file:///etc/passwd",     "ftp://" + here + "/",
+                                   "gopher://" + here + "/", "dict://" + here + "/d:x",
+                                   "telnet://" + here + "/", "scp://" + here + "/x"};
+  std::size_t connections = 0;
+  for (const std::string& location : locations) {
+    site_.Script("/to", test::RedirectTo(location));
+    EXPECT_FALSE(Fetch("/to")) << location;
+    ExpectNothingKept(location);
+    // The redirect's own connection, and none for where it pointed.
+    EXPECT_EQ(site_.Connections().size(), ++connections) << location;
+  }
+}
+
+TEST_F(HostileSiteTest, ATrickleFailsAsATimeOut) {
+  // One byte every 100 ms is progress, but far less than 1 KiB per stretch of the time-out. The
+  // whole body would take 5 s.
+  request_.SetTimeouts(1000, 1000, 1000, 1000);
+  site_.Script("/trickle", test::Trickle(100ms, 50));
+  const auto start = Clock::now();
+  EXPECT_FALSE(Fetch("/trickle"));
+  const auto took = Clock::now() - start;
+  std::printf("a trickle with a 1 s time-out ended after %ld ms\n", Microseconds(took) / 1000);
+  EXPECT_GE(took, 900ms);
+  EXPECT_LT(took, 4s);
+  EXPECT_EQ(request_.LastFailure(), HttpRequest::Failure::kTimedOut);
+  ExpectNothingKept("/trickle");
+}
+
+// A kill wakes the wait on the socket itself, not only the engine's next look at the clock.
+TEST_F(HostileSiteTest, AKillEndsSendOnAnIdleSocketAtOnce) {
+  site_.Script("/silence", test::Silence());
+  KillableFetch fetch;
+  fetch.url = site_.Url("/silence");
+  const ThreadHandle handle = CreateThread(&KillableFetch::Run, &fetch, nullptr);
+  ASSERT_NE(handle, 0);
+  ASSERT_TRUE(WaitUntil([&] { return site_.Request(0).has_value(); }));
+  std::this_thread::sleep_until(*site_.Request(0)->requestAt + test::kIdleBeforeKill);
+
+  const auto killedAt = Clock::now();
+  ASSERT_TRUE(TerminateThread(handle, STILL_ACTIVE));
+  ASSERT_TRUE(WaitUntil([&] { return fetch.sent.load(); }, 5s));
+  ASSERT_TRUE(WaitUntil([&] { return site_.Connections().at(0).droppedAt.has_value(); }, 5s));
+  const auto returned = fetch.returnedAt - killedAt;
+  const auto dropped = *site_.Connections().at(0).droppedAt - killedAt;
+  std::printf("kill to return of Send: %ld us; to the server seeing the drop: %ld us\n",
+              Microseconds(returned), Microseconds(dropped));
+  EXPECT_LT(returned, test::kKillBound);
+  EXPECT_LT(dropped, test::kKillBound);
+  EXPECT_FALSE(fetch.result);
+  EXPECT_EQ(fetch.failure, HttpRequest::Failure::kKilled);
+  CloseHandle(handle);
+  ASSERT_TRUE(WaitUntil([] { return RunningThreadCount() == 0; }));
 }
 
 constexpr char kRightCredential[] = "Basic dXNlcjpzZWNyZXQ=";  // user:secret

@@ -3,6 +3,10 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -131,10 +135,79 @@ PCRE2_SPTR Units(std::u16string_view text) {
   return reinterpret_cast<PCRE2_SPTR>(text.data());
 }
 
+// A compiled pattern, which PCRE2 lets any number of threads match with at once.
+struct CompiledCode {
+  std::unique_ptr<pcre2_code, CodeDeleter> code;
+  bool jit = false;
+  std::size_t groupCount = 0;
+};
+
+// Compiling a pattern (and its JIT code) costs about as much as matching a whole result page, and
+// the program searches every page with the same two patterns; so compiled patterns are kept for
+// the process, a few dozen at most.
+class CodeCache {
+ public:
+  static CodeCache& Instance() {
+    static CodeCache* const cache = new CodeCache;  // threads may outlive main
+    return *cache;
+  }
+
+  // The compiled pattern, or null when it does not compile.
+  std::shared_ptr<const CompiledCode> Find(std::u16string_view pattern, std::uint32_t options) {
+    std::u16string key(pattern);
+    key += static_cast<char16_t>(options & 0xFFFF);
+    key += static_cast<char16_t>(options >> 16);
+    {
+      std::lock_guard lock(mutex_);
+      if (const auto found = codes_.find(key); found != codes_.end()) {
+        return found->second;
+      }
+    }
+    std::shared_ptr<const CompiledCode> code = Compile(pattern, options);
+    std::lock_guard lock(mutex_);
+    if (codes_.size() >= kMostPatterns) {
+      codes_.clear();
+    }
+    codes_.emplace(std::move(key), code);
+    return code;
+  }
+
+ private:
+  static constexpr std::size_t kMostPatterns = 32;
+
+  static std::shared_ptr<const CompiledCode> Compile(std::u16string_view pattern,
+                                                     std::uint32_t options) {
+    std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
+        pcre2_compile_context_create(nullptr));
+    if (!context) {
+      return nullptr;
+    }
+    pcre2_set_newline(context.get(), PCRE2_NEWLINE_ANYCRLF);
+    pcre2_set_compile_extra_options(context.get(), PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL);
+    int error = 0;
+    PCRE2_SIZE errorOffset = 0;
+    auto compiled = std::make_shared<CompiledCode>();
+    compiled->code.reset(pcre2_compile(Units(pattern), pattern.size(), options, &error,
+                                       &errorOffset, context.get()));
+    if (!compiled->code) {
+      return nullptr;
+    }
+    // Without JIT (an unsupported machine) the interpreter runs the same pattern, only slower.
+    compiled->jit = pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE) == 0;
+    std::uint32_t captures = 0;
+    pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &captures);
+    compiled->groupCount = captures;
+    return compiled;
+  }
+
+  std::mutex mutex_;
+  std::map<std::u16string, std::shared_ptr<const CompiledCode>> codes_;
+};
+
 }  // namespace
 
 struct RegExpEngine::Compiled {
-  std::unique_ptr<pcre2_code, CodeDeleter> code;
+  std::shared_ptr<const CompiledCode> code;
   std::unique_ptr<pcre2_match_data, MatchDataDeleter> matchData;
   std::unique_ptr<pcre2_match_context, MatchContextDeleter> context;
   std::size_t groupCount = 0;
@@ -200,14 +273,6 @@ RegExpEngine::Compiled* RegExpEngine::Compile() {
   if (compiled_ || compileFailed_) {
     return compiled_.get();
   }
-  std::unique_ptr<pcre2_compile_context, CompileContextDeleter> compileContext(
-      pcre2_compile_context_create(nullptr));
-  if (!compileContext) {
-    compileFailed_ = true;
-    return nullptr;
-  }
-  pcre2_set_newline(compileContext.get(), PCRE2_NEWLINE_ANYCRLF);
-  pcre2_set_compile_extra_options(compileContext.get(), PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL);
   std::uint32_t options = PCRE2_UTF | PCRE2_NO_UTF_CHECK | PCRE2_ALT_BSUX |
                           PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALLOW_EMPTY_CLASS |
                           PCRE2_DOLLAR_ENDONLY;
@@ -218,29 +283,23 @@ RegExpEngine::Compiled* RegExpEngine::Compile() {
     options |= PCRE2_MULTILINE;
   }
   std::u16string scratch;
-  const std::u16string_view pattern = WellFormed(pattern_, scratch);
-  int error = 0;
-  PCRE2_SIZE errorOffset = 0;
   auto compiled = std::make_unique<Compiled>();
-  compiled->code.reset(pcre2_compile(Units(pattern), pattern.size(), options, &error, &errorOffset,
-                                     compileContext.get()));
+  compiled->code = CodeCache::Instance().Find(WellFormed(pattern_, scratch), options);
   if (!compiled->code) {
     compileFailed_ = true;
     return nullptr;
   }
-  // Without JIT (an unsupported machine) the interpreter runs the same pattern, only slower.
-  const bool jit = pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE) == 0;
-  compiled->matchData.reset(pcre2_match_data_create_from_pattern(compiled->code.get(), nullptr));
+  compiled->matchData.reset(
+      pcre2_match_data_create_from_pattern(compiled->code->code.get(), nullptr));
   compiled->context.reset(pcre2_match_context_create(nullptr));
   if (!compiled->matchData || !compiled->context) {
     compileFailed_ = true;
     return nullptr;
   }
-  pcre2_set_match_limit(compiled->context.get(), jit ? kMatchLimit : kInterpreterMatchLimit);
+  pcre2_set_match_limit(compiled->context.get(),
+                        compiled->code->jit ? kMatchLimit : kInterpreterMatchLimit);
   pcre2_set_depth_limit(compiled->context.get(), kDepthLimit);
-  std::uint32_t captures = 0;
-  pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &captures);
-  compiled->groupCount = captures;
+  compiled->groupCount = compiled->code->groupCount;
   compiled_ = std::move(compiled);
   return compiled_.get();
 }
@@ -260,7 +319,7 @@ RegExpStatus RegExpEngine::ForEachMatch(std::u16string_view subject, bool all, O
   std::size_t start = 0;
   while (start <= text.size()) {
     // The text is well-formed by construction, so PCRE2 need not check it on each call.
-    const int rc = pcre2_match(compiled->code.get(), Units(text), text.size(), start,
+    const int rc = pcre2_match(compiled->code->code.get(), Units(text), text.size(), start,
                                PCRE2_NO_UTF_CHECK, data, context);
     if (rc == PCRE2_ERROR_NOMATCH) {
       break;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace mf::platform {
@@ -51,6 +52,32 @@ TEST(RegExpEngine, EntryPatternFindsEveryEntryOfALineInOrder) {
   EXPECT_EQ(*matches->Group(0, 2), u"中文<span class=\"mhl\">电影</span>");
   EXPECT_EQ(*matches->Group(1, 1), u"/a/2");
   EXPECT_EQ(*matches->Group(1, 2), u"第二");
+}
+
+// A compiled pattern is kept for the process and matched by many engines on many threads at
+// once; each keeps its own results, and the same pattern with other options is another pattern.
+TEST(RegExpEngine, EnginesOnManyThreadsShareACompiledPattern) {
+  std::vector<std::thread> threads;
+  std::vector<std::size_t> counts(4);
+  for (std::size_t t = 0; t < counts.size(); ++t) {
+    threads.emplace_back([t, &counts] {
+      std::u16string page;
+      for (std::size_t i = 0; i <= t; ++i) {
+        page += u"<div><a href=\"/d\">x</a></div>\n";
+      }
+      for (int round = 0; round < 200; ++round) {
+        RegExpEngine engine = MakeEngine(kEntryPattern);
+        const auto matches = engine.Execute(page);
+        counts[t] = matches ? matches->Count() : 0;
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(counts, (std::vector<std::size_t>{1, 2, 3, 4}));
+  EXPECT_EQ(MakeEngine(u"A", false).Execute(u"a")->Count(), 0u);
+  EXPECT_EQ(MakeEngine(u"A", true).Execute(u"a")->Count(), 1u);
 }
 
 TEST(RegExpEngine, DotNeverCrossesALineBreak) {

@@ -522,6 +522,19 @@ TEST_F(HostileSiteTest, OddButWellFormedResponsesComeBackAsSent) {
   EXPECT_NE(request_.GetAllResponseHeaders().find("Content-Encoding: gzip\r\n"), std::string::npos);
 }
 
+// The server answers as if the connection stayed open, then closes it: the next request finds a
+// dead kept-alive connection, and must still get its page.
+TEST_F(HostileSiteTest, AConnectionClosedBetweenRequestsCostsNoPage) {
+  site_.Script("/page", test::RawReply("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\npage"));
+  for (int i = 0; i < 20; ++i) {
+    HttpRequest request;
+    request.SetTimeouts(5000, 5000, 5000, 5000);
+    ASSERT_TRUE(request.Open("GET", site_.Url("/page")) && request.Send()) << i;
+    EXPECT_EQ(request.ResponseBody(), "page") << i;
+  }
+  EXPECT_EQ(site_.Connections().size(), 20u);
+}
+
 TEST_F(HostileSiteTest, AnEndlessBodyIsCutAtTheCap) {
   site_.Script("/endless", test::EndlessBody());
   EXPECT_FALSE(Fetch("/endless"));

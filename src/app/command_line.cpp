@@ -63,7 +63,8 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
   const QCommandLineOption site(QStringLiteral("site"), QString(), QStringLiteral("URL"));
   const QCommandLineOption pages(QStringLiteral("pages"), QString(), QStringLiteral("N"));
   const QCommandLineOption start(QStringLiteral("start"));
-  parser.addOptions({help, version, site, pages, start});
+  const QCommandLineOption verbose(QStringLiteral("verbose"));
+  parser.addOptions({help, version, site, pages, start, verbose});
   AcceptToolkitOptions(parser);
   parser.addPositionalArgument(QStringLiteral("keyword"), QString());
 
@@ -105,6 +106,7 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
     result.options.pageCount = parser.value(pages);
   }
   result.options.start = parser.isSet(start);
+  result.options.verbose = parser.isSet(verbose);
   return result;
 }
 
@@ -121,6 +123,8 @@ QString WindowHelpText() {
       "                 variable MAGNET_FINDER_SITE, else the built-in site)\n"
       "  --pages N      how many result pages a search walks (default 100)\n"
       "  --start        start the search as soon as the window is shown\n"
+      "  --verbose      every failed request writes one line to stderr (time, method, address,\n"
+      "                 reason, duration)\n"
       "  --version      print the version and exit\n"
       "  -h, --help     print this help and exit\n"
       "\n"

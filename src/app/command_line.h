@@ -18,6 +18,7 @@ struct WindowOptions {
   std::optional<QString> keyword{};    // initial text of the keyword box
   std::optional<QString> pageCount{};  // initial text of the page-count box
   bool start = false;                  // press Start once the window is shown
+  bool verbose = false;                // every failed request writes a line to stderr
 };
 
 struct WindowCommandLine {

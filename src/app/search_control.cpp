@@ -14,6 +14,7 @@
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
 #include "support/text_ops.h"
+#include "web/web_request.h"
 
 namespace mf {
 
@@ -130,6 +131,9 @@ void RunProgram(int& argc, char** argv, const WindowOptions& options,
                 const std::function<void(MainWindow&)>& onShown) {
   if (options.site) {
     UseSearchSite(*options.site);
+  }
+  if (options.verbose) {
+    EnableFailureLog();
   }
   InitGlobals();
   std::at_quick_exit(ReleaseGlobals);

@@ -254,10 +254,20 @@ class CommandLineE2eTest : public QObject {
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     Start(window, QStringLiteral(MF_WINDOW_PROGRAM),
           {QStringLiteral("--site"), base_ + QLatin1Char('/'), QStringLiteral("--pages"),
-           QStringLiteral("2"), QStringLiteral("--start"), QStringLiteral("窗口")},
+           QStringLiteral("2"), QStringLiteral("--start"), QStringLiteral("--verbose"),
+           QStringLiteral("窗口")},
           environment);
+    site_->Script(ListTarget("窗口", 2), Reply{404, "<h1>404</h1>"});
     const std::vector<std::string> expected = {ListTarget("窗口", 1), ListTarget("窗口", 2)};
     QVERIFY(RunUntil([&] { return site_->Targets() == expected; }, 20000));
+    // --verbose: the failed page is logged.
+    QByteArray logged;
+    QVERIFY(RunUntil(
+        [&] {
+          logged += window.readAllStandardError();
+          return logged.contains(" failed after ");
+        },
+        20000));
     window.kill();
     window.waitForFinished();
 

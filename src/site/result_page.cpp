@@ -39,10 +39,13 @@ Text StripMarkup(const regex& markup, const Text& title) {
   const std::size_t cut = lastEnd == std::string_view::npos ? 0 : lastEnd + kScriptEnd.size();
   // No match crosses the cut: it falls right after a "</script>", and no branch can hold the ">"
   // that ends one anywhere but at its own end.
-  const std::optional<Text> head = markup.ReplaceAll(whole.substr(0, cut), Text());
   const std::optional<Text> tail = MarkupWithoutScript().ReplaceAll(whole.substr(cut), Text());
+  if (cut == 0 && markup.HasPattern()) {
+    return tail.value_or(Text());  // the usual title: no "</script>" at all
+  }
+  const std::optional<Text> head = markup.ReplaceAll(whole.substr(0, cut), Text());
   if (!head || !tail) {
-    return Text();  // the matching library gave up
+    return Text();  // no pattern, or the matching library gave up
   }
   return *head + *tail;
 }

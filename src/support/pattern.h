@@ -37,6 +37,9 @@ class regex {  // NOLINT(readability-identifier-naming)
   // `subject`, an empty subject or a failed match gives the empty text.
   Text Replace(const Text& subject, const Text& replacement, std::int32_t start,
                std::optional<std::int32_t> length, bool keepUnmatched, bool replaceAll) const;
+  // True once a Compile has succeeded.
+  bool HasPattern() const { return compiled_ != nullptr; }
+
   // Every match in the whole of `subject` replaced, unmatched text kept; nullopt (rather than the
   // empty text) when there is no pattern or the matching failed, so that a caller can tell a
   // failure from a subject that was all matches.

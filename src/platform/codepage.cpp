@@ -197,20 +197,24 @@ int NarrowAscii(const char16_t* input, int count, char* output) {
   return done;
 }
 
+// Widens the ASCII run at input[i] into output[written], moving both on. True when a byte is
+// left to decode and there is room for it.
+bool PassAscii(const char* input, int length, char16_t* output, int capacity, int& i,
+               int& written) {
+  const int plain =
+      WidenAscii(input + i, std::min(length - i, capacity - written), output + written);
+  i += plain;
+  written += plain;
+  return i < length && written < capacity;
+}
+
 // Decodes by the table into `output`; the units written, or -1 when some byte needs ICU or the
 // output is too small.
 int DecodeGbkByTable(const char* input, int length, char16_t* output, int capacity) {
   int written = 0;
   for (int i = 0; i < length; ++i) {
-    const int plain =
-        WidenAscii(input + i, std::min(length - i, capacity - written), output + written);
-    i += plain;
-    written += plain;
-    if (i == length) {
-      break;
-    }
-    if (written == capacity) {
-      return -1;
+    if (!PassAscii(input, length, output, capacity, i, written)) {
+      return i == length ? written : -1;
     }
     const auto byte = static_cast<std::uint8_t>(input[i]);
     if (byte < 0x80) {
@@ -286,15 +290,8 @@ int DecodeWellFormedUtf8(const char* input, int length, char16_t* output, int ca
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(input);
   int written = 0;
   for (int i = 0; i < length;) {
-    const int plain =
-        WidenAscii(input + i, std::min(length - i, capacity - written), output + written);
-    i += plain;
-    written += plain;
-    if (i == length) {
-      break;
-    }
-    if (written == capacity) {
-      return -1;
+    if (!PassAscii(input, length, output, capacity, i, written)) {
+      return i == length ? written : -1;
     }
     const std::uint8_t lead = bytes[i];
     if (lead < 0x80) {

@@ -114,12 +114,8 @@ class SearchE2eTest : public QObject {
 
   void init() {
     site_->Reset();
-    window_ = new MainWindow;
-    window_->ShowCentred();
-    captions_.clear();
+    window_ = OpenWindowRecordingCaptions(this, captions_);
     outputs_.clear();
-    connect(window_->透明标签_状态条, &TransLabel::captionChanged, this,
-            [this](const QString& caption) { captions_ << caption; });
     auto* output = qobject_cast<QPlainTextEdit*>(window_->编辑框_输出->Editor());
     QVERIFY(output != nullptr);
     connect(output, &QPlainTextEdit::textChanged, this, [this] { outputs_ << Output(); });
@@ -127,8 +123,7 @@ class SearchE2eTest : public QObject {
 
   void cleanup() {
     site_->Release();
-    QVERIFY(EndAllWorkers());
-    delete window_;
+    QVERIFY(CloseWindow(window_));
   }
 
   void searchFillsNumberedRowsFromEveryPage() {

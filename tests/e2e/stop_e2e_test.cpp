@@ -105,18 +105,9 @@ class StopE2eTest : public QObject {
     site_.reset();
   }
 
-  void init() {
-    window_ = new MainWindow;
-    window_->ShowCentred();
-    captions_.clear();
-    connect(window_->透明标签_状态条, &TransLabel::captionChanged, this,
-            [this](const QString& caption) { captions_ << caption; });
-  }
+  void init() { window_ = OpenWindowRecordingCaptions(this, captions_); }
 
-  void cleanup() {
-    QVERIFY(EndAllWorkers());
-    delete window_;
-  }
+  void cleanup() { QVERIFY(CloseWindow(window_)); }
 
   void stopDropsAHeldRequestAtOnce() {
     const std::size_t index = RequestsSoFar();

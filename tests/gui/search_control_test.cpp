@@ -72,17 +72,10 @@ class SearchControlTest : public QObject {
     RecordingScraper::Reset();
     BlockingScraper::Reset();
     SetPageScraper(&RecordingScraper::Scrape);
-    window_ = new MainWindow;
-    window_->ShowCentred();
-    captions_.clear();
-    connect(window_->透明标签_状态条, &TransLabel::captionChanged, this,
-            [this](const QString& caption) { captions_ << caption; });
+    window_ = OpenWindowRecordingCaptions(this, captions_);
   }
 
-  void cleanup() {
-    QVERIFY(EndAllWorkers());
-    delete window_;
-  }
+  void cleanup() { QVERIFY(CloseWindow(window_)); }
 
   void runWalksEveryPageAndReportsEach() {
     SetPageCount("3");

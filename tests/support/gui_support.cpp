@@ -23,6 +23,21 @@ bool EndAllWorkers() {
   return ended;
 }
 
+MainWindow* OpenWindowRecordingCaptions(QObject* receiver, QStringList& captions) {
+  auto* window = new MainWindow;
+  window->ShowCentred();
+  captions.clear();
+  QObject::connect(window->透明标签_状态条, &TransLabel::captionChanged, receiver,
+                   [&captions](const QString& caption) { captions << caption; });
+  return window;
+}
+
+bool CloseWindow(QPointer<MainWindow>& window) {
+  const bool ended = EndAllWorkers();
+  delete window;
+  return ended;
+}
+
 bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
   QTimer tick;  // wakes the loop now and then to look at `done` again

@@ -23,6 +23,12 @@ inline QString Q(const Text& text) {
 // Workers left by a test are killed and must end; their dropped requests are then drained.
 bool EndAllWorkers();
 
+// A new window, shown, whose status captions are appended to `captions` (cleared first) as they
+// are set; `receiver` owns the connection.
+MainWindow* OpenWindowRecordingCaptions(QObject* receiver, QStringList& captions);
+// Ends the workers, then deletes the window; false when a worker did not end.
+bool CloseWindow(QPointer<MainWindow>& window);
+
 // Runs the event loop as the program does, without the pauses of QTRY_, until `done` holds.
 // False when it still does not after `timeoutMs`.
 bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000);

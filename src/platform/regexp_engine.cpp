@@ -269,19 +269,55 @@ void RegExpEngine::Invalidate() {
   compileFailed_ = false;
 }
 
+namespace {
+
+std::uint32_t CompileOptions(bool ignoreCase, bool multiline) {
+  std::uint32_t options = PCRE2_UTF | PCRE2_NO_UTF_CHECK | PCRE2_ALT_BSUX |
+                          PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALLOW_EMPTY_CLASS |
+                          PCRE2_DOLLAR_ENDONLY;
+  if (ignoreCase) {
+    options |= PCRE2_CASELESS;
+  }
+  if (multiline) {
+    options |= PCRE2_MULTILINE;
+  }
+  return options;
+}
+
+}  // namespace
+
+std::variant<std::size_t, PatternProblem> CheckPattern(std::u16string_view pattern,
+                                                       bool ignoreCase) {
+  std::u16string scratch;
+  const std::u16string_view wellFormed = WellFormed(pattern, scratch);
+  std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
+      pcre2_compile_context_create(nullptr));
+  pcre2_set_newline(context.get(), PCRE2_NEWLINE_ANYCRLF);
+  pcre2_set_compile_extra_options(context.get(), PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL);
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  const std::unique_ptr<pcre2_code, CodeDeleter> code(
+      pcre2_compile(Units(wellFormed), wellFormed.size(), CompileOptions(ignoreCase, false), &error,
+                    &offset, context.get()));
+  if (!code) {
+    PCRE2_UCHAR16 message[256] = {};
+    pcre2_get_error_message(error, message, std::size(message));
+    std::string ascii;  // PCRE2's messages are ASCII
+    for (const PCRE2_UCHAR16* c = message; *c != 0; ++c) {
+      ascii += static_cast<char>(*c < 0x80 ? *c : '?');
+    }
+    return PatternProblem{ascii, offset};
+  }
+  std::uint32_t captures = 0;
+  pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &captures);
+  return std::size_t{captures};
+}
+
 RegExpEngine::Compiled* RegExpEngine::Compile() {
   if (compiled_ || compileFailed_) {
     return compiled_.get();
   }
-  std::uint32_t options = PCRE2_UTF | PCRE2_NO_UTF_CHECK | PCRE2_ALT_BSUX |
-                          PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALLOW_EMPTY_CLASS |
-                          PCRE2_DOLLAR_ENDONLY;
-  if (ignoreCase_) {
-    options |= PCRE2_CASELESS;
-  }
-  if (multiline_) {
-    options |= PCRE2_MULTILINE;
-  }
+  const std::uint32_t options = CompileOptions(ignoreCase_, multiline_);
   std::u16string scratch;
   auto compiled = std::make_unique<Compiled>();
   compiled->code = CodeCache::Instance().Find(WellFormed(pattern_, scratch), options);
@@ -299,6 +335,7 @@ RegExpEngine::Compiled* RegExpEngine::Compile() {
   pcre2_set_match_limit(compiled->context.get(),
                         compiled->code->jit ? kMatchLimit : kInterpreterMatchLimit);
   pcre2_set_depth_limit(compiled->context.get(), kDepthLimit);
+  pcre2_set_heap_limit(compiled->context.get(), kHeapLimitKiB);
   compiled->groupCount = compiled->code->groupCount;
   compiled_ = std::move(compiled);
   return compiled_.get();

@@ -35,6 +35,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace mf::platform {
@@ -84,6 +85,17 @@ class RegExpMatches {
   std::vector<std::size_t> offsets_;
 };
 
+// Why a pattern does not compile: PCRE2's message and the offset (UTF-16 units) where it stopped.
+struct PatternProblem {
+  std::string message;
+  std::size_t offset = 0;
+};
+
+// Compiles `pattern` in the engine's dialect (case folded when `ignoreCase`) without keeping it:
+// its number of capturing groups, or why it does not compile.
+std::variant<std::size_t, PatternProblem> CheckPattern(std::u16string_view pattern,
+                                                       bool ignoreCase);
+
 class RegExpEngine {
  public:
   RegExpEngine();
@@ -124,6 +136,9 @@ class RegExpEngine {
   static constexpr std::uint32_t kMatchLimit = 50'000'000;
   // The same for a machine without JIT, where each step costs about ten times as much.
   static constexpr std::uint32_t kInterpreterMatchLimit = 10'000'000;
+  // The memory that backtracking may hold for one search, in KiB: patterns whose backtracking
+  // keeps state for each character of a long line give up instead of growing without end.
+  static constexpr std::uint32_t kHeapLimitKiB = 64 * 1024;
 
  private:
   struct Compiled;

@@ -7,15 +7,12 @@
 
 #include "platform/threads.h"
 #include "site/site_address.h"
+#include "site/site_definition.h"
+#include "site/title_cleanup.h"
 #include "support/regexp_matcher.h"
 
 namespace mf {
 namespace {
-
-const Text& MagnetPattern() {
-  static const Text pattern = "[磁力下载|迅雷下载]：<a href=\"(.*?)\">"_gbk;
-  return pattern;
-}
 
 // The character a reference at the start of `text` stands for, and its length; 0 for none.
 std::pair<char, std::size_t> Reference(std::string_view text) {
@@ -56,19 +53,25 @@ Text LinkForOpening(const Text& link) {
 }
 
 Text DetailPageAddress(const Text& link) {
-  return SearchSiteBase() + link;
+  const SiteInUse site = CurrentSite();
+  return ExpandAddress(site.definition->detailAddress, {{"base", site.base}, {"link", link}});
 }
 
-std::vector<Text> FindMagnetLinks(RegExpMatcher& matcher, const Text& pageText) {
-  matcher.Search(MagnetPattern(), pageText);
+std::vector<Text> FindMagnetLinks(RegExpMatcher& matcher, const Text& pageText,
+                                  const SiteDefinition& site) {
+  matcher.Search(site.magnetPattern, pageText);
   std::vector<Text> links;
   const std::int32_t matches = matcher.MatchCount();
   links.reserve(static_cast<std::size_t>(matches));
   for (std::int32_t i = 1; i <= matches; ++i) {
     platform::UnwindIfKilled();
-    links.push_back(matcher.SubMatchText(i, 1));
+    links.push_back(matcher.SubMatchText(i, site.magnetGroup));
   }
   return links;
+}
+
+std::vector<Text> FindMagnetLinks(RegExpMatcher& matcher, const Text& pageText) {
+  return FindMagnetLinks(matcher, pageText, *CurrentSite().definition);
 }
 
 }  // namespace mf

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "site/site_definition.h"
 #include "support/text_types.h"
 
 namespace mf {
@@ -14,6 +16,7 @@ struct FetchedPage {
   // Why the page counts as not fetched ("timed out", "HTTP 404", "empty page"); empty when it
   // was fetched.
   std::string failure;
+  std::string charset;  // what the answer's Content-Type names, lower case; empty when nothing
 
   bool Failed() const { return !failure.empty(); }
 };
@@ -26,5 +29,12 @@ FetchedPage FetchPage(const Text& address);
 // The page as program text: the bytes up to the first zero byte, read as UTF-8 and converted to
 // code page 936.
 Text PageTextOf(const Bytes& body);
+// The same, read as `encoding` says; `charset` is what the answer named.
+Text PageTextOf(const Bytes& body, PageEncoding encoding, std::string_view charset);
+// As the site in use reads its pages.
+Text PageTextOf(const FetchedPage& page);
+
+// The charset that a response header block names in its Content-Type, lower case.
+std::string CharsetOf(const Text& responseHeaders);
 
 }  // namespace mf

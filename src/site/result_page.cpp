@@ -3,18 +3,24 @@
 #include <optional>
 #include <string_view>
 
+#include <map>
+
 #include "platform/threads.h"
 #include "site/site_address.h"
+#include "site/site_definition.h"
+#include "site/title_cleanup.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
+#include "support/text_ops.h"
 
 namespace mf {
-namespace {
 
-const Text kEntryPattern("href=\"(.*?)\">(.*?)</a></div>");
 // The highlight span, every closing span, and any other span up to the next "</script>".
 const Text kMarkupPattern("<span class=\"mhl\">|</span>|<span class=\".*?</script>");
+
+namespace {
+
 // The same without the third branch, for text that no "</script>" follows.
 const Text kMarkupWithoutScriptPattern("<span class=\"mhl\">|</span>");
 constexpr std::string_view kScriptEnd = "</script>";
@@ -29,8 +35,18 @@ const regex& MarkupWithoutScript() {
 
 }  // namespace
 
+Text ResultPageAddress(const SiteDefinition& site, const Text& base, const Text& keyword,
+                       const Text& page) {
+  const Text encoded = UrlEncode(keyword, false, site.keywordEncoding == KeywordEncoding::kUtf8);
+  // The walk counts from 1; a site whose pages count from another number gets its own.
+  const Text number = site.firstPage == 1 ? page : ToText(ToInteger(page) - 1 + site.firstPage);
+  return ExpandAddress(site.searchAddress,
+                       {{"base", base}, {"keyword", encoded}, {"page", number}});
+}
+
 Text ResultPageAddress(const Text& keyword, const Text& page) {
-  return SearchSiteBase() + Text("/list/") + UrlEncode(keyword, false, true) + Text("/") + page;
+  const SiteInUse site = CurrentSite();
+  return ResultPageAddress(*site.definition, site.base, keyword, page);
 }
 
 Text StripMarkup(const regex& markup, const Text& title) {
@@ -50,18 +66,25 @@ Text StripMarkup(const regex& markup, const Text& title) {
   return *head + *tail;
 }
 
-std::vector<EntryRow> FindEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText) {
-  markup.Compile(kMarkupPattern);
-  matcher.Search(kEntryPattern, pageText);
+std::vector<EntryRow> FindEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText,
+                                  const SiteDefinition& site, const Text& base) {
+  matcher.Search(site.entryPattern, pageText);
   std::vector<EntryRow> rows;
   const std::int32_t matches = matcher.MatchCount();
   rows.reserve(static_cast<std::size_t>(matches));
   for (std::int32_t i = 1; i <= matches; ++i) {
     platform::UnwindIfKilled();
-    rows.push_back({StripMarkup(markup, matcher.SubMatchText(i, 2)),
-                    SearchSiteBase() + matcher.SubMatchText(i, 1)});
+    rows.push_back(
+        {CleanTitle(site.titleCleanup, markup, matcher.SubMatchText(i, site.titleGroup)),
+         ExpandAddress(site.detailAddress,
+                       {{"base", base}, {"link", matcher.SubMatchText(i, site.linkGroup)}})});
   }
   return rows;
+}
+
+std::vector<EntryRow> FindEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText) {
+  const SiteInUse site = CurrentSite();
+  return FindEntries(matcher, markup, pageText, *site.definition, site.base);
 }
 
 }  // namespace mf

@@ -1,8 +1,10 @@
-// A result page of the site: its address, and the entries found in its text.
+// A result page of a site: its address, and the entries found in its text, as the site's
+// definition says (site_definition.h). The functions without a definition use the site in use.
 //
-// An entry is what fits "href=\"(.*?)\">(.*?)</a></div>" on one line, found case-insensitively
-// by RegExpMatcher: group 1 is the link to its detail page, group 2 its title with highlight
-// markup, which "<span class=\"mhl\">|</span>|<span class=\".*?</script>" removes.
+// The built-in site: the address is base + "/list/" + the keyword as percent-encoded UTF-8 + "/" +
+// page; an entry is what fits "href=\"(.*?)\">(.*?)</a></div>" on one line, found
+// case-insensitively by RegExpMatcher: group 1 is the link to its detail page, group 2 its title
+// with highlight markup, which "<span class=\"mhl\">|</span>|<span class=\".*?</script>" removes.
 #pragma once
 
 #include <vector>
@@ -13,19 +15,28 @@ namespace mf {
 
 class RegExpMatcher;
 class regex;
+struct SiteDefinition;
 
-// SearchSiteBase + "/list/" + the keyword as percent-encoded UTF-8 + "/" + page.
+// The address of result page `page` (the walk's count, from 1; the definition's first page
+// number is page 1) for `keyword`, built on `base`.
+Text ResultPageAddress(const SiteDefinition& site, const Text& base, const Text& keyword,
+                       const Text& page);
 Text ResultPageAddress(const Text& keyword, const Text& page);
 
 struct EntryRow {
-  Text title;    // without the highlight markup
-  Text address;  // SearchSiteBase + the link as written
+  Text title;    // cleaned as the definition says
+  Text address;  // the detail page's address, built from the link
 };
 
-// Compiles the markup pattern into `markup`, searches `pageText` for entries with `matcher` and
-// returns them in page order. A kill of the calling thread ends it between two entries
-// (platform::ThreadKilled). The matcher keeps the page's matches afterwards.
+// Searches `pageText` for entries with `matcher` and returns them in page order, each title
+// cleaned (its remove steps through `markup`). A kill of the calling thread ends it between two
+// entries (platform::ThreadKilled). The matcher keeps the page's matches afterwards.
+std::vector<EntryRow> FindEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText,
+                                  const SiteDefinition& site, const Text& base);
 std::vector<EntryRow> FindEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText);
+
+// The markup pattern of the built-in site.
+extern const Text kMarkupPattern;
 
 // `title` with every match of the markup pattern (compiled in `markup`) removed, the rest kept in
 // order. Its cost grows with the length of the title, not with its square: after the last

@@ -2,17 +2,18 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
+
+#include "site/site_definition.h"
 
 namespace mf {
 namespace {
 
-constexpr const char* kBuiltInSite = "http://www.cilisousuo.com";
-
-std::optional<Text>& ChosenSite() {
-  static std::optional<Text> chosen;
-  return chosen;
-}
+struct SiteState {
+  std::mutex mutex;
+  SiteInUse site;  // guarded by mutex
+};
 
 std::string_view WithoutTrailingSlashes(std::string_view address) {
   while (!address.empty() && address.back() == '/') {
@@ -33,12 +34,11 @@ bool UnfitForAnAddress(char c) {
   return byte <= 0x20 || byte == 0x7F || c == '"' || c == '<' || c == '>' || c == '\\';
 }
 
-Text ReadSiteBase() {
-  if (ChosenSite()) {
-    return *ChosenSite();
-  }
+// The base the environment asks for, unchecked; the first mirror when it asks for none.
+Text BaseFromEnvironment(const SiteDefinition& definition) {
   const char* configured = std::getenv("MAGNET_FINDER_SITE");
-  std::string_view base = configured != nullptr && *configured != '\0' ? configured : kBuiltInSite;
+  std::string_view base =
+      configured != nullptr && *configured != '\0' ? configured : definition.mirrors.front();
   // Addresses are built as base + "/list/...": a slash at the end would double.
   while (base.size() > 1 && base.back() == '/') {
     base.remove_suffix(1);
@@ -46,11 +46,33 @@ Text ReadSiteBase() {
   return Text(base);
 }
 
+SiteState& State() {
+  static SiteState* const state = [] {
+    auto* fresh = new SiteState;  // workers may outlive main
+    fresh->site.definition = std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {});
+    fresh->site.base = BaseFromEnvironment(BuiltInSite());
+    return fresh;
+  }();
+  return *state;
+}
+
 }  // namespace
 
-const Text& SearchSiteBase() {
-  static const Text base = ReadSiteBase();
-  return base;
+SiteInUse CurrentSite() {
+  SiteState& state = State();
+  const std::lock_guard lock(state.mutex);
+  return state.site;
+}
+
+Text SearchSiteBase() {
+  return CurrentSite().base;
+}
+
+void UseSite(std::shared_ptr<const SiteDefinition> definition, std::optional<Text> base) {
+  SiteState& state = State();
+  Text chosen = base ? *base : BaseFromEnvironment(*definition);
+  const std::lock_guard lock(state.mutex);
+  state.site = {std::move(definition), std::move(chosen)};
 }
 
 std::string WebAddressProblem(std::string_view address) {
@@ -84,7 +106,9 @@ std::variant<Text, std::string> ParseSiteAddress(std::string_view address) {
 }
 
 void UseSearchSite(const Text& base) {
-  ChosenSite() = base;
+  SiteState& state = State();
+  const std::lock_guard lock(state.mutex);
+  state.site.base = base;
 }
 
 std::variant<Text, std::string> SiteFromEnvironment() {

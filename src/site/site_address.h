@@ -1,6 +1,11 @@
-// The search site's base address: scheme and host (and port), no trailing slash.
+// Site layer: the site in use (its definition and base address) and checks of site addresses.
+//
+// The site in use may change while workers run (the window's site menu): every reader takes one
+// consistent snapshot, and a change counts from the next page a worker starts.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -9,9 +14,25 @@
 
 namespace mf {
 
-// The site in use: the one given to UseSearchSite, else the environment variable
-// MAGNET_FINDER_SITE, else the built-in site. Settled on first use.
-const Text& SearchSiteBase();
+struct SiteDefinition;
+
+// The definition in use and the base address its addresses are built on.
+struct SiteInUse {
+  std::shared_ptr<const SiteDefinition> definition;
+  Text base;  // scheme and host (and port, and path), no trailing slash
+};
+
+// The site in use: the built-in definition until UseSite; its base is the one given to
+// UseSearchSite or UseSite, else the environment variable MAGNET_FINDER_SITE, else the
+// definition's first mirror.
+SiteInUse CurrentSite();
+
+// The base address of the site in use.
+Text SearchSiteBase();
+
+// Makes `definition` the site in use, at `base` when given (an address as ParseSiteAddress gives
+// it), else at MAGNET_FINDER_SITE when that is set, else at its first mirror.
+void UseSite(std::shared_ptr<const SiteDefinition> definition, std::optional<Text> base = {});
 
 // An address the user gave for the site, checked: only http:// or https:// with a host, nothing
 // that cannot stand in a request address (spaces, control characters). Trailing slashes are
@@ -22,8 +43,7 @@ std::variant<Text, std::string> ParseSiteAddress(std::string_view address);
 // control character), naming it; empty when it can.
 std::string WebAddressProblem(std::string_view address);
 
-// Makes `base` (as ParseSiteAddress gives it) the site for the rest of the run. Call it before
-// any thread uses SearchSiteBase.
+// Makes `base` (as ParseSiteAddress gives it) the base address of the site in use.
 void UseSearchSite(const Text& base);
 
 // The base that the environment asks for, checked; empty text when MAGNET_FINDER_SITE is unset

@@ -35,6 +35,17 @@ bool regex::Compile(const Text& pattern, bool caseSensitive) {
   }
 }
 
+std::optional<std::pair<std::string, std::ptrdiff_t>> regex::Problem(const Text& pattern) {
+  try {
+    boost::regex(pattern.str(), boost::regex::normal);
+    return std::nullopt;
+  } catch (const boost::regex_error& error) {
+    return std::pair{std::string(error.what()), error.position()};
+  } catch (const std::exception& error) {
+    return std::pair{std::string(error.what()), std::ptrdiff_t{-1}};
+  }
+}
+
 Text regex::Replace(const Text& subject, const Text& replacement, std::int32_t start,
                     std::optional<std::int32_t> length, bool keepUnmatched, bool replaceAll) const {
   // 64-bit arithmetic: start + length must not overflow on a hostile length.

@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "support/text_types.h"
 
@@ -37,6 +39,10 @@ class regex {  // NOLINT(readability-identifier-naming)
   // `subject`, an empty subject or a failed match gives the empty text.
   Text Replace(const Text& subject, const Text& replacement, std::int32_t start,
                std::optional<std::int32_t> length, bool keepUnmatched, bool replaceAll) const;
+  // Why `pattern` does not compile in Perl syntax: Boost.Regex's message and the byte offset where
+  // it stopped (-1 when unknown); nothing when it compiles.
+  static std::optional<std::pair<std::string, std::ptrdiff_t>> Problem(const Text& pattern);
+
   // True once a Compile has succeeded.
   bool HasPattern() const { return compiled_ != nullptr; }
 

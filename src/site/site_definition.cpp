@@ -1,0 +1,499 @@
+#include "site/site_definition.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <variant>
+
+#include "platform/regexp_engine.h"
+#include "site/site_address.h"
+#include "support/encoding.h"
+#include "support/pattern.h"
+
+namespace mf {
+namespace {
+
+constexpr std::size_t kMaxPatternBytes = 4096;
+constexpr std::size_t kMaxMirrors = 16;
+constexpr std::size_t kMaxCleanupSteps = 16;
+constexpr std::size_t kMaxTests = 256;
+constexpr std::size_t kMaxExpected = 10'000;
+constexpr std::int32_t kMostPages = 100'000;
+
+// Thrown inside the loader only, to stop at the first error of a part it cannot go on without.
+struct Stop {};
+
+class Loader {
+ public:
+  Loader(std::string file, std::string folder)
+      : file_(std::move(file)), folder_(std::move(folder)) {
+    site_.file = file_;
+    site_.folder = folder_;
+  }
+
+  LoadedSite Run(std::string_view yaml) {
+    try {
+      const YAML::Node root = YAML::Load(std::string(yaml));
+      ReadRoot(root);
+    } catch (const YAML::Exception& error) {
+      Problem(error.mark, error.msg);
+    } catch (const Stop&) {
+    } catch (const std::exception& error) {  // running out of memory on a huge document
+      Problem(YAML::Mark::null_mark(), error.what());
+    }
+    LoadedSite loaded;
+    const bool failed = std::any_of(problems_.begin(), problems_.end(), [](const SiteProblem& p) {
+      return p.severity == SiteProblem::Severity::kError;
+    });
+    if (!failed) {
+      loaded.definition = std::move(site_);
+    }
+    loaded.problems = std::move(problems_);
+    return loaded;
+  }
+
+ private:
+  using Keys = std::map<std::string, std::function<void(const YAML::Node&)>>;
+
+  void Problem(const YAML::Mark& mark, std::string message,
+               SiteProblem::Severity severity = SiteProblem::Severity::kError) {
+    const bool known = !mark.is_null();
+    problems_.push_back({severity, file_, known ? mark.line + 1 : 0, known ? mark.column + 1 : 0,
+                         std::move(message)});
+  }
+  [[noreturn]] void Fail(const YAML::Node& node, std::string message) {
+    Problem(node.Mark(), std::move(message));
+    throw Stop{};
+  }
+  void Warn(const YAML::Node& node, std::string message) {
+    Problem(node.Mark(), std::move(message), SiteProblem::Severity::kWarning);
+  }
+
+  // Calls the reader of every key of the mapping `node`; an unknown, repeated or missing key is
+  // an error. Keys in `optional` may be left out.
+  void ReadMap(const YAML::Node& node, const std::string& what, const Keys& readers,
+               const std::set<std::string>& optional = {}) {
+    if (!node.IsMap()) {
+      Fail(node, what + " must be a mapping of keys to values");
+    }
+    std::set<std::string> seen;
+    for (const auto& pair : node) {
+      const std::string key = pair.first.IsScalar() ? pair.first.Scalar() : std::string();
+      const auto reader = readers.find(key);
+      if (reader == readers.end()) {
+        Fail(pair.first, "unknown key '" + key + "' in " + what + KnownKeys(readers));
+      }
+      if (!seen.insert(key).second) {
+        Fail(pair.first, "key '" + key + "' given twice in " + what);
+      }
+      reader->second(pair.second);
+    }
+    for (const auto& [key, reader] : readers) {
+      if (!seen.contains(key) && !optional.contains(key)) {
+        Fail(node, what + " lacks the key '" + key + "'");
+      }
+    }
+  }
+  static std::string KnownKeys(const Keys& readers) {
+    std::string known = " (known: ";
+    for (const auto& [key, reader] : readers) {
+      known += (known.size() > 9 ? ", " : "") + key;
+    }
+    return known + ")";
+  }
+
+  std::string String(const YAML::Node& node, const std::string& key) {
+    if (!node.IsScalar()) {
+      Fail(node, "'" + key + "' must be a text");
+    }
+    return node.Scalar();
+  }
+  std::int32_t Number(const YAML::Node& node, const std::string& key, std::int32_t least,
+                      std::int32_t most) {
+    const std::string text = String(node, key);
+    std::int64_t value = 0;
+    std::size_t used = 0;
+    try {
+      value = std::stoll(text, &used);
+    } catch (const std::exception&) {
+      used = 0;
+    }
+    if (used == 0 || used != text.size() || value < least || value > most) {
+      Fail(node, "'" + key + "' must be a whole number from " + std::to_string(least) + " to " +
+                     std::to_string(most) + ", not '" + text + "'");
+    }
+    return static_cast<std::int32_t>(value);
+  }
+  template <typename Value>
+  Value Choice(const YAML::Node& node, const std::string& key,
+               const std::vector<std::pair<std::string, Value>>& choices) {
+    const std::string text = String(node, key);
+    std::string names;
+    for (const auto& [name, value] : choices) {
+      if (name == text) {
+        return value;
+      }
+      names += (names.empty() ? "" : ", ") + name;
+    }
+    Fail(node, "'" + key + "' must be one of " + names + ", not '" + text + "'");
+  }
+
+  void ReadRoot(const YAML::Node& root) {
+    if (!root.IsMap()) {
+      Fail(root, "a site definition must be a mapping of keys to values");
+    }
+    ReadMap(root, "the definition",
+            {{"format", [this](const YAML::Node& n) { Number(n, "format", 1, 1); }},
+             {"id", [this](const YAML::Node& n) { ReadId(n); }},
+             {"name", [this](const YAML::Node& n) { site_.name = String(n, "name"); }},
+             {"mirrors", [this](const YAML::Node& n) { ReadMirrors(n); }},
+             {"search", [this](const YAML::Node& n) { ReadSearch(n); }},
+             {"page-encoding", [this](const YAML::Node& n) { ReadPageEncoding(n); }},
+             {"entries", [this](const YAML::Node& n) { ReadEntries(n); }},
+             {"detail", [this](const YAML::Node& n) { ReadDetail(n); }},
+             {"tests", [this](const YAML::Node& n) { ReadTests(n); }}},
+            {"page-encoding", "tests"});
+  }
+
+  void ReadId(const YAML::Node& node) {
+    site_.id = String(node, "id");
+    const bool safe = !site_.id.empty() && site_.id.size() <= 64 && site_.id.front() != '.' &&
+                      std::all_of(site_.id.begin(), site_.id.end(), [](char c) {
+                        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                               c == '_' || c == '.';
+                      });
+    if (!safe) {
+      Fail(node, "'id' must be 1 to 64 of a-z, 0-9, '-', '_' and '.' (not first), not '" +
+                     site_.id + "'");
+    }
+  }
+
+  void ReadMirrors(const YAML::Node& node) {
+    if (!node.IsSequence() || node.size() == 0 || node.size() > kMaxMirrors) {
+      Fail(node, "'mirrors' must be a list of 1 to " + std::to_string(kMaxMirrors) + " addresses");
+    }
+    for (const YAML::Node& mirror : node) {
+      const std::string address = String(mirror, "mirrors");
+      std::string problem = WebAddressProblem(address);
+      if (problem.empty() && address.find_first_of("?#") != std::string::npos) {
+        problem = "a mirror is a base address, without a query or fragment: '" + address + "'";
+      }
+      if (!problem.empty()) {
+        Fail(mirror, problem);
+      }
+      if (address.compare(0, 7, "http://") == 0) {
+        Warn(mirror, "plain http: what the site sends can be read and changed on the way");
+      }
+      site_.mirrors.push_back(std::get<Text>(ParseSiteAddress(address)).str());
+    }
+  }
+
+  void ReadSearch(const YAML::Node& node) {
+    ReadMap(node, "'search'",
+            {{"address",
+              [this](const YAML::Node& n) {
+                site_.searchAddress = Template(n, "address", {"base", "keyword", "page"});
+                if (site_.searchAddress.find("{keyword}") == std::string::npos) {
+                  Fail(n, "the search address must hold {keyword}");
+                }
+              }},
+             {"keyword-encoding",
+              [this](const YAML::Node& n) {
+                site_.keywordEncoding = Choice<KeywordEncoding>(
+                    n, "keyword-encoding",
+                    {{"utf-8", KeywordEncoding::kUtf8}, {"gbk", KeywordEncoding::kGbk}});
+              }},
+             {"first-page",
+              [this](const YAML::Node& n) {
+                site_.firstPage = Number(n, "first-page", 0, kMostPages);
+              }},
+             {"pages",
+              [this](const YAML::Node& n) { site_.pages = Number(n, "pages", 1, kMostPages); }}},
+            {"keyword-encoding", "first-page", "pages"});
+  }
+
+  void ReadPageEncoding(const YAML::Node& node) {
+    site_.pageEncoding = Choice<PageEncoding>(node, "page-encoding",
+                                              {{"utf-8", PageEncoding::kUtf8},
+                                               {"gbk", PageEncoding::kGbk},
+                                               {"charset", PageEncoding::kFromCharset}});
+  }
+
+  // An address template: http(s), or starting with {base}; only the named placeholders.
+  std::string Template(const YAML::Node& node, const std::string& key,
+                       const std::set<std::string>& placeholders) {
+    const std::string text = String(node, key);
+    if (text.size() > kMaxPatternBytes ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7F; })) {
+      Fail(node, "'" + key +
+                     "' must be printable ASCII without spaces (write other characters "
+                     "percent-encoded)");
+    }
+    for (std::size_t open = text.find('{'); open != std::string::npos;
+         open = text.find('{', open + 1)) {
+      const std::size_t close = text.find('}', open);
+      const std::string name =
+          text.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+      if (close == std::string::npos || !placeholders.contains(name)) {
+        std::string known;
+        for (const std::string& placeholder : placeholders) {
+          known += (known.empty() ? "{" : ", {") + placeholder + "}";
+        }
+        Fail(node, "unknown placeholder '{" + name + (close == std::string::npos ? "" : "}") +
+                       "' in '" + key + "' (known: " + known + ")");
+      }
+    }
+    const std::string probe = text.starts_with("{base}") ? "http://h" + text.substr(6) : text;
+    if (!text.starts_with("{base}") && !text.starts_with("{link}") &&
+        !WebAddressProblem(probe).empty()) {
+      Fail(node, "'" + key + "' must start with {base}, {link} or http(s)://, not '" + text + "'");
+    }
+    return text;
+  }
+
+  // A pattern for the matcher: compiled once here, case folded as the matcher does, with at
+  // least `group` groups.
+  Text MatcherPattern(const YAML::Node& node, const std::string& key) {
+    const Text pattern = PatternText(node, key);
+    const auto checked = platform::CheckPattern(AnsiToUtf16(pattern), true);
+    if (const auto* problem = std::get_if<platform::PatternProblem>(&checked)) {
+      Fail(node, "'" + key + "' does not compile: " + problem->message + " at offset " +
+                     std::to_string(problem->offset));
+    }
+    groups_[key] = std::get<std::size_t>(checked);
+    WarnOfBarInClass(node, key, pattern.str());
+    return pattern;
+  }
+  Text PatternText(const YAML::Node& node, const std::string& key) {
+    const std::string utf8 = String(node, key);
+    if (utf8.empty() || utf8.size() > kMaxPatternBytes) {
+      Fail(node, "'" + key + "' must be a pattern of 1 to " + std::to_string(kMaxPatternBytes) +
+                     " bytes");
+    }
+    const Text pattern = Utf8ToGbk(Text(utf8));
+    if (GbkToUtf8(pattern).str() != utf8) {
+      Fail(node, "'" + key + "' holds a character that GBK cannot write");
+    }
+    return pattern;
+  }
+  void WarnOfBarInClass(const YAML::Node& node, const std::string& key, const std::string& text) {
+    bool inClass = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\\') {
+        ++i;
+      } else if (!inClass && text[i] == '[') {
+        inClass = true;
+        if (i + 1 < text.size() && text[i + 1] == ']') {
+          ++i;  // "[]" matches nothing; a "]" right after "[" would start a class elsewhere
+          inClass = false;
+        }
+      } else if (inClass && text[i] == ']') {
+        inClass = false;
+      } else if (inClass && text[i] == '|') {
+        Warn(node, "'|' inside [...] in '" + key +
+                       "' is one more character of the class, not an alternation; write "
+                       "(a|b) for either of two texts");
+        return;
+      }
+    }
+  }
+  std::int32_t Group(const YAML::Node& node, const std::string& key, const std::string& pattern) {
+    const std::int32_t group = Number(node, key, 0, 99);
+    if (groups_.contains(pattern) && static_cast<std::size_t>(group) > groups_[pattern]) {
+      Fail(node, "'" + key + "' is group " + std::to_string(group) + ", but '" + pattern +
+                     "' has " + std::to_string(groups_[pattern]) + " groups");
+    }
+    return group;
+  }
+
+  void ReadEntries(const YAML::Node& node) {
+    // The pattern first, so that the groups can be checked against it.
+    if (node.IsMap() && node["pattern"]) {
+      site_.entryPattern = MatcherPattern(node["pattern"], "pattern");
+    }
+    ReadMap(
+        node, "'entries'",
+        {{"pattern", [](const YAML::Node&) {}},
+         {"link-group",
+          [this](const YAML::Node& n) { site_.linkGroup = Group(n, "link-group", "pattern"); }},
+         {"title-group",
+          [this](const YAML::Node& n) { site_.titleGroup = Group(n, "title-group", "pattern"); }},
+         {"title-cleanup", [this](const YAML::Node& n) { ReadCleanup(n); }}},
+        {"title-cleanup"});
+  }
+
+  void ReadCleanup(const YAML::Node& node) {
+    if (!node.IsSequence() || node.size() > kMaxCleanupSteps) {
+      Fail(node, "'title-cleanup' must be a list of at most " + std::to_string(kMaxCleanupSteps) +
+                     " steps");
+    }
+    for (const YAML::Node& step : node) {
+      site_.titleCleanup.push_back(CleanupStepOf(step));
+    }
+  }
+  CleanupStep CleanupStepOf(const YAML::Node& step) {
+    static const std::vector<std::pair<std::string, CleanupStep::Kind>> kPlain = {
+        {"decode-references", CleanupStep::Kind::kDecodeReferences},
+        {"collapse-space", CleanupStep::Kind::kCollapseSpace},
+        {"trim", CleanupStep::Kind::kTrim}};
+    if (step.IsMap() && step.size() == 1 && step["remove"]) {
+      const Text pattern = PatternText(step["remove"], "remove");
+      if (const auto problem = regex::Problem(pattern)) {
+        Fail(step["remove"], "'remove' does not compile: " + problem->first + " at offset " +
+                                 std::to_string(problem->second));
+      }
+      WarnOfBarInClass(step["remove"], "remove", pattern.str());
+      return {CleanupStep::Kind::kRemove, pattern};
+    }
+    if (step.IsScalar()) {
+      return {Choice(step, "title-cleanup", kPlain), Text()};
+    }
+    Fail(step, "a clean-up step is 'remove: PATTERN', decode-references, collapse-space or trim");
+  }
+
+  void ReadDetail(const YAML::Node& node) {
+    if (node.IsMap() && node["magnet-pattern"]) {
+      site_.magnetPattern = MatcherPattern(node["magnet-pattern"], "magnet-pattern");
+    }
+    ReadMap(node, "'detail'",
+            {{"address",
+              [this](const YAML::Node& n) {
+                site_.detailAddress = Template(n, "address", {"base", "link"});
+              }},
+             {"magnet-pattern", [](const YAML::Node&) {}},
+             {"magnet-group",
+              [this](const YAML::Node& n) {
+                site_.magnetGroup = Group(n, "magnet-group", "magnet-pattern");
+              }}},
+            {"magnet-group"});
+  }
+
+  void ReadTests(const YAML::Node& node) {
+    if (!node.IsSequence() || node.size() > kMaxTests) {
+      Fail(node, "'tests' must be a list of at most " + std::to_string(kMaxTests) + " tests");
+    }
+    for (const YAML::Node& test : node) {
+      site_.tests.push_back(TestOf(test));
+    }
+  }
+  SiteTest TestOf(const YAML::Node& node) {
+    SiteTest test;
+    test.line = node.Mark().line + 1;
+    const bool isAddress = node.IsMap() && node["keyword"];
+    const bool isDetail = node.IsMap() && node["magnets"];
+    test.kind = isAddress  ? SiteTest::Kind::kAddress
+                : isDetail ? SiteTest::Kind::kDetailPage
+                           : SiteTest::Kind::kResultPage;
+    if (isAddress) {
+      ReadMap(node, "an address test",
+              {{"keyword", [&](const YAML::Node& n) { test.keyword = String(n, "keyword"); }},
+               {"page", [&](const YAML::Node& n) { test.page = Number(n, "page", 0, kMostPages); }},
+               {"address", [&](const YAML::Node& n) { test.address = String(n, "address"); }}});
+      return test;
+    }
+    ReadMap(node, isDetail ? "a detail-page test" : "a result-page test",
+            {{"saved-page", [&](const YAML::Node& n) { test.savedPage = SavedPage(n); }},
+             {"charset", [&](const YAML::Node& n) { test.charset = String(n, "charset"); }},
+             {isDetail ? "magnets" : "rows",
+              [&](const YAML::Node& n) { isDetail ? ReadMagnets(n, test) : ReadRows(n, test); }}},
+            {"charset"});
+    return test;
+  }
+  // A saved page's path: relative, inside the definition's folder.
+  std::string SavedPage(const YAML::Node& node) {
+    const std::string path = String(node, "saved-page");
+    std::istringstream parts(path);
+    bool escapes = path.empty() || path.front() == '/';
+    for (std::string part; std::getline(parts, part, '/');) {
+      escapes = escapes || part == "..";
+    }
+    if (escapes) {
+      Fail(node, "'saved-page' must be a path inside the definition's folder, not '" + path + "'");
+    }
+    return path;
+  }
+  void ReadRows(const YAML::Node& node, SiteTest& test) {
+    if (!node.IsSequence() || node.size() > kMaxExpected) {
+      Fail(node, "'rows' must be a list of [title, address] pairs");
+    }
+    for (const YAML::Node& row : node) {
+      if (!row.IsSequence() || row.size() != 2) {
+        Fail(row, "a row must be [title, address]");
+      }
+      test.rows.emplace_back(String(row[0], "rows"), String(row[1], "rows"));
+    }
+  }
+  void ReadMagnets(const YAML::Node& node, SiteTest& test) {
+    if (!node.IsSequence() || node.size() > kMaxExpected) {
+      Fail(node, "'magnets' must be a list of links");
+    }
+    for (const YAML::Node& link : node) {
+      test.magnets.push_back(String(link, "magnets"));
+    }
+  }
+
+  std::string file_;
+  std::string folder_;
+  SiteDefinition site_;
+  std::vector<SiteProblem> problems_;
+  std::map<std::string, std::size_t> groups_;  // of each pattern read so far
+};
+
+std::string EscapedForOneLine(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string SiteProblem::ToString() const {
+  std::string place = file;
+  if (line > 0) {
+    place += ":" + std::to_string(line) + ":" + std::to_string(column);
+  }
+  return EscapedForOneLine(place + (severity == Severity::kError ? ": error: " : ": warning: ") +
+                           message);
+}
+
+LoadedSite ParseSiteDefinition(std::string_view yaml, const std::string& file,
+                               const std::string& folder) {
+  if (yaml.size() > kMaxDefinitionBytes) {
+    LoadedSite tooLarge;
+    tooLarge.problems.push_back({SiteProblem::Severity::kError, file, 0, 0,
+                                 "larger than " + std::to_string(kMaxDefinitionBytes) + " bytes"});
+    return tooLarge;
+  }
+  return Loader(file, folder).Run(yaml);
+}
+
+LoadedSite LoadSiteFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text(kMaxDefinitionBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad() || (!in && !in.eof())) {
+    LoadedSite unreadable;
+    unreadable.problems.push_back({SiteProblem::Severity::kError, path, 0, 0, "cannot be read"});
+    return unreadable;
+  }
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  const std::size_t slash = path.rfind('/');
+  return ParseSiteDefinition(text, path, slash == std::string::npos ? "." : path.substr(0, slash));
+}
+
+}  // namespace mf

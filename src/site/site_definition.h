@@ -1,0 +1,115 @@
+// Site layer: a site described as data. One YAML file per site says where the site is, how its
+// result-page address is built, how its pages are read and matched, and which saved pages it must
+// give which rows and links (see docs/SITES.md for the format).
+//
+// A definition is untrusted text: the loader checks every key strictly, accepts only http(s)
+// addresses, compiles every pattern once to prove it, and caps every size. Nothing in a file is
+// executed. Loading never throws; a broken file gives its problems with file, line and column.
+// Pure functions over their arguments; any thread may call them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "support/text_types.h"
+
+namespace mf {
+
+// How the keyword is written into the result-page address: its bytes, every one as "%" and two
+// upper-case hex digits, in this encoding.
+enum class KeywordEncoding { kUtf8, kGbk };
+// How a page's bytes are read: as UTF-8, as GBK, or as the answer's charset says (UTF-8 when it
+// says nothing or names neither).
+enum class PageEncoding { kUtf8, kGbk, kFromCharset };
+
+// One step of a title's clean-up, applied in order.
+struct CleanupStep {
+  enum class Kind {
+    kRemove,            // remove every match of `pattern` (Perl syntax, case-sensitive)
+    kDecodeReferences,  // &amp; &#20013; &#x4E2D; ... become their characters
+    kCollapseSpace,     // runs of white space become one space
+    kTrim,              // no white space at either end
+  };
+  Kind kind = Kind::kTrim;
+  Text pattern;  // kRemove only
+};
+
+// One offline check of a definition. `kind` says which of the other members count.
+struct SiteTest {
+  enum class Kind { kAddress, kResultPage, kDetailPage };
+  Kind kind = Kind::kAddress;
+  int line = 0;  // 1-based line of the test in the file, for messages
+  // kAddress: the keyword (UTF-8) and page number, and the address they must give.
+  std::string keyword;
+  std::int32_t page = 0;
+  std::string address;
+  // kResultPage, kDetailPage: the saved page (a path beside the definition) and, when given, the
+  // charset its answer named.
+  std::string savedPage;
+  std::string charset;
+  std::vector<std::pair<std::string, std::string>> rows;  // kResultPage: title, address (UTF-8)
+  std::vector<std::string> magnets;                       // kDetailPage (UTF-8)
+};
+
+struct SiteDefinition {
+  std::string id;                    // file-name-safe: a-z, 0-9, ".", "_", "-"
+  std::string name;                  // UTF-8
+  std::vector<std::string> mirrors;  // http(s) base addresses, no trailing slash; first is used
+  // The result-page address, with {base}, {keyword} and {page}.
+  std::string searchAddress;
+  KeywordEncoding keywordEncoding = KeywordEncoding::kUtf8;
+  std::int32_t firstPage = 1;
+  std::int32_t pages = 100;  // the default page count
+  PageEncoding pageEncoding = PageEncoding::kUtf8;
+  Text entryPattern;  // code page 936, as the matcher takes it
+  std::int32_t linkGroup = 1;
+  std::int32_t titleGroup = 2;
+  std::vector<CleanupStep> titleCleanup;
+  std::string detailAddress;  // with {base} and {link}
+  Text magnetPattern;         // code page 936
+  std::int32_t magnetGroup = 1;
+  std::vector<SiteTest> tests;
+  std::string file;    // where it was read from ("built-in" for the embedded one)
+  std::string folder;  // the folder its saved pages are relative to; empty when none
+};
+
+// A problem found in a definition, with its place (1-based; 0 when the file itself is the
+// problem).
+struct SiteProblem {
+  enum class Severity { kError, kWarning };
+  Severity severity = Severity::kError;
+  std::string file;
+  int line = 0;
+  int column = 0;
+  std::string message;
+
+  // "FILE:LINE:COLUMN: error: MESSAGE", one line, control bytes escaped.
+  std::string ToString() const;
+};
+
+struct LoadedSite {
+  std::optional<SiteDefinition> definition;  // absent when any problem is an error
+  std::vector<SiteProblem> problems;         // errors first are not promised: in file order
+};
+
+// Reads a definition from `yaml`; `file` names it in problems and `folder` is where its saved
+// pages are (empty: none can be read).
+LoadedSite ParseSiteDefinition(std::string_view yaml, const std::string& file,
+                               const std::string& folder);
+
+// Reads the definition in the file at `path`. A file above kMaxDefinitionBytes, or one that
+// cannot be read, is an error.
+LoadedSite LoadSiteFile(const std::string& path);
+
+inline constexpr std::size_t kMaxDefinitionBytes = 1 << 20;
+
+// The built-in definition, embedded in the programs.
+const SiteDefinition& BuiltInSite();
+// Its YAML text, as installed beside the other bundled definitions.
+std::string_view BuiltInSiteText();
+
+}  // namespace mf

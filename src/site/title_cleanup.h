@@ -1,0 +1,32 @@
+// Site layer: the closed set of steps that clean a title as a site's definition lists them, and
+// the expansion of a definition's address templates. Pure functions; any thread.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "site/site_definition.h"
+#include "support/text_types.h"
+
+namespace mf {
+
+class regex;
+
+// `title` after each of `steps` in order. The first remove step matches through `markup` (the
+// caller's pattern object, compiled here); further remove steps through patterns of the calling
+// thread. A remove step whose matching gives up leaves the empty text.
+Text CleanTitle(const std::vector<CleanupStep>& steps, regex& markup, const Text& title);
+
+// The character references of HTML in `text` decoded: &amp; &lt; &gt; &quot; &apos; &nbsp; and
+// numeric ones (&#20013; &#x4E2D;), the latter to code page 936 ("?" for a character it lacks).
+// A reference to a control character, or one not well formed, stays as written.
+Text DecodeCharacterReferences(const Text& text);
+
+// `address` with each "{name}" replaced by its value; checked templates hold no other braces.
+Text ExpandAddress(std::string_view address,
+                   std::initializer_list<std::pair<std::string_view, Text>> values);
+
+}  // namespace mf

@@ -7,6 +7,8 @@
 #include "app/search_control.h"
 #include "platform/threads.h"
 #include "site/detail_page.h"
+#include "site/page_fetch.h"
+#include "site/site_address.h"
 #include "support/encoding.h"
 #include "support/regexp_matcher.h"
 #include "support/text_ops.h"
@@ -57,7 +59,8 @@ std::uint32_t FetchMagnetLinks(void*) {
   const ComApartmentScope apartment;
   SetEditBoxText(kOutput, "正在获取磁力。。。"_gbk);
   const Text address = GetListCellText(kResultList, SelectedListRow(kResultList), 2);
-  const Bytes body = WebRequest({.url = address});
+  Text headers;
+  const Bytes body = WebRequest({.url = address, .responseHeaders = &headers});
 
   // The page and its matches are read under the lock; the output box is written after it, so
   // the search worker never waits for this thread's trips to the window.
@@ -65,8 +68,7 @@ std::uint32_t FetchMagnetLinks(void*) {
   bool fetched = false;
   {
     const std::lock_guard lock(PageWorkLock);
-    PageText = ToText(body);
-    PageText = Utf8ToGbk(PageText);
+    PageText = PageTextOf(body, CurrentSite().definition->pageEncoding, CharsetOf(headers));
     fetched = !PageText.empty();
     if (fetched) {
       links = FindMagnetLinks(*EntryMatcher, PageText);

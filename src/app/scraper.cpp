@@ -43,8 +43,7 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
   std::vector<EntryRow> rows;
   {
     const std::lock_guard lock(PageWorkLock);
-    PageText = ToText(fetched.body);
-    PageText = Utf8ToGbk(PageText);
+    PageText = PageTextOf(fetched);  // the site's encoding, converted to code page 936
     rows = FindEntries(*EntryMatcher, *MarkupPattern, PageText);
   }
   AppendEntryRows(std::move(rows));

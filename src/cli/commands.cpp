@@ -83,7 +83,7 @@ int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
     const FetchedPage fetched = FetchPage(ResultPageAddress(keyword, ToText(page)));
     platform::UnwindIfKilled();
     const std::string lines =
-        EntryLines(FindEntries(matcher, markup, PageTextOf(fetched.body)), options, page, number);
+        EntryLines(FindEntries(matcher, markup, PageTextOf(fetched)), options, page, number);
     progress.Clear();
     Write(out, lines);
     std::fflush(out);
@@ -107,7 +107,7 @@ int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
     Write(errors, "magnet-finder-cli: " + options.url + ": " + fetched.failure + "\n");
     return 1;
   }
-  const std::vector<Text> links = FindMagnetLinks(matcher, PageTextOf(fetched.body));
+  const std::vector<Text> links = FindMagnetLinks(matcher, PageTextOf(fetched));
   std::vector<std::string> utf8;
   for (const Text& link : links) {
     utf8.push_back(Utf8(link));

@@ -1,10 +1,15 @@
 #include "platform/http_request.h"
 
 #include <curl/curl.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <memory>
@@ -88,6 +93,66 @@ bool IsHttpAddress(const std::string& url) {
   return ok;
 }
 
+// The descriptors open in this process, read from /proc/self/fd, each with what it refers to
+// ("socket:[4711]", "pipe:[815]", a path): a number closed and opened again refers to something
+// else. Empty where it cannot be read. Only names are read, no descriptor is touched, as other
+// threads may be closing theirs meanwhile.
+std::map<int, std::string> OpenDescriptors() {
+  std::map<int, std::string> open;
+  DIR* listing = opendir("/proc/self/fd");
+  if (listing == nullptr) {
+    return open;
+  }
+  const int own = dirfd(listing);
+  while (const dirent* entry = readdir(listing)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == own) {
+      continue;
+    }
+    char target[256];
+    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t length = readlink(path.c_str(), target, sizeof target);
+    if (length >= 0) {
+      open[static_cast<int>(fd)].assign(target, static_cast<std::size_t>(length));
+    }
+  }
+  closedir(listing);
+  return open;
+}
+
+void CloseOnExec(int fd) {
+  const int flags = fcntl(fd, F_GETFD);
+  if (flags >= 0 && (flags & FD_CLOEXEC) == 0) {
+    fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  }
+}
+
+// A multi handle whose own descriptors do not pass to programs this process launches. libcurl
+// opens a socket pair in curl_multi_init (what curl_multi_wakeup writes to) without close-on-exec
+// and gives no way to reach it, so every descriptor that came while the handle was made gets the
+// flag. One that another thread opened in that moment gets it too, which is harmless here: this
+// program hands a launched program only its standard streams, and dup2 clears the flag on those.
+MultiPtr NewMultiClosedOnExec() {
+  const auto before = OpenDescriptors();
+  MultiPtr multi(curl_multi_init());
+  if (!before.empty()) {
+    for (const auto& [fd, file] : OpenDescriptors()) {
+      const auto was = before.find(fd);
+      if (was == before.end() || was->second != file) {
+        CloseOnExec(fd);
+      }
+    }
+  }
+  return multi;
+}
+
+// Every connection's socket is made with close-on-exec, so no kept-alive connection to the site
+// lives on in a program that this one launches (xdg-open and what it starts).
+curl_socket_t OpenSocketClosedOnExec(void*, curlsocktype, curl_sockaddr* address) {
+  return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 // The bypass list as libcurl reads it: host names separated by commas.
 std::string NoProxyList(std::string_view bypass) {
   std::string list(bypass);
@@ -119,7 +184,7 @@ class ConnectionPool {
         return multi;
       }
     }
-    return MultiPtr(curl_multi_init());
+    return NewMultiClosedOnExec();
   }
 
   void Clear() {
@@ -277,7 +342,8 @@ class HttpRequest::Transfer {
               Set(CURLOPT_CONNECTTIMEOUT_MS,
                   ConnectLimitMs(request_.resolveTimeout_, request_.connectTimeout_)) &&
               Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBody)) &&
-              Set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+              Set(CURLOPT_BUFFERSIZE, kReceiveBufferSize) &&
+              Set(CURLOPT_OPENSOCKETFUNCTION, &OpenSocketClosedOnExec);
     if (request_.proxySetting_ == HTTPREQUEST_PROXYSETTING_DIRECT) {
       ok = ok && Set(CURLOPT_PROXY, "");
     } else if (request_.proxySetting_ == HTTPREQUEST_PROXYSETTING_PROXY) {

@@ -20,6 +20,8 @@
 //     requests that go the same way: same scheme, host and port, same proxy, same credential for
 //     the proxy. No two threads use a connection at once; a connection whose transfer failed or
 //     was killed is closed, never reused.
+//   - No socket or other descriptor of the engine passes to a program that the process launches:
+//     all are close-on-exec.
 #pragma once
 
 #include <cstddef>

@@ -1,23 +1,33 @@
-// A search end to end, against the bundled demo site on the loopback, beside baselines measured
-// in the same run on the same pages.
+// A search end to end, against servers on the loopback, beside baselines measured in the same
+// run on the same pages.
 //
-//  1. The walk (plain http): the curl command with a new connection per page (the baseline),
-//     libcurl in this process (new connections, one kept-alive connection), a Python scraper
+//  1. The walk against four kinds of server: the bundled demo site (each answer written at once),
+//     Python's http.server keeping connections alive (header and body in two writes, Nagle's
+//     algorithm on, serving the demo site's pages saved to files), the same server as
+//     `python3 -m http.server` runs it (HTTP/1.0: the connection closes after every answer), and
+//     the demo site over https. For each: the curl command with a new connection per page (the
+//     baseline) and with one connection, libcurl in this process both ways, a Python scraper
 //     (urllib and re, the tool's two patterns, one page after another), magnet-finder-cli search
-//     (the whole process) and the window's search from the Start click to "解析完毕".
-//  2. Kept-alive connections: the same walk against a site that pauses before the first answer
+//     (the whole process) and the window's search from the Start click to "解析完毕", the last
+//     two also with MAGNET_FINDER_KEEP_ALIVE=0 (a new connection per request).
+//  2. Magnet links: 20 detail pages fetched one after another, against the same four servers: the
+//     curl command both ways, a Python fetcher, magnet-finder-cli magnets (one process per page)
+//     and the window (a double-click on each row in turn, until its links are in the box), the
+//     window also with MAGNET_FINDER_KEEP_ALIVE=0.
+//  3. Kept-alive connections: the same walk against a site that pauses before the first answer
 //     on every new connection (--connect-delay), over http and https: the curl command with a new
 //     connection per page against the command line and the window, and how many connections the
 //     site saw.
-//  3. The UI thread: pages of 2,000 entries while the list is scrolled to its end at every tick,
+//  4. The UI thread: pages of 2,000 entries while the list is scrolled to its end at every tick,
 //     then a detail page of 10,000 magnet links: the longest gap between ticks of a 1 ms timer.
-//  4. Memory: the peak (VmHWM) of a window that holds 100,000 rows.
+//  5. Memory: the peak (VmHWM) of a window that holds 100,000 rows.
 // Each window runs in a process of its own (this program again), so that it meets its own site
 // and its memory is its own. Timed cases run `runs` times: medians, best, and ratios to curl.
 //
 //   search_bench [pages=100] [runs=5] [connect-delay-ms=20]     offscreen or under xvfb-run
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -31,6 +41,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -56,6 +67,8 @@ constexpr int kBigPageEntries = 2000;
 constexpr int kBigPages = 10;
 constexpr int kBigDetailLinks = 10000;
 constexpr int kMemoryRows = 100000;
+constexpr int kDetailPages = 20;  // the rows of one result page
+constexpr const char* kNoKeepAlive = "MAGNET_FINDER_KEEP_ALIVE=0";
 
 using Clock = std::chrono::steady_clock;
 
@@ -143,6 +156,39 @@ double FetchFirstRowsLinks(MainWindow& window, int links) {
   return Ms(Clock::now() - start);
 }
 
+// The detail pages of the first result page, as the rows link them, with their count of links.
+std::vector<std::pair<std::string, int>> DetailPagesOfFirstPage() {
+  std::vector<std::pair<std::string, int>> pages;
+  for (const demo::Entry& entry : demo::MakeResultPage(kKeyword, 1).findable) {
+    const std::string id = entry.link.substr(8, entry.link.size() - 8 - 5);  // /detail/ID.html
+    pages.emplace_back(entry.link, static_cast<int>(demo::MakeDetailPage(id)->links.size()));
+  }
+  return pages;
+}
+
+// Double-clicks each of the first `count` rows in turn, each once the links of the one before are
+// in the output box: the time for all of them.
+double FetchRowsLinksInTurn(MainWindow& window, int count) {
+  const auto pages = DetailPagesOfFirstPage();
+  window.超级列表框1->Rows().Publish();
+  auto* output = static_cast<QPlainTextEdit*>(window.编辑框_输出->Editor());
+  const QString failed = QStringLiteral("获取失败");
+  const auto start = Clock::now();
+  for (int row = 0; row < count; ++row) {
+    window.超级列表框1->selectRow(row);
+    OnResultListDoubleClick(0, 0, 0);
+    const int links = pages[static_cast<std::size_t>(row)].second;
+    RunEventsUntil([&] {
+      if (output->toPlainText().startsWith(failed)) {
+        std::fprintf(stderr, "search_bench: the window could not fetch a detail page\n");
+        std::_Exit(1);
+      }
+      return output->blockCount() >= links + 1;
+    });
+  }
+  return Ms(Clock::now() - start);
+}
+
 // Prints "name value" lines for the parent.
 int WindowChild(int argc, char** argv) {
   const std::string mode = argv[2];
@@ -158,6 +204,11 @@ int WindowChild(int argc, char** argv) {
   if (mode == "walk") {
     for (int i = 0; i < runs; ++i) {
       std::printf("walk_ms %.3f\n", SearchInWindow(*window, pages));
+    }
+  } else if (mode == "magnets") {
+    SearchInWindow(*window, 1);
+    for (int i = 0; i < runs; ++i) {
+      std::printf("magnets_ms %.3f\n", FetchRowsLinksInTurn(*window, pages));
     }
   } else if (mode == "stall") {
     {
@@ -243,13 +294,29 @@ double CurlOneConnection(const std::string& base, int pages) {
   return Ms(Clock::now() - start);
 }
 
-// Runs a program to its end; its stdout, and its wall time in `ms`.
-std::string RunProcess(std::vector<std::string> arguments, double* ms = nullptr) {
+// This environment with `extra` ("NAME=value") added, for a child.
+std::vector<char*> Environment(std::vector<std::string>& extra) {
+  std::vector<char*> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    environment.push_back(*variable);
+  }
+  for (std::string& variable : extra) {
+    environment.push_back(variable.data());
+  }
+  environment.push_back(nullptr);
+  return environment;
+}
+
+// Runs a program to its end; its stdout, and its wall time in `ms`. `extra` goes into its
+// environment.
+std::string RunProcess(std::vector<std::string> arguments, double* ms = nullptr,
+                       std::vector<std::string> extra = {}) {
   std::vector<char*> argv;
   for (std::string& argument : arguments) {
     argv.push_back(argument.data());
   }
   argv.push_back(nullptr);
+  std::vector<char*> environment = Environment(extra);
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) {
     return {};
@@ -261,7 +328,8 @@ std::string RunProcess(std::vector<std::string> arguments, double* ms = nullptr)
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   const auto start = Clock::now();
   pid_t child = 0;
-  const bool spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+  const bool spawned =
+      posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environment.data()) == 0;
   posix_spawn_file_actions_destroy(&actions);
   close(pipeEnds[1]);
   std::string output;
@@ -300,9 +368,10 @@ std::map<std::string, Figures> ReadFigures(const std::string& output) {
 std::string self;  // this program, for the window children
 
 std::map<std::string, Figures> Window(const std::string& mode, const std::string& base, int pages,
-                                      int runs) {
+                                      int runs, std::vector<std::string> extra = {}) {
   return ReadFigures(
-      RunProcess({self, kWindowChild, mode, base, std::to_string(pages), std::to_string(runs)}));
+      RunProcess({self, kWindowChild, mode, base, std::to_string(pages), std::to_string(runs)},
+                 nullptr, std::move(extra)));
 }
 
 // A short Python scraper with the tool's two patterns, one page after another.
@@ -321,19 +390,53 @@ for page in range(1, pages + 1):
 print(len(rows))
 )py";
 
-// The curl command with every page on a new connection: the server closes each one after its
-// answer, as asked.
-double CurlCommand(const std::string& base, int pages) {
-  std::vector<std::string> arguments = {"curl", "--silent", "--insecure", "--header",
-                                        "Connection: close"};
+// Fetches each address in turn and counts the magnet links; a new connection for each.
+constexpr const char* kPythonMagnets = R"py(
+import re, ssl, sys, urllib.request
+link = re.compile(r'(magnet:\?[^"<\s]+)')
+context = ssl._create_unverified_context()
+found = 0
+for address in sys.argv[1:]:
+    with urllib.request.urlopen(address, context=context) as r:
+        found += len(link.findall(r.read().decode('utf-8', 'replace')))
+print(found)
+)py";
+
+std::vector<std::string> PageAddresses(const std::string& base, int pages) {
+  std::vector<std::string> addresses;
   for (int page = 1; page <= pages; ++page) {
-    arguments.push_back(PageAddress(base, page));
+    addresses.push_back(PageAddress(base, page));
   }
+  return addresses;
+}
+
+std::vector<std::string> DetailAddresses(const std::string& base, int count) {
+  std::vector<std::string> addresses;
+  for (const auto& [link, links] : DetailPagesOfFirstPage()) {
+    if (static_cast<int>(addresses.size()) < count) {
+      addresses.push_back(base + link);
+    }
+  }
+  return addresses;
+}
+
+// The curl command, one page after another: with `newConnections` every page on a new connection
+// (the server closes each one after its answer, as asked), else over one kept-alive connection.
+double CurlCommand(const std::vector<std::string>& addresses, bool newConnections) {
+  std::vector<std::string> arguments = {"curl", "--silent", "--insecure"};
+  if (newConnections) {
+    arguments.insert(arguments.end(), {"--header", "Connection: close"});
+  }
+  arguments.insert(arguments.end(), addresses.begin(), addresses.end());
   double ms = 0;
   if (RunProcess(arguments, &ms).empty()) {
     std::fprintf(stderr, "search_bench: the curl command fetched nothing\n");
   }
   return ms;
+}
+
+double CurlCommand(const std::string& base, int pages) {
+  return CurlCommand(PageAddresses(base, pages), true);
 }
 
 double PythonScraper(const std::string& base, int pages) {
@@ -342,12 +445,32 @@ double PythonScraper(const std::string& base, int pages) {
   return ms;
 }
 
-double CommandLine(const std::string& base, int pages) {
+double PythonMagnets(const std::vector<std::string>& addresses) {
+  std::vector<std::string> arguments = {"python3", "-c", kPythonMagnets};
+  arguments.insert(arguments.end(), addresses.begin(), addresses.end());
+  double ms = 0;
+  RunProcess(arguments, &ms);
+  return ms;
+}
+
+double CommandLine(const std::string& base, int pages, std::vector<std::string> extra = {}) {
   double ms = 0;
   RunProcess({MF_CLI_PROGRAM, "search", kKeyword, "--pages", std::to_string(pages), "--site", base,
               "--quiet"},
-             &ms);
+             &ms, std::move(extra));
   return ms;
+}
+
+// magnet-finder-cli magnets takes one page: a process for each.
+double CommandLineMagnets(const std::vector<std::string>& addresses) {
+  const auto start = Clock::now();
+  for (const std::string& address : addresses) {
+    if (RunProcess({MF_CLI_PROGRAM, "magnets", address}).find("magnet:") == std::string::npos) {
+      std::fprintf(stderr, "search_bench: magnet-finder-cli found no links on %s\n",
+                   address.c_str());
+    }
+  }
+  return Ms(Clock::now() - start);
 }
 
 void Row(const char* what, const Figures& figures, const Figures& baseline) {
@@ -360,27 +483,260 @@ double Load() {
   return getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
-void MeasureWalks(int pages, int runs) {
-  ServedSite site({});
-  Figures curl, library, kept, python, cli;
-  for (int i = 0; i < runs; ++i) {
-    curl.Add(CurlCommand(site.Base(), pages));
-    library.Add(CurlNewConnections(site.Base(), pages));
-    kept.Add(CurlOneConnection(site.Base(), pages));
-    python.Add(PythonScraper(site.Base(), pages));
-    cli.Add(CommandLine(site.Base(), pages));
+// ---- Four kinds of server ------------------------------------------------------------------
+
+// The demo site's pages as files: the result pages 1..pages and the detail pages of page 1, at
+// the addresses the site serves them from.
+class SavedPages {
+ public:
+  explicit SavedPages(int pages) {
+    char folder[] = "/tmp/search_bench.XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+      std::fprintf(stderr, "search_bench: no folder for the saved pages\n");
+      std::exit(1);
+    }
+    root_ = folder;
+    const std::filesystem::path list = root_ / "list" / kKeyword;
+    std::filesystem::create_directories(list);
+    std::filesystem::create_directories(root_ / "detail");
+    for (int page = 1; page <= pages; ++page) {
+      Write(list / std::to_string(page), demo::MakeResultPage(kKeyword, page).body);
+    }
+    for (const auto& [link, links] : DetailPagesOfFirstPage()) {
+      const std::string id = link.substr(8, link.size() - 8 - 5);
+      Write(root_ / link.substr(1), demo::MakeDetailPage(id)->body);
+    }
   }
-  const Figures window = Window("walk", site.Base(), pages, runs)["walk_ms"];
-  std::printf("\n1. A walk of %d pages of %d entries over plain http (%d runs, load %.2f)\n", pages,
-              demo::kEntriesPerPage, runs, Load());
-  Row("curl command, new connection per page", curl, curl);
-  Row("libcurl in process, new connections", library, curl);
-  Row("libcurl in process, one connection", kept, curl);
-  Row("Python scraper (urllib + re)", python, curl);
-  Row("magnet-finder-cli search (process)", cli, curl);
-  Row("window, Start to 解析完毕", window, curl);
-  std::printf("  window behind Python in any run: %s (window worst %.1f ms, Python best %.1f ms)\n",
-              window.Worst() < python.Best() ? "no" : "yes", window.Worst(), python.Best());
+  ~SavedPages() { std::filesystem::remove_all(root_); }
+  std::string Root() const { return root_.string(); }
+
+ private:
+  static void Write(const std::filesystem::path& path, const std::string& body) {
+    std::ofstream(path, std::ios::binary) << body;
+  }
+  std::filesystem::path root_;
+};
+
+// Python's http.server in a process of its own, run as `python3 -m http.server` runs it, on the
+// saved pages: with "HTTP/1.1" it keeps connections alive, with "HTTP/1.0" (its default) it
+// closes each after its answer. Either way it writes an answer's header and its body in two
+// writes, with Nagle's algorithm on.
+class PythonSite {
+ public:
+  PythonSite(const std::string& root, const char* protocol) {
+    std::vector<std::string> arguments = {"python3",     "-u",        "-m",         "http.server",
+                                          "--bind",      "127.0.0.1", "--protocol", protocol,
+                                          "--directory", root,        "0"};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+      std::exit(1);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const bool spawned =
+        posix_spawnp(&child_, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    // "Serving HTTP on 127.0.0.1 port 41234 (http://127.0.0.1:41234/) ..."
+    std::string line;
+    char c = 0;
+    while (spawned && line.find('\n') == std::string::npos && read(pipeEnds[0], &c, 1) == 1) {
+      line += c;
+    }
+    close(pipeEnds[0]);
+    const std::size_t at = line.find(" port ");
+    if (!spawned || at == std::string::npos) {
+      std::fprintf(stderr, "search_bench: python3 -m http.server did not start\n");
+      std::exit(1);
+    }
+    base_ = "http://127.0.0.1:" + std::to_string(std::atoi(line.c_str() + at + 6));
+  }
+  ~PythonSite() {
+    kill(child_, SIGTERM);
+    waitpid(child_, nullptr, 0);
+  }
+  std::string Base() const { return base_; }
+
+ private:
+  pid_t child_ = 0;
+  std::string base_;
+};
+
+struct Servers {
+  explicit Servers(int pages)
+      : saved(pages),
+        demo(demo::SiteOptions{}),
+        keptAlive(saved.Root(), "HTTP/1.1"),
+        closing(saved.Root(), "HTTP/1.0"),
+        tls([] {
+          demo::SiteOptions options;
+          options.tls = true;
+          return options;
+        }()) {}
+
+  // Names and bases, in the order of the columns.
+  std::vector<std::pair<const char*, std::string>> Kinds() const {
+    return {{"demo site", demo.Base()},
+            {"http.server 1.1", keptAlive.Base()},
+            {"http.server 1.0", closing.Base()},
+            {"demo site https", tls.Base()}};
+  }
+
+  SavedPages saved;
+  ServedSite demo;
+  PythonSite keptAlive;
+  PythonSite closing;
+  ServedSite tls;
+};
+
+// A table: one row per way of fetching, one column per kind of server; medians in ms, with the
+// ratio to the first row (the curl command with a new connection per page).
+class Table {
+ public:
+  explicit Table(std::vector<std::pair<const char*, std::string>> kinds)
+      : kinds_(std::move(kinds)) {}
+
+  void Add(const std::string& row, std::size_t kind, const Figures& figures) {
+    auto it =
+        std::find_if(rows_.begin(), rows_.end(), [&](const auto& r) { return r.first == row; });
+    if (it == rows_.end()) {
+      rows_.push_back({row, std::vector<Figures>(kinds_.size())});
+      it = rows_.end() - 1;
+    }
+    it->second[kind] = figures;
+  }
+
+  const Figures& Cell(const std::string& row, std::size_t kind) const {
+    for (const auto& [name, cells] : rows_) {
+      if (name == row) {
+        return cells[kind];
+      }
+    }
+    std::abort();
+  }
+
+  void Print() const {
+    std::printf("  %-34s", "median ms (x the first row)");
+    for (const auto& [name, base] : kinds_) {
+      std::printf(" %17s", name);
+    }
+    std::printf("\n");
+    for (const auto& [name, cells] : rows_) {
+      std::printf("  %-34s", name.c_str());
+      for (std::size_t kind = 0; kind < cells.size(); ++kind) {
+        const double median = cells[kind].Median();
+        std::printf(" %8.1f (%5.2fx)", median, median / rows_.front().second[kind].Median());
+      }
+      std::printf("\n");
+    }
+  }
+
+  // Kept alive against the curl command with a new connection per page (at most 1.1x) and
+  // against the same client with a new connection per request (no longer; 5% is the noise of
+  // these runs), for each kind of server.
+  void PrintVerdict(const std::string& kept, const std::string& fresh) const {
+    std::printf("  %-34s", (kept + " vs new").c_str());
+    bool all = true;
+    for (std::size_t kind = 0; kind < kinds_.size(); ++kind) {
+      const double median = Cell(kept, kind).Median();
+      const double curl = median / rows_.front().second[kind].Median();
+      const double own = median / Cell(fresh, kind).Median();
+      const bool ok = curl <= 1.10 && own <= 1.05;
+      all = all && ok;
+      std::printf("   %4.2f %4.2f %-3s", curl, own, ok ? "ok" : "NO");
+    }
+    std::printf("\n  %-34s %s\n", "",
+                all ? "never slower than a new connection per page"
+                    : "SLOWER than a new connection per page somewhere");
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::string>> kinds_;
+  std::vector<std::pair<std::string, std::vector<Figures>>> rows_;
+};
+
+void MeasureWalks(const Servers& servers, int pages, int runs) {
+  const auto kinds = servers.Kinds();
+  Table table(kinds);
+  Figures demoWindow, demoPython;
+  for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
+    const std::string& base = kinds[kind].second;
+    const std::vector<std::string> addresses = PageAddresses(base, pages);
+    Figures curl, curlKept, library, libraryKept, python, cli, cliFresh;
+    for (int i = 0; i < runs; ++i) {
+      curl.Add(CurlCommand(addresses, true));
+      curlKept.Add(CurlCommand(addresses, false));
+      library.Add(CurlNewConnections(base, pages));
+      libraryKept.Add(CurlOneConnection(base, pages));
+      python.Add(PythonScraper(base, pages));
+      cli.Add(CommandLine(base, pages));
+      cliFresh.Add(CommandLine(base, pages, {kNoKeepAlive}));
+    }
+    const Figures window = Window("walk", base, pages, runs)["walk_ms"];
+    const Figures windowFresh = Window("walk", base, pages, runs, {kNoKeepAlive})["walk_ms"];
+    table.Add("curl command, new connections", kind, curl);
+    table.Add("curl command, one connection", kind, curlKept);
+    table.Add("libcurl in process, new conns", kind, library);
+    table.Add("libcurl in process, one conn", kind, libraryKept);
+    table.Add("Python scraper (urllib + re)", kind, python);
+    table.Add("cli search", kind, cli);
+    table.Add("cli search, KEEP_ALIVE=0", kind, cliFresh);
+    table.Add("window, Start to done", kind, window);
+    table.Add("window, KEEP_ALIVE=0", kind, windowFresh);
+    if (kind == 0) {
+      demoWindow = window;
+      demoPython = python;
+    }
+  }
+  std::printf("\n1. A walk of %d pages of %d entries, each server kind (%d runs, load %.2f)\n",
+              pages, demo::kEntriesPerPage, runs, Load());
+  table.Print();
+  std::printf("  kept alive vs new connections: x curl new (at most 1.10), x own with %s\n",
+              kNoKeepAlive);
+  table.PrintVerdict("cli search", "cli search, KEEP_ALIVE=0");
+  table.PrintVerdict("window, Start to done", "window, KEEP_ALIVE=0");
+  std::printf(
+      "  demo site: window behind Python in any run: %s (window worst %.1f ms, "
+      "Python best %.1f ms)\n",
+      demoWindow.Worst() < demoPython.Best() ? "no" : "yes", demoWindow.Worst(), demoPython.Best());
+}
+
+void MeasureMagnets(const Servers& servers, int runs) {
+  const auto kinds = servers.Kinds();
+  Table table(kinds);
+  for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
+    const std::string& base = kinds[kind].second;
+    const std::vector<std::string> addresses = DetailAddresses(base, kDetailPages);
+    Figures curl, curlKept, python, cli;
+    for (int i = 0; i < runs; ++i) {
+      curl.Add(CurlCommand(addresses, true));
+      curlKept.Add(CurlCommand(addresses, false));
+      python.Add(PythonMagnets(addresses));
+      cli.Add(CommandLineMagnets(addresses));
+    }
+    table.Add("curl command, new connections", kind, curl);
+    table.Add("curl command, one connection", kind, curlKept);
+    table.Add("Python (urllib + re)", kind, python);
+    table.Add("cli magnets, a process a page", kind, cli);
+    table.Add("window, double-clicks", kind,
+              Window("magnets", base, kDetailPages, runs)["magnets_ms"]);
+    table.Add("window, KEEP_ALIVE=0", kind,
+              Window("magnets", base, kDetailPages, runs, {kNoKeepAlive})["magnets_ms"]);
+  }
+  std::printf("\n2. Magnet links: %d detail pages one after another (%d runs, load %.2f)\n",
+              kDetailPages, runs, Load());
+  table.Print();
+  std::printf("  kept alive vs new connections: x curl new (at most 1.10), x own with %s\n",
+              kNoKeepAlive);
+  table.PrintVerdict("window, double-clicks", "window, KEEP_ALIVE=0");
 }
 
 void MeasureKeptConnections(int pages, int runs, int delayMs, bool tls) {
@@ -399,7 +755,7 @@ void MeasureKeptConnections(int pages, int runs, int delayMs, bool tls) {
   site.site().ResetConnectionCount();
   const Figures window = Window("walk", site.Base(), pages, runs)["walk_ms"];
   const int windowConnections = site.site().ConnectionCount();
-  std::printf("\n2%s. %s, %d ms before the first answer on each connection (%d runs, load %.2f)\n",
+  std::printf("\n3%s. %s, %d ms before the first answer on each connection (%d runs, load %.2f)\n",
               tls ? "b" : "a", tls ? "https" : "http", delayMs, runs, Load());
   Row("curl command, new connection per page", curl, curl);
   Row("magnet-finder-cli search (process)", cli, curl);
@@ -416,7 +772,7 @@ void MeasureUiThread() {
   options.detailLinks = kBigDetailLinks;
   ServedSite site(options);
   std::map<std::string, Figures> figures = Window("stall", site.Base(), kBigPages, 1);
-  std::printf("\n3. The UI thread, 1 ms timer (load %.2f)\n", Load());
+  std::printf("\n4. The UI thread, 1 ms timer (load %.2f)\n", Load());
   std::printf("  %d pages of %d entries, list scrolled all along: %.1f ms, longest gap %.1f ms\n",
               kBigPages, kBigPageEntries, figures["rows_ms"].Median(),
               figures["rows_gap_ms"].Median());
@@ -425,7 +781,7 @@ void MeasureUiThread() {
 
   std::map<std::string, Figures> memory =
       Window("memory", site.Base(), kMemoryRows / kBigPageEntries, 1);
-  std::printf("\n4. Memory: %.0f rows in the window, peak (VmHWM) %.1f MB\n",
+  std::printf("\n5. Memory: %.0f rows in the window, peak (VmHWM) %.1f MB\n",
               memory["rows"].Median(), memory["peak_kb"].Median() / 1024);
 }
 
@@ -444,7 +800,11 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   std::printf("search_bench: %d pages, %d runs, %d cores, load %.2f\n", pages, runs,
               static_cast<int>(std::thread::hardware_concurrency()), mf::Load());
-  mf::MeasureWalks(pages, runs);
+  {
+    const mf::Servers servers(pages);
+    mf::MeasureWalks(servers, pages, runs);
+    mf::MeasureMagnets(servers, runs);
+  }
   mf::MeasureKeptConnections(pages, runs, delayMs, false);
   mf::MeasureKeptConnections(pages, runs, delayMs, true);
   mf::MeasureUiThread();

@@ -1,10 +1,18 @@
 #include "platform/http_request.h"
 
 #include <curl/curl.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <memory>
@@ -88,6 +96,102 @@ bool IsHttpAddress(const std::string& url) {
   return ok;
 }
 
+// "MAGNET_FINDER_KEEP_ALIVE=0" puts every request on a new connection, closed after its answer.
+bool KeepAliveWanted() {
+  static const bool wanted = [] {
+    const char* value = std::getenv("MAGNET_FINDER_KEEP_ALIVE");
+    return value == nullptr || std::string_view(value) != "0";
+  }();
+  return wanted;
+}
+
+// The descriptors open in this process, read from /proc/self/fd, each with what it refers to
+// ("socket:[4711]", "pipe:[815]", a path): a number closed and opened again refers to something
+// else. Empty where it cannot be read. Only names are read, no descriptor is touched, as other
+// threads may be closing theirs meanwhile.
+std::map<int, std::string> OpenDescriptors() {
+  std::map<int, std::string> open;
+  DIR* listing = opendir("/proc/self/fd");
+  if (listing == nullptr) {
+    return open;
+  }
+  const int own = dirfd(listing);
+  while (const dirent* entry = readdir(listing)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == own) {
+      continue;
+    }
+    char target[256];
+    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t length = readlink(path.c_str(), target, sizeof target);
+    if (length >= 0) {
+      open[static_cast<int>(fd)].assign(target, static_cast<std::size_t>(length));
+    }
+  }
+  closedir(listing);
+  return open;
+}
+
+void CloseOnExec(int fd) {
+  const int flags = fcntl(fd, F_GETFD);
+  if (flags >= 0 && (flags & FD_CLOEXEC) == 0) {
+    fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  }
+}
+
+// A multi handle whose own descriptors do not pass to programs this process launches. libcurl
+// opens a socket pair in curl_multi_init (what curl_multi_wakeup writes to) without close-on-exec
+// and gives no way to reach it, so every descriptor that came while the handle was made gets the
+// flag. One that another thread opened in that moment gets it too, which is harmless here: this
+// program hands a launched program only its standard streams, and dup2 clears the flag on those.
+MultiPtr NewMultiClosedOnExec() {
+  const auto before = OpenDescriptors();
+  MultiPtr multi(curl_multi_init());
+  if (!before.empty()) {
+    for (const auto& [fd, file] : OpenDescriptors()) {
+      const auto was = before.find(fd);
+      if (was == before.end() || was->second != file) {
+        CloseOnExec(fd);
+      }
+    }
+  }
+  return multi;
+}
+
+// Every connection's socket is made with close-on-exec, so no kept-alive connection to the site
+// lives on in a program that this one launches (xdg-open and what it starts).
+curl_socket_t OpenSocketClosedOnExec(void*, curlsocktype, curl_sockaddr* address) {
+  return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+// Acknowledges what arrives on the transfer's sockets at once instead of up to 40 ms later.
+// Linux delays an acknowledgement while the connection looks interactive (the client sent
+// soon after it received); on a kept-alive connection a request always follows the last answer
+// that way. A server that writes an answer's header and its body in two writes with Nagle's
+// algorithm on then holds the body until the header is acknowledged: 40 ms per request. The
+// setting lasts only until this side sends again, so it is renewed after every step of the
+// transfer, which covers the moment right after the request went out. Also flushes an
+// acknowledgement already held back. Sockets that are not TCP refuse it, which does no harm.
+void AcknowledgeAtOnce(CURLM* multi) {
+  fd_set reading, writing, failing;
+  FD_ZERO(&reading);
+  FD_ZERO(&writing);
+  FD_ZERO(&failing);
+  int highest = -1;
+  // The sockets the transfer waits on now; libcurl 7.88 names a transfer's socket
+  // (CURLINFO_ACTIVESOCKET) only once the transfer has ended.
+  if (curl_multi_fdset(multi, &reading, &writing, &failing, &highest) != CURLM_OK) {
+    return;
+  }
+  const int on = 1;
+  for (int fd = 0; fd <= highest; ++fd) {
+    if (FD_ISSET(fd, &reading) || FD_ISSET(fd, &writing)) {
+      setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+    }
+  }
+}
+
 // The bypass list as libcurl reads it: host names separated by commas.
 std::string NoProxyList(std::string_view bypass) {
   std::string list(bypass);
@@ -119,7 +223,7 @@ class ConnectionPool {
         return multi;
       }
     }
-    return MultiPtr(curl_multi_init());
+    return NewMultiClosedOnExec();
   }
 
   void Clear() {
@@ -277,7 +381,11 @@ class HttpRequest::Transfer {
               Set(CURLOPT_CONNECTTIMEOUT_MS,
                   ConnectLimitMs(request_.resolveTimeout_, request_.connectTimeout_)) &&
               Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBody)) &&
-              Set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+              Set(CURLOPT_BUFFERSIZE, kReceiveBufferSize) &&
+              Set(CURLOPT_OPENSOCKETFUNCTION, &OpenSocketClosedOnExec);
+    if (!KeepAliveWanted()) {
+      ok = ok && Set(CURLOPT_FRESH_CONNECT, 1L) && Set(CURLOPT_FORBID_REUSE, 1L);
+    }
     if (request_.proxySetting_ == HTTPREQUEST_PROXYSETTING_DIRECT) {
       ok = ok && Set(CURLOPT_PROXY, "");
     } else if (request_.proxySetting_ == HTTPREQUEST_PROXYSETTING_PROXY) {
@@ -313,6 +421,7 @@ class HttpRequest::Transfer {
       if (running == 0) {
         return Succeeded();
       }
+      AcknowledgeAtOnce(multi);
       const auto now = Clock::now();
       if (Stalled(now)) {
         failure = Failure::kTimedOut;

@@ -19,7 +19,14 @@
 //   - Connections are kept alive and reused by later requests of any thread, but only between
 //     requests that go the same way: same scheme, host and port, same proxy, same credential for
 //     the proxy. No two threads use a connection at once; a connection whose transfer failed or
-//     was killed is closed, never reused.
+//     was killed is closed, never reused. With the environment variable
+//     MAGNET_FINDER_KEEP_ALIVE=0 every request goes over a new connection, closed after it.
+//   - A request over a kept-alive connection is never slower than one over a new connection:
+//     what arrives is acknowledged at once, so a server that holds back the rest of an answer
+//     until its first part is acknowledged (Nagle's algorithm) does not wait for the delayed
+//     acknowledgement (40 ms on Linux).
+//   - No socket or other descriptor of the engine passes to a program that the process launches:
+//     all are close-on-exec.
 #pragma once
 
 #include <cstddef>

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cli_output.h"
+#include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/detail_page.h"
 #include "site/page_fetch.h"
@@ -60,7 +61,8 @@ bool OpenAll(const std::vector<Text>& links, std::FILE* errors) {
   for (const Text& link : links) {
     const std::string target = Utf8(LinkForOpening(link));
     if (!OpenWithDesktop(target)) {
-      Write(errors, "magnet-finder-cli: xdg-open could not open " + target + "\n");
+      Write(errors,
+            "magnet-finder-cli: xdg-open could not open " + platform::PrintableText(target) + "\n");
       all = false;
     }
   }
@@ -104,7 +106,8 @@ int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
   const FetchedPage fetched = FetchPage(Utf8ToGbk(Text(options.url)));
   platform::UnwindIfKilled();
   if (fetched.Failed()) {
-    Write(errors, "magnet-finder-cli: " + options.url + ": " + fetched.failure + "\n");
+    Write(errors, "magnet-finder-cli: " + platform::PrintableText(options.url) + ": " +
+                      platform::PrintableText(fetched.failure) + "\n");
     return 1;
   }
   const std::vector<Text> links = FindMagnetLinks(matcher, PageTextOf(fetched.body));
@@ -116,7 +119,7 @@ int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
     Write(out, LinksJson(utf8));
   } else {
     for (const std::string& link : utf8) {
-      Write(out, link + "\n");
+      Write(out, platform::PrintableText(link) + "\n");
     }
   }
   std::fflush(out);

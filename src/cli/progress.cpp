@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "platform/printable_text.h"
+
 namespace mf::cli {
 namespace {
 
@@ -39,7 +41,8 @@ void Progress::PageDone(int page, long rows) {
 
 void Progress::PageFailed(int page, const std::string& reason) {
   Clear();
-  Write("magnet-finder-cli: page " + std::to_string(page) + " not fetched: " + reason + "\n");
+  Write("magnet-finder-cli: page " + std::to_string(page) +
+        " not fetched: " + platform::PrintableText(reason) + "\n");
 }
 
 void Progress::Clear() {

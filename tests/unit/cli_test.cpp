@@ -9,6 +9,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/progress.h"
+#include "platform/printable_text.h"
 
 namespace mf::cli {
 namespace {
@@ -73,12 +74,31 @@ TEST(CliOutput, FieldsNeverBreakTheirLine) {
   EXPECT_EQ(LinksJson({"a", "b&c"}), "[\"a\",\"b&c\"]\n");
 }
 
+// What a hostile site may put in a title or a link: no control character reaches the terminal.
+TEST(CliOutput, ControlCharactersFromASiteAreWrittenAsText) {
+  const struct {
+    std::string given, tsv;
+  } titles[] = {
+      {"T\x1b]0;PWNED\x07\x1b[2J\x1b[31mred", "T\\x1b]0;PWNED\\x07\\x1b[2J\\x1b[31mred"},
+      {std::string("a\0b\x01\x1f\x7f", 6), "a\\x00b\\x01\\x1f\\x7f"},
+      {"C1 \xc2\x9b"
+       "31m \xc2\x85 \xc2\x80",
+       "C1 \\u009b31m \\u0085 \\u0080"},
+      {"kept \xc2\xa0\xc3\x9b 中 \\", "kept \xc2\xa0\xc3\x9b 中 \\\\"},
+  };
+  for (const auto& title : titles) {
+    EXPECT_EQ(TsvField(title.given), title.tsv);
+  }
+  // Error messages and text output: the same, but a backslash stays one.
+  EXPECT_EQ(platform::PrintableText("a\\b\x1b[2J\r\n"), "a\\b\\x1b[2J\\r\\n");
+}
+
 std::string Written(Progress::Style style) {
   std::FILE* stream = std::tmpfile();
   {
     Progress progress(stream, style, 4);
     progress.PageDone(1, 20);
-    progress.PageFailed(2, "timed out");
+    progress.PageFailed(2, "timed out\x1b[2J");
     progress.PageDone(2, 20);
     progress.Clear();
   }
@@ -92,7 +112,7 @@ std::string Written(Progress::Style style) {
 }
 
 TEST(CliProgress, LinesForAFileABarForATerminalAndFailuresAlways) {
-  const std::string failed = "magnet-finder-cli: page 2 not fetched: timed out\n";
+  const std::string failed = "magnet-finder-cli: page 2 not fetched: timed out\\x1b[2J\n";
   EXPECT_EQ(Written(Progress::Style::kLines),
             "page 1/4: 20 rows\n" + failed + "page 2/4: 20 rows\n");
   EXPECT_EQ(Written(Progress::Style::kQuiet), failed);

@@ -201,7 +201,8 @@ OPTIONS
 
 EXIT STATUS
     0    at least one page (or the detail page) was fetched
-    1    every request failed (or a link could not be handed over)
+    1    every request failed, a link could not be handed over, or the output could not be
+         written (a full disk; a closed pipe ends the command quietly)
     2    a bad command line
     130, 143
          stopped by Ctrl-C (SIGINT) or SIGTERM; what was printed is whole lines

@@ -3,6 +3,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,8 +29,29 @@ std::string Utf8(const Text& text) {
   return GbkToUtf8(text).str();
 }
 
+// A write to the output failed (a full disk, a closed pipe): the command ends at once.
+struct OutputFailed {
+  int error;  // errno
+};
+
 void Write(std::FILE* out, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), out);
+  if (std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
+    throw OutputFailed{errno};
+  }
+}
+
+void Flush(std::FILE* out) {
+  if (std::fflush(out) != 0) {
+    throw OutputFailed{errno};
+  }
+}
+
+// The line that says why the output stopped; none for a closed pipe, which only means that the
+// reader has all it wanted (`search ... | head -1`).
+std::string OutputFailedLine(const OutputFailed& failed) {
+  return failed.error == EPIPE ? std::string()
+                               : "magnet-finder-cli: cannot write the output: " +
+                                     std::string(std::strerror(failed.error)) + "\n";
 }
 
 std::string EntryLines(const std::vector<EntryRow>& rows, const CliOptions& options, int page,
@@ -69,9 +92,7 @@ bool OpenAll(const std::vector<Text>& links, std::FILE* errors) {
   return all;
 }
 
-}  // namespace
-
-int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
+int WalkPages(const CliOptions& options, std::FILE* out, Progress& progress) {
   const ComApartmentScope apartment;
   RegExpMatcher matcher;
   regex markup;
@@ -88,7 +109,7 @@ int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
         EntryLines(FindEntries(matcher, markup, PageTextOf(fetched.body)), options, page, number);
     progress.Clear();
     Write(out, lines);
-    std::fflush(out);
+    Flush(out);
     if (fetched.Failed()) {
       progress.PageFailed(page, fetched.failure);
     } else {
@@ -100,7 +121,7 @@ int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
   return fetchedPages > 0 ? 0 : 1;
 }
 
-int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
+int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
   const ComApartmentScope apartment;
   RegExpMatcher matcher;
   const FetchedPage fetched = FetchPage(Utf8ToGbk(Text(options.url)));
@@ -122,8 +143,29 @@ int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
       Write(out, platform::PrintableText(link) + "\n");
     }
   }
-  std::fflush(out);
+  Flush(out);
   return options.open && !OpenAll(links, errors) ? 1 : 0;
+}
+
+}  // namespace
+
+int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
+  try {
+    return WalkPages(options, out, progress);
+  } catch (const OutputFailed& failed) {
+    progress.Report(OutputFailedLine(failed));
+    return 1;
+  }
+}
+
+int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
+  try {
+    return PrintMagnets(options, out, errors);
+  } catch (const OutputFailed& failed) {
+    const std::string line = OutputFailedLine(failed);
+    std::fwrite(line.data(), 1, line.size(), errors);
+    return 1;
+  }
 }
 
 }  // namespace mf::cli

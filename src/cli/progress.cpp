@@ -40,9 +40,15 @@ void Progress::PageDone(int page, long rows) {
 }
 
 void Progress::PageFailed(int page, const std::string& reason) {
-  Clear();
-  Write("magnet-finder-cli: page " + std::to_string(page) +
-        " not fetched: " + platform::PrintableText(reason) + "\n");
+  Report("magnet-finder-cli: page " + std::to_string(page) +
+         " not fetched: " + platform::PrintableText(reason) + "\n");
+}
+
+void Progress::Report(const std::string& line) {
+  if (!line.empty()) {
+    Clear();
+    Write(line);
+  }
 }
 
 void Progress::Clear() {

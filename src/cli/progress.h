@@ -20,6 +20,8 @@ class Progress {
   // Page `page` has been read; `rows` entries so far.
   void PageDone(int page, long rows);
   void PageFailed(int page, const std::string& reason);
+  // A whole line (or nothing) for stderr in every style, with the bar taken off first.
+  void Report(const std::string& line);
   // Takes the bar off the line, so that output to the same terminal starts on a clean line; the
   // next PageDone draws it again.
   void Clear();

@@ -214,6 +214,39 @@ class CommandLineE2eTest : public QObject {
              qPrintable(missing.err));
   }
 
+  void aFailedWriteEndsTheCommandAndFails() {
+    const QString detail = base_ + U(demo::MakeResultPage("满", 1).findable[0].link);
+    const QString noSpace = QStringLiteral(
+        "magnet-finder-cli: cannot write the output: No space "
+        "left on device\n");
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("search"), QStringLiteral("满"), QStringLiteral("-q")},
+          QStringList{QStringLiteral("magnets"), detail}, QStringList{QStringLiteral("--help")}}) {
+      site_->Reset();
+      QProcess process;
+      process.setStandardOutputFile(QStringLiteral("/dev/full"));
+      Start(process, QStringLiteral(MF_CLI_PROGRAM), arguments);
+      const Finished full = Collect(process);
+      QCOMPARE(full.exitCode, 1);
+      QCOMPARE(full.err, noSpace);
+      QVERIFY(site_->Targets().size() <= 1);
+    }
+    // A reader that has had enough, with SIGPIPE ignored: no further page, no message.
+    site_->Reset();
+    const Finished closed = [&] {
+      QProcess shell;
+      Start(shell, QStringLiteral("bash"),
+            {QStringLiteral("-c"),
+             QStringLiteral("trap '' PIPE; \"$0\" search 满 --pages 50 -q | head -n1 >/dev/null; "
+                            "echo \"${PIPESTATUS[0]}\""),
+             QStringLiteral(MF_CLI_PROGRAM)});
+      return Collect(shell);
+    }();
+    QCOMPARE(closed.out, QStringLiteral("1\n"));
+    QCOMPARE(closed.err, QString());
+    QVERIFY2(site_->Targets().size() < 50, qPrintable(QString::number(site_->Targets().size())));
+  }
+
   void signalsStopAtOnceLeavingWholeLines_data() {
     QTest::addColumn<int>("signal");
     QTest::newRow("Ctrl-C") << SIGINT;

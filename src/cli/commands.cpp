@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/cli_output.h"
+#include "cli/stoppable_run.h"
 #include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/detail_page.h"
@@ -34,13 +35,17 @@ struct OutputFailed {
   int error;  // errno
 };
 
+// A kill ends the command before a write, not after it: a write to a full pipe may never return.
 void Write(std::FILE* out, const std::string& text) {
+  platform::UnwindIfKilled();
+  const OutputWriteScope writing;
   if (std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
     throw OutputFailed{errno};
   }
 }
 
 void Flush(std::FILE* out) {
+  const OutputWriteScope writing;
   if (std::fflush(out) != 0) {
     throw OutputFailed{errno};
   }

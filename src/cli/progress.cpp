@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "cli/stoppable_run.h"
 #include "platform/printable_text.h"
 
 namespace mf::cli {
@@ -59,6 +60,7 @@ void Progress::Clear() {
 }
 
 void Progress::Write(const std::string& text) {
+  const OutputWriteScope writing;
   std::fwrite(text.data(), 1, text.size(), stream_);
   std::fflush(stream_);
 }

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -20,7 +21,35 @@ sigset_t StopSignals() {
   return set;
 }
 
+std::atomic<int> writesUnderWay{0};
+
+// After the kill: the command normally unwinds within milliseconds and RunStoppable sends
+// SIGUSR1. One still inside a write at a look, 50 ms apart, is blocked there; it is not waited for.
+void AwaitUnwinding(const sigset_t& signals, int stoppedBy) {
+  constexpr timespec kLookEvery{0, 50'000'000};
+  for (;;) {
+    const int signal = sigtimedwait(&signals, nullptr, &kLookEvery);
+    if (signal == SIGUSR1) {
+      return;
+    }
+    if (signal == SIGINT || signal == SIGTERM) {
+      _exit(128 + signal);
+    }
+    if (writesUnderWay.load() > 0) {
+      _exit(128 + stoppedBy);
+    }
+  }
+}
+
 }  // namespace
+
+OutputWriteScope::OutputWriteScope() {
+  ++writesUnderWay;
+}
+
+OutputWriteScope::~OutputWriteScope() {
+  --writesUnderWay;
+}
 
 int RunStoppable(const std::function<int()>& command) {
   const sigset_t signals = StopSignals();
@@ -35,6 +64,7 @@ int RunStoppable(const std::function<int()>& command) {
     if (signal != SIGUSR1) {
       stoppedBy = signal;
       platform::TerminateThread(killable.handle(), platform::STILL_ACTIVE);
+      AwaitUnwinding(signals, signal);
     }
   });
   int result = 1;
@@ -43,10 +73,8 @@ int RunStoppable(const std::function<int()>& command) {
   } catch (const platform::ThreadKilled&) {
     // Stopped by a signal: the command unwound at its next cancellation point.
   }
-  if (stoppedBy == 0) {
-    // Still waiting, unless a signal came just now: then it has ended by itself.
-    pthread_kill(watcher.native_handle(), SIGUSR1);
-  }
+  // Ends the watcher, whether it still waits for a first signal or for the command to unwind.
+  pthread_kill(watcher.native_handle(), SIGUSR1);
   watcher.join();
   return stoppedBy != 0 ? 128 + stoppedBy : result;
 }

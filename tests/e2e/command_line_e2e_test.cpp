@@ -270,6 +270,31 @@ class CommandLineE2eTest : public QObject {
                                ExpectedRows("停", 1).join(QLatin1Char('\n')) + QLatin1Char('\n'));
   }
 
+  // A reader that reads nothing: the command blocks in a write, which no kill wakes.
+  void signalsStopACommandBlockedInAWrite_data() { signalsStopAtOnceLeavingWholeLines_data(); }
+  void signalsStopACommandBlockedInAWrite() {
+    QFETCH(int, signal);
+    QProcess cli;
+    QProcess reader;
+    cli.setStandardOutputProcess(&reader);
+    Start(reader, QStringLiteral("sleep"), {QStringLiteral("60")});
+    Start(cli, QStringLiteral(MF_CLI_PROGRAM),
+          {QStringLiteral("search"), QStringLiteral("满"), QStringLiteral("--pages"),
+           QStringLiteral("100000"), QStringLiteral("-q")});
+    const QString wchan = QStringLiteral("/proc/%1/wchan").arg(cli.processId());
+    QVERIFY(RunUntil(
+        [&] {
+          QFile state(wchan);
+          return state.open(QIODevice::ReadOnly) && state.readAll().endsWith("pipe_write");
+        },
+        20000));
+    ::kill(static_cast<pid_t>(cli.processId()), signal);
+    QVERIFY(cli.waitForFinished(5000));
+    QCOMPARE(cli.exitCode(), 128 + signal);
+    reader.kill();
+    reader.waitForFinished();
+  }
+
   void windowAndCommandLineFindTheSameRows() {
     const QStringList window = WindowRows(QStringLiteral("纪录片"), 3);
     const Finished cli =

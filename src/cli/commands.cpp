@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -71,13 +72,38 @@ std::string EntryLines(const std::vector<EntryRow>& rows, const CliOptions& opti
   return lines;
 }
 
+// Spawn attributes that start a program with no signal blocked and every signal at its default,
+// as a new session would: our own mask blocks Ctrl-C and SIGTERM, and a caller may ignore SIGPIPE.
+class FreshSignals {
+ public:
+  FreshSignals() {
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_init(&attributes_);
+    posix_spawnattr_setsigmask(&attributes_, &none);
+    posix_spawnattr_setsigdefault(&attributes_, &all);
+    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~FreshSignals() { posix_spawnattr_destroy(&attributes_); }
+  FreshSignals(const FreshSignals&) = delete;
+  FreshSignals& operator=(const FreshSignals&) = delete;
+
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
+
 // Runs xdg-open on `link` and waits for it; true when it succeeded.
 bool OpenWithDesktop(const std::string& link) {
   std::string program = "xdg-open";
   std::string argument = link;
   char* arguments[] = {program.data(), argument.data(), nullptr};
+  const FreshSignals signals;
   pid_t child = 0;
-  if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, arguments, environ) != 0) {
+  if (posix_spawnp(&child, "xdg-open", nullptr, signals.get(), arguments, environ) != 0) {
     return false;
   }
   int status = 0;
@@ -87,6 +113,7 @@ bool OpenWithDesktop(const std::string& link) {
 bool OpenAll(const std::vector<Text>& links, std::FILE* errors) {
   bool all = true;
   for (const Text& link : links) {
+    platform::UnwindIfKilled();
     const std::string target = Utf8(LinkForOpening(link));
     if (!OpenWithDesktop(target)) {
       Write(errors,

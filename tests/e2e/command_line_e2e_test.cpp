@@ -55,6 +55,29 @@ Finished Collect(QProcess& process) {
   return finished;
 }
 
+QString ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The environment with a stand-in xdg-open first in PATH, which adds its argument to `log` as a
+// line and then runs `more` (shell lines).
+QProcessEnvironment WithFakeXdgOpen(const QTemporaryDir& bin, const QString& log,
+                                    const char* more) {
+  QFile fake(bin.filePath(QStringLiteral("xdg-open")));
+  if (fake.open(QIODevice::WriteOnly)) {
+    fake.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$OPENED_LOG\"\n");
+    fake.write(more);
+    fake.close();
+  }
+  fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("PATH"),
+                     bin.path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+  environment.insert(QStringLiteral("OPENED_LOG"), log);
+  return environment;
+}
+
 QProcessEnvironment WithoutDisplay() {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -185,23 +208,20 @@ class CommandLineE2eTest : public QObject {
     }
     QTemporaryDir bin;
     const QString log = bin.filePath(QStringLiteral("opened.txt"));
-    QFile fake(bin.filePath(QStringLiteral("xdg-open")));
-    QVERIFY(fake.open(QIODevice::WriteOnly));
-    fake.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$OPENED_LOG\"\n");
-    fake.close();
-    fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"),
-                       bin.path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
-    environment.insert(QStringLiteral("OPENED_LOG"), log);
+    // The handler also notes which of the signals 1 to 31 it has blocked and ignored: none, as in
+    // a new session.
+    const QProcessEnvironment environment = WithFakeXdgOpen(
+        bin, log,
+        "grep -E '^Sig(Blk|Ign)' /proc/$$/status | while read name mask; do\n"
+        "  echo \"$name $((0x$mask & 0x7fffffff))\"; done >> \"$OPENED_LOG.signals\"\n");
 
     const Finished text =
         Cli({QStringLiteral("magnets"), base_ + U(link), QStringLiteral("--open")}, environment);
     QCOMPARE(text.exitCode, 0);
     QCOMPARE(text.out, expected);
-    QFile written(log);
-    QVERIFY(written.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(written.readAll()), opened);
+    QCOMPARE(ReadAll(log), opened);
+    QCOMPARE(ReadAll(log + QStringLiteral(".signals")),
+             QStringLiteral("SigBlk: 0\nSigIgn: 0\n").repeated(detail->links.size()));
 
     const Finished json = Cli({QStringLiteral("magnets"), base_ + U(link),
                                QStringLiteral("--format"), QStringLiteral("json")});
@@ -268,6 +288,28 @@ class CommandLineE2eTest : public QObject {
     QCOMPARE(finished.exitCode, 128 + signal);
     QCOMPARE(finished.out, QStringLiteral("number\ttitle\turl\n") +
                                ExpectedRows("停", 1).join(QLatin1Char('\n')) + QLatin1Char('\n'));
+  }
+
+  // Ctrl-C while a link is being opened: no further link is opened. A second signal ends the
+  // wait for a handler that does not return.
+  void signalsStopOpeningLinks_data() {
+    QTest::addColumn<QByteArray>("handler");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("Ctrl-C between links") << QByteArray("kill -INT $PPID\n") << 130;
+    QTest::newRow("a second signal")
+        << QByteArray("kill -INT $PPID; kill -TERM $PPID; read x\n") << 143;
+  }
+  void signalsStopOpeningLinks() {
+    QFETCH(QByteArray, handler);
+    QFETCH(int, exitCode);
+    const std::string link = demo::MakeResultPage("磁力", 1).findable[0].link;
+    QTemporaryDir bin;
+    const QString log = bin.filePath(QStringLiteral("opened.txt"));
+    const Finished stopped =
+        Cli({QStringLiteral("magnets"), base_ + U(link), QStringLiteral("--open")},
+            WithFakeXdgOpen(bin, log, handler.constData()));
+    QCOMPARE(stopped.exitCode, exitCode);
+    QCOMPARE(ReadAll(log).count(QLatin1Char('\n')), 1);
   }
 
   // A reader that reads nothing: the command blocks in a write, which no kill wakes.

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string_view>
 
+#include "site/site_address.h"
+
 namespace mf::cli {
 namespace {
 
@@ -96,6 +98,9 @@ std::optional<std::string> Apply(CliOptions& options, const std::string& name,
     }
     options.pages = *pages;
   } else if (name == "--site" && search) {
+    if (std::string problem = SiteAddressProblem(value); !problem.empty()) {
+      return "--site: " + problem;
+    }
     options.site = value;
   } else if (name == "--format") {
     const auto format = FormatNamed(value, options.command);

@@ -31,6 +31,11 @@ std::string Utf8(const Text& text) {
   return GbkToUtf8(text).str();
 }
 
+// An entry's address as printed: a password in the site's address is not.
+std::string Printed(const Text& address) {
+  return platform::AddressWithoutPassword(Utf8(address));
+}
+
 // A write to the output failed (a full disk, a closed pipe): the command ends at once.
 struct OutputFailed {
   int error;  // errno
@@ -66,8 +71,8 @@ std::string EntryLines(const std::vector<EntryRow>& rows, const CliOptions& opti
   for (const EntryRow& row : rows) {
     ++number;
     lines += options.format == Format::kJson
-                 ? EntryJson(number, page, Utf8(row.title), Utf8(row.address))
-                 : EntryTsv(number, Utf8(row.title), Utf8(row.address));
+                 ? EntryJson(number, page, Utf8(row.title), Printed(row.address))
+                 : EntryTsv(number, Utf8(row.title), Printed(row.address));
   }
   return lines;
 }
@@ -159,8 +164,9 @@ int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
   const FetchedPage fetched = FetchPage(Utf8ToGbk(Text(options.url)));
   platform::UnwindIfKilled();
   if (fetched.Failed()) {
-    Write(errors, "magnet-finder-cli: " + platform::PrintableText(options.url) + ": " +
-                      platform::PrintableText(fetched.failure) + "\n");
+    Write(errors, "magnet-finder-cli: " +
+                      platform::PrintableText(platform::AddressWithoutPassword(options.url)) +
+                      ": " + platform::PrintableText(fetched.failure) + "\n");
     return 1;
   }
   const std::vector<Text> links = FindMagnetLinks(matcher, PageTextOf(fetched.body));

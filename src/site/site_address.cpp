@@ -1,8 +1,11 @@
 #include "site/site_address.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <optional>
+
+#include "platform/printable_text.h"
 
 namespace mf {
 namespace {
@@ -33,6 +36,45 @@ bool UnfitForAnAddress(char c) {
   return byte <= 0x20 || byte == 0x7F || c == '"' || c == '<' || c == '>' || c == '\\';
 }
 
+// The address as an error line quotes it: no password, no control character.
+std::string Quoted(std::string_view address) {
+  return "'" + platform::PrintableText(platform::AddressWithoutPassword(address)) + "'";
+}
+
+// Why `hostAndPort` ("name", "name:port", "[v6]" or "[v6]:port") cannot be reached; empty when
+// it can.
+std::string HostAndPortProblem(std::string_view hostAndPort) {
+  std::string_view port;
+  if (hostAndPort.front() == '[') {
+    const std::size_t close = hostAndPort.find(']');
+    if (close == std::string_view::npos) {
+      return "the address has an unclosed '['";
+    }
+    port = hostAndPort.substr(close + 1);
+    if (!port.empty() && port.front() != ':') {
+      return "the address has text after ']'";
+    }
+  } else {
+    const std::size_t colon = hostAndPort.find(':');
+    if (hostAndPort.find_first_of("[]") != std::string_view::npos) {
+      return "the address has a '[' or ']' outside an IPv6 host";
+    }
+    if (colon != std::string_view::npos &&
+        hostAndPort.find(':', colon + 1) != std::string_view::npos) {
+      return "the address has more than one ':' after its host";
+    }
+    port = colon == std::string_view::npos ? std::string_view() : hostAndPort.substr(colon);
+  }
+  if (port.size() > 1) {  // ":" alone means the scheme's port
+    int number = 0;
+    const auto [end, error] = std::from_chars(port.data() + 1, port.data() + port.size(), number);
+    if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) {
+      return "the port is not a number from 1 to 65535";
+    }
+  }
+  return std::string();
+}
+
 Text ReadSiteBase() {
   if (ChosenSite()) {
     return *ChosenSite();
@@ -54,7 +96,7 @@ const Text& SearchSiteBase() {
 }
 
 std::string WebAddressProblem(std::string_view address) {
-  const std::string quoted = "'" + std::string(address) + "'";
+  const std::string quoted = Quoted(address);
   std::string_view rest;
   if (StartsWithLowerCase(address, "http://")) {
     rest = address.substr(7);
@@ -72,11 +114,23 @@ std::string WebAddressProblem(std::string_view address) {
   if (name.empty() || name.front() == ':') {
     return "the address has no host: " + quoted;
   }
-  return std::string();
+  const std::string problem = HostAndPortProblem(name);
+  return problem.empty() ? problem : problem + ": " + quoted;
+}
+
+std::string SiteAddressProblem(std::string_view address) {
+  std::string problem = WebAddressProblem(address);
+  if (problem.empty() && address.find('?') != std::string_view::npos) {
+    problem = "a site address cannot hold a query ('?'): " + Quoted(address);
+  }
+  if (problem.empty() && address.find('#') != std::string_view::npos) {
+    problem = "a site address cannot hold a fragment ('#'): " + Quoted(address);
+  }
+  return problem;
 }
 
 std::variant<Text, std::string> ParseSiteAddress(std::string_view address) {
-  std::string problem = WebAddressProblem(address);
+  std::string problem = SiteAddressProblem(address);
   if (!problem.empty()) {
     return problem;
   }

@@ -13,14 +13,17 @@ namespace mf {
 // MAGNET_FINDER_SITE, else the built-in site. Settled on first use.
 const Text& SearchSiteBase();
 
-// An address the user gave for the site, checked: only http:// or https:// with a host, nothing
-// that cannot stand in a request address (spaces, control characters). Trailing slashes are
+// An address the user gave for the site, checked with SiteAddressProblem. Trailing slashes are
 // dropped. The error names the bad value.
 std::variant<Text, std::string> ParseSiteAddress(std::string_view address);
 
 // Why `address` cannot be a request address (not http:// or https://, no host, a space or a
-// control character), naming it; empty when it can.
+// control character, a port outside 1 to 65535, an unclosed "[", a second ":"), naming it; empty
+// when it can. A password in it is named "***".
 std::string WebAddressProblem(std::string_view address);
+// Why `address` cannot be the site's base address: what WebAddressProblem refuses, and a query
+// or a fragment, which the result pages' paths would be appended to. Empty when it can.
+std::string SiteAddressProblem(std::string_view address);
 
 // Makes `base` (as ParseSiteAddress gives it) the site for the rest of the run. Call it before
 // any thread uses SearchSiteBase.

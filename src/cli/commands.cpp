@@ -118,7 +118,7 @@ bool OpenWithDesktop(const std::string& link) {
 bool OpenAll(const std::vector<Text>& links, std::FILE* errors) {
   bool all = true;
   for (const Text& link : links) {
-    platform::UnwindIfKilled();
+    UnwindIfStopping();
     const std::string target = Utf8(LinkForOpening(link));
     if (!OpenWithDesktop(target)) {
       Write(errors,

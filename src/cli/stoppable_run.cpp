@@ -21,7 +21,19 @@ sigset_t StopSignals() {
   return set;
 }
 
+// SIGINT or SIGTERM when one is pending (and takes it), else 0.
+int TakePendingStopSignal() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  constexpr timespec kNoWait{0, 0};
+  const int signal = sigtimedwait(&stops, nullptr, &kNoWait);
+  return signal > 0 ? signal : 0;
+}
+
 std::atomic<int> writesUnderWay{0};
+std::atomic<int> stoppedBy{0};  // the stop signal the watcher took; set before it kills
 
 // After the kill: the command normally unwinds within milliseconds and RunStoppable sends
 // SIGUSR1. One still inside a write at a look, 50 ms apart, is blocked there; it is not waited for.
@@ -43,6 +55,15 @@ void AwaitUnwinding(const sigset_t& signals, int stoppedBy) {
 
 }  // namespace
 
+void UnwindIfStopping() {
+  sigset_t pending;
+  sigpending(&pending);
+  if (stoppedBy != 0 || sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1) {
+    throw platform::ThreadKilled();
+  }
+  platform::UnwindIfKilled();
+}
+
 OutputWriteScope::OutputWriteScope() {
   ++writesUnderWay;
 }
@@ -57,7 +78,7 @@ int RunStoppable(const std::function<int()>& command) {
   // The command runs on this thread, which the watcher kills on a signal: no thread of its own
   // is left to finish while the process ends.
   const platform::KillableThisThread killable;
-  std::atomic<int> stoppedBy{0};
+  stoppedBy = 0;
   std::thread watcher([&] {
     int signal = 0;
     sigwait(&signals, &signal);
@@ -76,6 +97,9 @@ int RunStoppable(const std::function<int()>& command) {
   // Ends the watcher, whether it still waits for a first signal or for the command to unwind.
   pthread_kill(watcher.native_handle(), SIGUSR1);
   watcher.join();
+  if (stoppedBy == 0) {
+    stoppedBy = TakePendingStopSignal();  // came before the command ended, not yet taken
+  }
   return stoppedBy != 0 ? 128 + stoppedBy : result;
 }
 

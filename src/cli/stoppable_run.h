@@ -16,6 +16,10 @@ namespace mf::cli {
 // the main thread before any other thread exists: it blocks the signals for the whole process.
 int RunStoppable(const std::function<int()>& command);
 
+// A cancellation point for the command that also counts a stop signal the watcher has not acted
+// on yet: for a check right after a program that the user may have stopped with Ctrl-C.
+void UnwindIfStopping();
+
 // Marks the command as writing its output (to stdout or stderr) while it lives.
 class OutputWriteScope {
  public:

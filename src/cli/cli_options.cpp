@@ -4,7 +4,9 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/printable_text.h"
 #include "site/site_address.h"
+#include "support/encoding.h"
 
 namespace mf::cli {
 namespace {
@@ -39,6 +41,23 @@ std::optional<Format> FormatNamed(std::string_view name, Command command) {
 
 std::string Quoted(std::string_view value) {
   return "'" + std::string(value) + "'";
+}
+
+// The characters of the UTF-8 `keyword` that the program's code page (936) cannot hold, each
+// once, in order; they would be sent as "?".
+std::string CharactersOutsideCodePage(std::string_view keyword) {
+  std::string outside;
+  for (std::size_t i = 0; i < keyword.size();) {
+    const auto lead = static_cast<unsigned char>(keyword[i]);
+    const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::string character(keyword.substr(i, length));
+    i += length;
+    if (GbkToUtf8(Utf8ToGbk(Text(character))).str() != character &&
+        outside.find(character) == std::string::npos) {
+      outside += character;
+    }
+  }
+  return outside;
 }
 
 // Options and words as given, before they are checked against the command.
@@ -139,6 +158,12 @@ std::variant<CliOptions, std::string> ForCommand(const Given& given) {
            " at most (quote a keyword with spaces): " + Quoted(given.words[2]);
   }
   (options.command == Command::kSearch ? options.keyword : options.url) = given.words[1];
+  if (options.command == Command::kSearch) {
+    if (const std::string outside = CharactersOutsideCodePage(options.keyword); !outside.empty()) {
+      return "the keyword holds characters outside code page 936 (GBK), the program's text: " +
+             Quoted(platform::PrintableText(outside));
+    }
+  }
   for (const auto& [name, value] : given.options) {
     if (auto error = Apply(options, name, value)) {
       return *error;
@@ -181,6 +206,8 @@ DESCRIPTION
     search walks the site's result pages 1 to N for KEYWORD, one after another, and prints one
     line per entry as soon as its page is read: its running number, its title (without the
     site's highlight markup) and the address of its detail page.
+    The keyword is sent in code page 936 (GBK), the program's text: a keyword with characters
+    outside it is refused.
 
     magnets fetches one detail page and prints every magnet link on it, one per line, as the
     page writes it.

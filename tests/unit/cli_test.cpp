@@ -67,6 +67,12 @@ TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
             "--site: a site address cannot hold a fragment ('#'): 'http://h/#f'");
   EXPECT_EQ(ErrorOf({"search", "a", "--quiet=yes"}), "--quiet takes no value: '--quiet=yes'");
   EXPECT_EQ(ErrorOf({"search", "a", "-x"}), "unknown option '-x'");
+  const std::string outside =
+      "the keyword holds characters outside code page 936 (GBK), the "
+      "program's text: ";
+  EXPECT_EQ(ErrorOf({"search", "한국어"}), outside + "'한국어'");
+  EXPECT_EQ(ErrorOf({"search", "电影 🎬 é 🎬 ü"}), outside + "'🎬'");
+  EXPECT_EQ(std::get<CliOptions>(Parse({"search", "纪录片 ü é ABC"})).keyword, "纪录片 ü é ABC");
 }
 
 TEST(CliOutput, FieldsNeverBreakTheirLine) {

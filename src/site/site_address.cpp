@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include <unicode/uidna.h>
+
 #include "platform/printable_text.h"
 
 namespace mf {
@@ -75,6 +77,63 @@ std::string HostAndPortProblem(std::string_view hostAndPort) {
   return std::string();
 }
 
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+// An international host name as the DNS knows it ("例子.localhost" is "xn--fsqu00a.localhost"),
+// by the rules browsers and curl follow (UTS #46, nontransitional); nothing when it is none.
+std::optional<std::string> AsciiHostName(std::string_view name) {
+  if (IsAscii(name)) {
+    return std::string(name);
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  UIDNA* idna = uidna_openUTS46(
+      UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ, &status);
+  UIDNAInfo info = UIDNA_INFO_INITIALIZER;
+  char ascii[256];
+  const int32_t length = uidna_nameToASCII_UTF8(
+      idna, name.data(), static_cast<int32_t>(name.size()), ascii, sizeof ascii, &info, &status);
+  uidna_close(idna);
+  if (U_FAILURE(status) || info.errors != 0 || length <= 0 || length >= int32_t{sizeof ascii}) {
+    return std::nullopt;
+  }
+  return std::string(ascii, static_cast<std::size_t>(length));
+}
+
+// Every byte of `text` above ASCII as "%" and two upper-case hex digits: UTF-8, percent-encoded.
+std::string PercentEncodedAboveAscii(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      encoded += c;
+    } else {
+      encoded += {'%', kHex[byte >> 4], kHex[byte & 0xF]};
+    }
+  }
+  return encoded;
+}
+
+// The parts of an address that WebAddressProblem has passed: scheme "://" user "@", host name,
+// ":" port and the rest.
+struct AddressParts {
+  std::string_view start, name, rest;
+};
+
+AddressParts SplitAddress(std::string_view address) {
+  const std::size_t authority = address.find("://") + 3;
+  const std::size_t end = std::min(address.find_first_of("/?#", authority), address.size());
+  const std::size_t at = address.substr(0, end).rfind('@');
+  const std::size_t nameStart = at == std::string_view::npos || at < authority ? authority : at + 1;
+  std::size_t nameEnd =
+      address[nameStart] == '[' ? address.find(']', nameStart) + 1 : address.find(':', nameStart);
+  nameEnd = std::min(nameEnd, end);
+  return {address.substr(0, nameStart), address.substr(nameStart, nameEnd - nameStart),
+          address.substr(nameEnd)};
+}
+
 Text ReadSiteBase() {
   if (ChosenSite()) {
     return *ChosenSite();
@@ -120,6 +179,9 @@ std::string WebAddressProblem(std::string_view address) {
 
 std::string SiteAddressProblem(std::string_view address) {
   std::string problem = WebAddressProblem(address);
+  if (problem.empty() && !AsciiHostName(SplitAddress(address).name)) {
+    problem = "the host is not a valid international domain name: " + Quoted(address);
+  }
   if (problem.empty() && address.find('?') != std::string_view::npos) {
     problem = "a site address cannot hold a query ('?'): " + Quoted(address);
   }
@@ -134,7 +196,10 @@ std::variant<Text, std::string> ParseSiteAddress(std::string_view address) {
   if (!problem.empty()) {
     return problem;
   }
-  return Text(WithoutTrailingSlashes(address));
+  // Requests carry ASCII only: the host as the DNS knows it, the rest percent-encoded as UTF-8.
+  const AddressParts parts = SplitAddress(WithoutTrailingSlashes(address));
+  return Text(PercentEncodedAboveAscii(parts.start) + *AsciiHostName(parts.name) +
+              PercentEncodedAboveAscii(parts.rest));
 }
 
 void UseSearchSite(const Text& base) {

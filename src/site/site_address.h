@@ -13,8 +13,9 @@ namespace mf {
 // MAGNET_FINDER_SITE, else the built-in site. Settled on first use.
 const Text& SearchSiteBase();
 
-// An address the user gave for the site, checked with SiteAddressProblem. Trailing slashes are
-// dropped. The error names the bad value.
+// An address the user gave for the site (UTF-8), checked with SiteAddressProblem, as requests
+// carry it: an international host name in its ASCII form ("xn--..."), any other character above
+// ASCII percent-encoded as UTF-8, trailing slashes dropped. The error names the bad value.
 std::variant<Text, std::string> ParseSiteAddress(std::string_view address);
 
 // Why `address` cannot be a request address (not http:// or https://, no host, a space or a
@@ -22,7 +23,8 @@ std::variant<Text, std::string> ParseSiteAddress(std::string_view address);
 // when it can. A password in it is named "***".
 std::string WebAddressProblem(std::string_view address);
 // Why `address` cannot be the site's base address: what WebAddressProblem refuses, and a query
-// or a fragment, which the result pages' paths would be appended to. Empty when it can.
+// or a fragment, which the result pages' paths would be appended to, and a host that is no valid
+// international domain name. Empty when it can.
 std::string SiteAddressProblem(std::string_view address);
 
 // Makes `base` (as ParseSiteAddress gives it) the site for the rest of the run. Call it before

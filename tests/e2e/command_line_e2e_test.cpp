@@ -199,6 +199,17 @@ class CommandLineE2eTest : public QObject {
     }
   }
 
+  void anInternationalSiteAddressIsSentAsTheDnsAndHttpKnowIt() {
+    const QString port = base_.section(QLatin1Char(':'), -1);
+    const Finished search =
+        Cli({QStringLiteral("search"), QStringLiteral("网"), QStringLiteral("-q"),
+             QStringLiteral("--pages=1"), QStringLiteral("--site"),
+             QStringLiteral("http://例子.localhost:%1/站点").arg(port)});
+    QCOMPARE(site_->Targets(),
+             std::vector<std::string>{"/%E7%AB%99%E7%82%B9" + ListTarget("网", 1)});
+    QCOMPARE(U(site_->LastHost()), QStringLiteral("xn--fsqu00a.localhost:") + port);
+  }
+
   void aPasswordInTheSiteAddressIsNeverPrinted() {
     site_->Script(ListTarget("密", 2), Reply{404, "<h1>404</h1>"});
     const QString withPassword =

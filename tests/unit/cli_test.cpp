@@ -1,5 +1,7 @@
 // The command line's argument parsing, output escaping and progress lines.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -129,6 +131,34 @@ TEST(CliProgress, LinesForAFileABarForATerminalAndFailuresAlways) {
   const std::string bar = Written(Progress::Style::kBar);
   EXPECT_EQ(bar, "\r\x1b[K[#######.......................] page 1/4: 20 rows\r\x1b[K" + failed +
                      "\r\x1b[K[###############...............] page 2/4: 20 rows\r\x1b[K");
+}
+
+// On a terminal of 40 columns every drawn line fits in 39, so none wraps; a bar left shown (the
+// walk was stopped) ends with a line break.
+TEST(CliProgress, TheBarFitsANarrowTerminalAndEndsItsLine) {
+  int terminal = -1;
+  int program = -1;
+  winsize size{};
+  size.ws_col = 40;
+  ASSERT_EQ(openpty(&terminal, &program, nullptr, nullptr, &size), 0);
+  std::FILE* stream = fdopen(program, "w");
+  {
+    Progress progress(stream, Progress::Style::kBar, 6);
+    for (int page = 1; page <= 6; ++page) {
+      progress.PageDone(page, page * 20L);
+    }
+  }
+  std::fclose(stream);
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
+    shown.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(terminal);
+  ASSERT_TRUE(shown.ends_with("[" + std::string(18, '#') + "] page 6/6: 120 rows\r\n")) << shown;
+  for (std::size_t line = 0; (line = shown.find("\x1b[K", line)) != std::string::npos; ++line) {
+    EXPECT_LT(shown.find('\r', line) - line - 3, 40u) << shown;
+  }
 }
 
 }  // namespace

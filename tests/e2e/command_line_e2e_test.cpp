@@ -381,11 +381,16 @@ class CommandLineE2eTest : public QObject {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("MAGNET_FINDER_SITE"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    Start(window, QStringLiteral(MF_WINDOW_PROGRAM),
-          {QStringLiteral("--site"), base_ + QLatin1Char('/'), QStringLiteral("--pages"),
-           QStringLiteral("2"), QStringLiteral("--start"), QStringLiteral("--verbose"),
-           QStringLiteral("窗口")},
-          environment);
+    Start(
+        window, QStringLiteral(MF_WINDOW_PROGRAM),
+        {QStringLiteral("--site"), base_ + QLatin1Char('/'), QStringLiteral("--pages"),
+         QStringLiteral("2"), QStringLiteral("--start"), QStringLiteral("--verbose"),
+         QStringLiteral("窗口"),
+         // what a session manager restores the window with, and the toolkit's own options
+         QStringLiteral("-session"), QStringLiteral("1234abc"), QStringLiteral("-name"),
+         QStringLiteral("mf"), QStringLiteral("-qwindowtitle"), QStringLiteral("标题"),
+         QStringLiteral("-qwindowgeometry"), QStringLiteral("640x480"), QStringLiteral("-nograb")},
+        environment);
     site_->Script(ListTarget("窗口", 2), Reply{404, "<h1>404</h1>"});
     const std::vector<std::string> expected = {ListTarget("窗口", 1), ListTarget("窗口", 2)};
     QVERIFY(RunUntil([&] { return site_->Targets() == expected; }, 20000));

@@ -135,6 +135,8 @@ QString WindowHelpText() {
       "  --version      print the version and exit\n"
       "  -h, --help     print this help and exit\n"
       "\n"
+      "The toolkit's own options (-session, -qwindowgeometry, -qwindowtitle, -name, ...) are\n"
+      "taken too.\n"
       "Without a display, use magnet-finder-cli, or a virtual display: xvfb-run -a magnet-finder\n"
       "Environment: MAGNET_FINDER_SITE (the site), MAGNET_FINDER_LOG=1 (every failed request\n"
       "writes one line to stderr).\n"

@@ -218,11 +218,16 @@ DESCRIPTION
 
 OPTIONS
     --pages N            search pages 1 to N (default 100)
-    --site URL           the site's base address, http:// or https:// (default: the
-                         environment variable MAGNET_FINDER_SITE, else the built-in site)
+    --site URL           the site's base address, http:// or https://, without a query or
+                         fragment (default: the environment variable MAGNET_FINDER_SITE,
+                         else the built-in site). An international host name is sent in
+                         its ASCII (IDNA) form; a password in it is printed as ***.
     --format tsv|json    search: tab-separated lines with a header line (default), or JSON
                          Lines with the fields number, page, title and url. In tsv a tab, line
-                         break or backslash inside a field is written \t, \n, \r or \\.
+                         break or backslash inside a field is written \t, \n, \r or \\, any
+                         other control character as \xHH (\u00HH for U+0080 to U+009F), as
+                         in text output and messages: nothing a site sends can steer the
+                         terminal.
     --format text|json   magnets: one link per line (default), or one JSON array of strings
     --open               magnets: also hand every link to the desktop's handler (xdg-open)
     -q, --quiet          no progress on stderr
@@ -237,7 +242,8 @@ EXIT STATUS
          written (a full disk; a closed pipe ends the command quietly)
     2    a bad command line
     130, 143
-         stopped by Ctrl-C (SIGINT) or SIGTERM; what was printed is whole lines
+         stopped by Ctrl-C (SIGINT) or SIGTERM; what was printed is whole lines. A second
+         signal, or one while the output is blocked, ends the program at once.
 
 ENVIRONMENT
     MAGNET_FINDER_SITE   the site's base address when --site is not given

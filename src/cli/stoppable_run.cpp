@@ -45,7 +45,7 @@ std::atomic<int> stoppedBy{0};  // the stop signal the watcher took; set before 
 
 // After the kill: the command normally unwinds within milliseconds and RunStoppable sends
 // SIGUSR1. One still inside a write at a look, 50 ms apart, is blocked there; it is not waited for.
-void AwaitUnwinding(const sigset_t& signals, int stoppedBy) {
+void AwaitUnwinding(const sigset_t& signals, int firstSignal) {
   constexpr timespec kLookEvery{0, 50'000'000};
   for (;;) {
     const int signal = sigtimedwait(&signals, nullptr, &kLookEvery);
@@ -56,7 +56,7 @@ void AwaitUnwinding(const sigset_t& signals, int stoppedBy) {
       EndProcessNow(128 + signal);
     }
     if (writesUnderWay.load() > 0) {
-      EndProcessNow(128 + stoppedBy);
+      EndProcessNow(128 + firstSignal);
     }
   }
 }

@@ -15,17 +15,24 @@
 namespace mf {
 namespace {
 
-// Options of the toolkit itself, which the application object takes out of the arguments later;
-// accepted here so that they are not refused as unknown, and not shown in the help.
+// Options of the toolkit and the window system (and the session manager's -session, with which it
+// restores the window), which the application object takes out of the arguments later; accepted
+// here, values and all, so that they are neither refused nor taken for the keyword, and not shown
+// in the help.
 void AcceptToolkitOptions(QCommandLineParser& parser) {
-  for (const char* name : {"platform", "display", "style", "stylesheet", "geometry"}) {
+  for (const char* name :
+       {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "style",
+        "stylesheet", "geometry", "qwindowgeometry", "title", "qwindowtitle", "icon", "qwindowicon",
+        "session", "name", "visual", "qmljsdebugger"}) {
     QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     option.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(option);
   }
-  QCommandLineOption reverse(QStringLiteral("reverse"));
-  reverse.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOption(reverse);
+  for (const char* name : {"reverse", "nograb", "dograb", "sync", "widgetcount", "testability"}) {
+    QCommandLineOption flag(QString::fromLatin1(name));
+    flag.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(flag);
+  }
 }
 
 bool IsPageCount(const QString& text) {
@@ -128,6 +135,8 @@ QString WindowHelpText() {
       "  --version      print the version and exit\n"
       "  -h, --help     print this help and exit\n"
       "\n"
+      "The toolkit's own options (-session, -qwindowgeometry, -qwindowtitle, -name, ...) are\n"
+      "taken too.\n"
       "Without a display, use magnet-finder-cli, or a virtual display: xvfb-run -a magnet-finder\n"
       "Environment: MAGNET_FINDER_SITE (the site), MAGNET_FINDER_LOG=1 (every failed request\n"
       "writes one line to stderr).\n"

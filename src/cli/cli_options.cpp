@@ -4,6 +4,10 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/printable_text.h"
+#include "site/site_address.h"
+#include "support/encoding.h"
+
 namespace mf::cli {
 namespace {
 
@@ -50,6 +54,23 @@ std::string CommandName(Command command) {
     default:
       return "site test";
   }
+}
+
+// The characters of the UTF-8 `keyword` that the program's code page (936) cannot hold, each
+// once, in order; they would be sent as "?".
+std::string CharactersOutsideCodePage(std::string_view keyword) {
+  std::string outside;
+  for (std::size_t i = 0; i < keyword.size();) {
+    const auto lead = static_cast<unsigned char>(keyword[i]);
+    const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::string character(keyword.substr(i, length));
+    i += length;
+    if (GbkToUtf8(Utf8ToGbk(Text(character))).str() != character &&
+        outside.find(character) == std::string::npos) {
+      outside += character;
+    }
+  }
+  return outside;
 }
 
 // Options and words as given, before they are checked against the command.
@@ -110,8 +131,19 @@ std::optional<std::string> Apply(CliOptions& options, const std::string& name,
     }
     options.pages = *pages;
   } else if (name == "--site" && fetches) {
+    // An id or a file is looked up when the site is chosen; an address is checked here.
+    if (value.empty()) {
+      return std::string("--site takes an id, a definition file or an address, not ''");
+    }
+    if (std::string problem = value.find("://") == std::string::npos ? "" : SiteAddressProblem(value);
+        !problem.empty()) {
+      return "--site: " + problem;
+    }
     options.site = value;
   } else if (name == "--mirror" && fetches) {
+    if (std::string problem = SiteAddressProblem(value); !problem.empty()) {
+      return "--mirror: " + problem;
+    }
     options.mirror = value;
   } else if (name == "--format" && fetches) {
     const auto format = FormatNamed(value, options.command);
@@ -180,6 +212,12 @@ std::variant<CliOptions, std::string> ForCommand(const Given& given) {
            " at most (quote a keyword with spaces): " + Quoted(given.words[2]);
   }
   (options.command == Command::kSearch ? options.keyword : options.url) = given.words[1];
+  if (options.command == Command::kSearch) {
+    if (const std::string outside = CharactersOutsideCodePage(options.keyword); !outside.empty()) {
+      return "the keyword holds characters outside code page 936 (GBK), the program's text: " +
+             Quoted(platform::PrintableText(outside));
+    }
+  }
   for (const auto& [name, value] : given.options) {
     if (auto error = Apply(options, name, value)) {
       return *error;
@@ -226,6 +264,8 @@ DESCRIPTION
     search walks the site's result pages 1 to N for KEYWORD, one after another, and prints one
     line per entry as soon as its page is read: its running number, its title (without the
     site's highlight markup) and the address of its detail page.
+    The keyword is sent in code page 936 (GBK), the program's text: a keyword with characters
+    outside it is refused.
 
     magnets fetches one detail page and prints every magnet link on it, one per line, as the
     page writes it.
@@ -250,13 +290,19 @@ OPTIONS
     --pages N            search pages 1 to N (default: the site's page count, 100 for the
                          built-in site)
     --site ID|FILE|URL   the site: a definition's id, a definition file (.yaml), or a base
-                         address, http:// or https://, for the built-in site at another
-                         address (default: the built-in site)
+                         address for the built-in site at another address (default: the
+                         built-in site)
     --mirror URL         the chosen site at another base address (default: the environment
-                         variable MAGNET_FINDER_SITE, else the site's first mirror)
+                         variable MAGNET_FINDER_SITE, else the site's first mirror). An
+                         address is http:// or https://, without a query or fragment; an
+                         international host name is sent in its ASCII (IDNA) form; a
+                         password in it is printed as ***.
     --format tsv|json    search: tab-separated lines with a header line (default), or JSON
                          Lines with the fields number, page, title and url. In tsv a tab, line
-                         break or backslash inside a field is written \t, \n, \r or \\.
+                         break or backslash inside a field is written \t, \n, \r or \\, any
+                         other control character as \xHH (\u00HH for U+0080 to U+009F), as
+                         in text output and messages: nothing a site sends can steer the
+                         terminal.
     --format text|json   magnets: one link per line (default), or one JSON array of strings
     --open               magnets: also hand every link to the desktop's handler (xdg-open)
     -q, --quiet          no progress on stderr
@@ -268,11 +314,13 @@ OPTIONS
 EXIT STATUS
     0    at least one page (or the detail page) was fetched; every file linted without an
          error; every site test passed
-    1    every request failed (or a link could not be handed over); a definition has an
+    1    every request failed, a link could not be handed over, or the output could not be
+         written (a full disk; a closed pipe ends the command quietly); a definition has an
          error; a site test failed
     2    a bad command line
     130, 143
-         stopped by Ctrl-C (SIGINT) or SIGTERM; what was printed is whole lines
+         stopped by Ctrl-C (SIGINT) or SIGTERM; what was printed is whole lines. A second
+         signal, or one while the output is blocked, ends the program at once.
 
 ENVIRONMENT
     MAGNET_FINDER_SITE   the site's base address when neither --mirror nor an address in

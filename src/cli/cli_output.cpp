@@ -2,30 +2,12 @@
 
 #include <cstdio>
 
+#include "platform/printable_text.h"
+
 namespace mf::cli {
 
 std::string TsvField(std::string_view utf8) {
-  std::string field;
-  field.reserve(utf8.size());
-  for (const char c : utf8) {
-    switch (c) {
-      case '\t':
-        field += "\\t";
-        break;
-      case '\n':
-        field += "\\n";
-        break;
-      case '\r':
-        field += "\\r";
-        break;
-      case '\\':
-        field += "\\\\";
-        break;
-      default:
-        field += c;
-    }
-  }
-  return field;
+  return platform::PrintableText(utf8, /*doubleBackslashes=*/true);
 }
 
 std::string JsonString(std::string_view utf8) {

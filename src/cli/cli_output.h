@@ -9,7 +9,8 @@
 namespace mf::cli {
 
 // A field of a tab-separated line: a tab, line feed, carriage return or backslash inside it is
-// written \t, \n, \r or \\, so that a field never breaks its line.
+// written \t, \n, \r or \\, so that a field never breaks its line, and any other control
+// character as \xHH (C1: \u00HH), so that none reaches a terminal.
 std::string TsvField(std::string_view utf8);
 // A JSON string literal, quotes included; control characters as \uXXXX escapes.
 std::string JsonString(std::string_view utf8);

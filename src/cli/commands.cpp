@@ -1,12 +1,17 @@
 #include "cli/commands.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/cli_output.h"
+#include "cli/stoppable_run.h"
+#include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/detail_page.h"
 #include "site/page_fetch.h"
@@ -26,8 +31,38 @@ std::string Utf8(const Text& text) {
   return GbkToUtf8(text).str();
 }
 
+// An entry's address as printed: a password in the site's address is not.
+std::string Printed(const Text& address) {
+  return platform::AddressWithoutPassword(Utf8(address));
+}
+
+// A write to the output failed (a full disk, a closed pipe): the command ends at once.
+struct OutputFailed {
+  int error;  // errno
+};
+
+// A kill ends the command before a write, not after it: a write to a full pipe may never return.
 void Write(std::FILE* out, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), out);
+  platform::UnwindIfKilled();
+  const OutputWriteScope writing;
+  if (std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
+    throw OutputFailed{errno};
+  }
+}
+
+void Flush(std::FILE* out) {
+  const OutputWriteScope writing;
+  if (std::fflush(out) != 0) {
+    throw OutputFailed{errno};
+  }
+}
+
+// The line that says why the output stopped; none for a closed pipe, which only means that the
+// reader has all it wanted (`search ... | head -1`).
+std::string OutputFailedLine(const OutputFailed& failed) {
+  return failed.error == EPIPE ? std::string()
+                               : "magnet-finder-cli: cannot write the output: " +
+                                     std::string(std::strerror(failed.error)) + "\n";
 }
 
 std::string EntryLines(const std::vector<EntryRow>& rows, const CliOptions& options, int page,
@@ -36,19 +71,44 @@ std::string EntryLines(const std::vector<EntryRow>& rows, const CliOptions& opti
   for (const EntryRow& row : rows) {
     ++number;
     lines += options.format == Format::kJson
-                 ? EntryJson(number, page, Utf8(row.title), Utf8(row.address))
-                 : EntryTsv(number, Utf8(row.title), Utf8(row.address));
+                 ? EntryJson(number, page, Utf8(row.title), Printed(row.address))
+                 : EntryTsv(number, Utf8(row.title), Printed(row.address));
   }
   return lines;
 }
+
+// Spawn attributes that start a program with no signal blocked and every signal at its default,
+// as a new session would: our own mask blocks Ctrl-C and SIGTERM, and a caller may ignore SIGPIPE.
+class FreshSignals {
+ public:
+  FreshSignals() {
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_init(&attributes_);
+    posix_spawnattr_setsigmask(&attributes_, &none);
+    posix_spawnattr_setsigdefault(&attributes_, &all);
+    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~FreshSignals() { posix_spawnattr_destroy(&attributes_); }
+  FreshSignals(const FreshSignals&) = delete;
+  FreshSignals& operator=(const FreshSignals&) = delete;
+
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
 
 // Runs xdg-open on `link` and waits for it; true when it succeeded.
 bool OpenWithDesktop(const std::string& link) {
   std::string program = "xdg-open";
   std::string argument = link;
   char* arguments[] = {program.data(), argument.data(), nullptr};
+  const FreshSignals signals;
   pid_t child = 0;
-  if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, arguments, environ) != 0) {
+  if (posix_spawnp(&child, "xdg-open", nullptr, signals.get(), arguments, environ) != 0) {
     return false;
   }
   int status = 0;
@@ -58,18 +118,18 @@ bool OpenWithDesktop(const std::string& link) {
 bool OpenAll(const std::vector<Text>& links, std::FILE* errors) {
   bool all = true;
   for (const Text& link : links) {
+    UnwindIfStopping();
     const std::string target = Utf8(LinkForOpening(link));
     if (!OpenWithDesktop(target)) {
-      Write(errors, "magnet-finder-cli: xdg-open could not open " + target + "\n");
+      Write(errors,
+            "magnet-finder-cli: xdg-open could not open " + platform::PrintableText(target) + "\n");
       all = false;
     }
   }
   return all;
 }
 
-}  // namespace
-
-int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
+int WalkPages(const CliOptions& options, std::FILE* out, Progress& progress) {
   const ComApartmentScope apartment;
   RegExpMatcher matcher;
   regex markup;
@@ -86,7 +146,7 @@ int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
         EntryLines(FindEntries(matcher, markup, PageTextOf(fetched)), options, page, number);
     progress.Clear();
     Write(out, lines);
-    std::fflush(out);
+    Flush(out);
     if (fetched.Failed()) {
       progress.PageFailed(page, fetched.failure);
     } else {
@@ -98,13 +158,15 @@ int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
   return fetchedPages > 0 ? 0 : 1;
 }
 
-int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
+int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
   const ComApartmentScope apartment;
   RegExpMatcher matcher;
   const FetchedPage fetched = FetchPage(Utf8ToGbk(Text(options.url)));
   platform::UnwindIfKilled();
   if (fetched.Failed()) {
-    Write(errors, "magnet-finder-cli: " + options.url + ": " + fetched.failure + "\n");
+    Write(errors, "magnet-finder-cli: " +
+                      platform::PrintableText(platform::AddressWithoutPassword(options.url)) +
+                      ": " + platform::PrintableText(fetched.failure) + "\n");
     return 1;
   }
   const std::vector<Text> links = FindMagnetLinks(matcher, PageTextOf(fetched));
@@ -116,11 +178,32 @@ int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
     Write(out, LinksJson(utf8));
   } else {
     for (const std::string& link : utf8) {
-      Write(out, link + "\n");
+      Write(out, platform::PrintableText(link) + "\n");
     }
   }
-  std::fflush(out);
+  Flush(out);
   return options.open && !OpenAll(links, errors) ? 1 : 0;
+}
+
+}  // namespace
+
+int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
+  try {
+    return WalkPages(options, out, progress);
+  } catch (const OutputFailed& failed) {
+    progress.Report(OutputFailedLine(failed));
+    return 1;
+  }
+}
+
+int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
+  try {
+    return PrintMagnets(options, out, errors);
+  } catch (const OutputFailed& failed) {
+    const std::string line = OutputFailedLine(failed);
+    std::fwrite(line.data(), 1, line.size(), errors);
+    return 1;
+  }
 }
 
 }  // namespace mf::cli

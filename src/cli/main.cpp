@@ -1,6 +1,8 @@
 // magnet-finder-cli: the search and the magnet links of one detail page, in a terminal or a
 // script. See CliHelpText() (--help) for the command line.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <variant>
 #include <vector>
@@ -68,6 +70,17 @@ int RunSiteCommand(const CliOptions& options) {
   }
 }
 
+// `status`, once what stdio still holds for stdout is written; 1 when that fails.
+int WithOutputWritten(int status) {
+  if (std::fflush(stdout) == 0) {
+    return status;
+  }
+  if (errno != EPIPE) {
+    std::fprintf(stderr, "magnet-finder-cli: cannot write the output: %s\n", std::strerror(errno));
+  }
+  return 1;
+}
+
 int Run(CliOptions options) {
   if (options.verbose) {
     mf::EnableFailureLog();
@@ -106,11 +119,11 @@ int main(int argc, char** argv) {
   switch (options.command) {
     case Command::kHelp:
       std::fputs(mf::cli::CliHelpText(), stdout);
-      return 0;
+      return WithOutputWritten(0);
     case Command::kVersion:
       std::fputs("magnet-finder-cli " MF_VERSION "\n", stdout);
-      return 0;
+      return WithOutputWritten(0);
     default:
-      return Run(options);
+      return WithOutputWritten(Run(options));
   }
 }

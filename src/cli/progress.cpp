@@ -1,22 +1,52 @@
 #include "cli/progress.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <algorithm>
+
+#include "cli/stoppable_run.h"
+#include "platform/printable_text.h"
 
 namespace mf::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+constexpr int kNarrowestBar = 5;
 
-std::string Bar(int page, int pages) {
-  const long filled = pages > 0 ? static_cast<long>(page) * kBarWidth / pages : kBarWidth;
+std::string Bar(int page, int pages, int width) {
+  const long filled = pages > 0 ? static_cast<long>(page) * width / pages : width;
   return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "]";
+         std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+}
+
+// The terminal's width now, so that a resized window (SIGWINCH) is followed at the next draw.
+int Columns(std::FILE* stream) {
+  winsize size{};
+  return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
+
+// The bar and the counts in fewer columns than `columns`: a line that reached the last column
+// would wrap on some terminals, and "\r\x1b[K" would then erase only its second row.
+std::string FittedBarLine(int page, int pages, const std::string& counts, int columns) {
+  const int room = columns - 1;
+  const int barWidth = std::min(kBarWidth, room - 3 - static_cast<int>(counts.size()));
+  if (barWidth < kNarrowestBar) {
+    return counts.substr(0, static_cast<std::size_t>(std::max(room, 0)));
+  }
+  return Bar(page, pages, barWidth) + " " + counts;
 }
 
 }  // namespace
 
 Progress::Progress(std::FILE* stream, Style style, int pages)
     : stream_(stream), style_(style), pages_(pages) {}
+
+Progress::~Progress() {
+  if (barShown_) {
+    Write("\n");  // a walk ended by a signal: the shell's prompt starts on a line of its own
+  }
+}
 
 Progress::Style Progress::StyleFor(std::FILE* stream, bool quiet) {
   if (quiet) {
@@ -32,14 +62,21 @@ void Progress::PageDone(int page, long rows) {
     Write(counts + "\n");
   } else if (style_ == Style::kBar) {
     // Back to the start of the line and the rest of it erased, so a shorter line leaves nothing.
-    Write("\r\x1b[K" + Bar(page, pages_) + " " + counts);
+    Write("\r\x1b[K" + FittedBarLine(page, pages_, counts, Columns(stream_)));
     barShown_ = true;
   }
 }
 
 void Progress::PageFailed(int page, const std::string& reason) {
-  Clear();
-  Write("magnet-finder-cli: page " + std::to_string(page) + " not fetched: " + reason + "\n");
+  Report("magnet-finder-cli: page " + std::to_string(page) +
+         " not fetched: " + platform::PrintableText(reason) + "\n");
+}
+
+void Progress::Report(const std::string& line) {
+  if (!line.empty()) {
+    Clear();
+    Write(line);
+  }
 }
 
 void Progress::Clear() {
@@ -50,6 +87,7 @@ void Progress::Clear() {
 }
 
 void Progress::Write(const std::string& text) {
+  const OutputWriteScope writing;
   std::fwrite(text.data(), 1, text.size(), stream_);
   std::fflush(stream_);
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/printable_text.h"
+
 namespace mf::platform {
 namespace {
 
@@ -109,8 +111,10 @@ std::string FailureLogLine(const RequestOutcome& outcome,
                            std::chrono::system_clock::time_point when) {
   char took[32];
   std::snprintf(took, sizeof took, "%.1f ms", static_cast<double>(outcome.took.count()) / 1000.0);
-  return Timestamp(when) + " " + outcome.method + " " + outcome.url + " failed after " + took +
-         ": " + outcome.Reason();
+  // The address and the reason may hold what a site sent (a redirect's target) and a password.
+  return Timestamp(when) + " " + outcome.method + " " +
+         PrintableText(AddressWithoutPassword(outcome.url)) + " failed after " + took + ": " +
+         PrintableText(outcome.Reason());
 }
 
 }  // namespace mf::platform

@@ -34,14 +34,19 @@ Text SearchSiteBase();
 // it), else at MAGNET_FINDER_SITE when that is set, else at its first mirror.
 void UseSite(std::shared_ptr<const SiteDefinition> definition, std::optional<Text> base = {});
 
-// An address the user gave for the site, checked: only http:// or https:// with a host, nothing
-// that cannot stand in a request address (spaces, control characters). Trailing slashes are
-// dropped. The error names the bad value.
+// An address the user gave for the site (UTF-8), checked with SiteAddressProblem, as requests
+// carry it: an international host name in its ASCII form ("xn--..."), any other character above
+// ASCII percent-encoded as UTF-8, trailing slashes dropped. The error names the bad value.
 std::variant<Text, std::string> ParseSiteAddress(std::string_view address);
 
 // Why `address` cannot be a request address (not http:// or https://, no host, a space or a
-// control character), naming it; empty when it can.
+// control character, a port outside 1 to 65535, an unclosed "[", a second ":"), naming it; empty
+// when it can. A password in it is named "***".
 std::string WebAddressProblem(std::string_view address);
+// Why `address` cannot be the site's base address: what WebAddressProblem refuses, and a query
+// or a fragment, which the result pages' paths would be appended to, and a host that is no valid
+// international domain name. Empty when it can.
+std::string SiteAddressProblem(std::string_view address);
 
 // Makes `base` (as ParseSiteAddress gives it) the base address of the site in use.
 void UseSearchSite(const Text& base);

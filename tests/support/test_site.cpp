@@ -52,6 +52,11 @@ std::vector<std::string> TestSite::Targets() const {
   return targets_;
 }
 
+std::string TestSite::LastHost() const {
+  std::lock_guard lock(mutex_);
+  return lastHost_;
+}
+
 void TestSite::Reset() {
   {
     std::lock_guard lock(mutex_);
@@ -66,6 +71,7 @@ void TestSite::Reset() {
 bool TestSite::Handle(const httplib::Request& req, httplib::Response& res) {
   std::unique_lock lock(mutex_);
   targets_.push_back(req.target);
+  lastHost_ = req.get_header_value("Host");
   changed_.wait_for(lock, latency_, [this] { return stopping_; });
   changed_.wait(lock, [&] { return stopping_ || held_ != req.target; });
   const auto scripted = scripted_.find(req.target);

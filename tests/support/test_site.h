@@ -40,6 +40,8 @@ class TestSite {
   void Release();
   // Every request's target so far, in the order they arrived.
   std::vector<std::string> Targets() const;
+  // The Host header of the last request.
+  std::string LastHost() const;
   // Back to the plain demo site with an empty record; releases a hold.
   void Reset();
 
@@ -50,6 +52,7 @@ class TestSite {
   std::condition_variable changed_;
   std::map<std::string, Reply> scripted_;
   std::vector<std::string> targets_;
+  std::string lastHost_;
   std::chrono::milliseconds latency_{0};
   std::string held_;
   bool stopping_ = false;

@@ -1,5 +1,7 @@
 // The command line's argument parsing, output escaping and progress lines.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -9,6 +11,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/progress.h"
+#include "platform/printable_text.h"
 
 namespace mf::cli {
 namespace {
@@ -69,6 +72,12 @@ TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
   EXPECT_EQ(ErrorOf({"search", "a", "--site"}), "--site needs a value");
   EXPECT_EQ(ErrorOf({"search", "a", "--quiet=yes"}), "--quiet takes no value: '--quiet=yes'");
   EXPECT_EQ(ErrorOf({"search", "a", "-x"}), "unknown option '-x'");
+  const std::string outside =
+      "the keyword holds characters outside code page 936 (GBK), the "
+      "program's text: ";
+  EXPECT_EQ(ErrorOf({"search", "한국어"}), outside + "'한국어'");
+  EXPECT_EQ(ErrorOf({"search", "电影 🎬 é 🎬 ü"}), outside + "'🎬'");
+  EXPECT_EQ(std::get<CliOptions>(Parse({"search", "纪录片 ü é ABC"})).keyword, "纪录片 ü é ABC");
 }
 
 TEST(CliOutput, FieldsNeverBreakTheirLine) {
@@ -80,12 +89,31 @@ TEST(CliOutput, FieldsNeverBreakTheirLine) {
   EXPECT_EQ(LinksJson({"a", "b&c"}), "[\"a\",\"b&c\"]\n");
 }
 
+// What a hostile site may put in a title or a link: no control character reaches the terminal.
+TEST(CliOutput, ControlCharactersFromASiteAreWrittenAsText) {
+  const struct {
+    std::string given, tsv;
+  } titles[] = {
+      {"T\x1b]0;PWNED\x07\x1b[2J\x1b[31mred", "T\\x1b]0;PWNED\\x07\\x1b[2J\\x1b[31mred"},
+      {std::string("a\0b\x01\x1f\x7f", 6), "a\\x00b\\x01\\x1f\\x7f"},
+      {"C1 \xc2\x9b"
+       "31m \xc2\x85 \xc2\x80",
+       "C1 \\u009b31m \\u0085 \\u0080"},
+      {"kept \xc2\xa0\xc3\x9b 中 \\", "kept \xc2\xa0\xc3\x9b 中 \\\\"},
+  };
+  for (const auto& title : titles) {
+    EXPECT_EQ(TsvField(title.given), title.tsv);
+  }
+  // Error messages and text output: the same, but a backslash stays one.
+  EXPECT_EQ(platform::PrintableText("a\\b\x1b[2J\r\n"), "a\\b\\x1b[2J\\r\\n");
+}
+
 std::string Written(Progress::Style style) {
   std::FILE* stream = std::tmpfile();
   {
     Progress progress(stream, style, 4);
     progress.PageDone(1, 20);
-    progress.PageFailed(2, "timed out");
+    progress.PageFailed(2, "timed out\x1b[2J");
     progress.PageDone(2, 20);
     progress.Clear();
   }
@@ -99,13 +127,41 @@ std::string Written(Progress::Style style) {
 }
 
 TEST(CliProgress, LinesForAFileABarForATerminalAndFailuresAlways) {
-  const std::string failed = "magnet-finder-cli: page 2 not fetched: timed out\n";
+  const std::string failed = "magnet-finder-cli: page 2 not fetched: timed out\\x1b[2J\n";
   EXPECT_EQ(Written(Progress::Style::kLines),
             "page 1/4: 20 rows\n" + failed + "page 2/4: 20 rows\n");
   EXPECT_EQ(Written(Progress::Style::kQuiet), failed);
   const std::string bar = Written(Progress::Style::kBar);
   EXPECT_EQ(bar, "\r\x1b[K[#######.......................] page 1/4: 20 rows\r\x1b[K" + failed +
                      "\r\x1b[K[###############...............] page 2/4: 20 rows\r\x1b[K");
+}
+
+// On a terminal of 40 columns every drawn line fits in 39, so none wraps; a bar left shown (the
+// walk was stopped) ends with a line break.
+TEST(CliProgress, TheBarFitsANarrowTerminalAndEndsItsLine) {
+  int terminal = -1;
+  int program = -1;
+  winsize size{};
+  size.ws_col = 40;
+  ASSERT_EQ(openpty(&terminal, &program, nullptr, nullptr, &size), 0);
+  std::FILE* stream = fdopen(program, "w");
+  {
+    Progress progress(stream, Progress::Style::kBar, 6);
+    for (int page = 1; page <= 6; ++page) {
+      progress.PageDone(page, page * 20L);
+    }
+  }
+  std::fclose(stream);
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
+    shown.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(terminal);
+  ASSERT_TRUE(shown.ends_with("[" + std::string(18, '#') + "] page 6/6: 120 rows\r\n")) << shown;
+  for (std::size_t line = 0; (line = shown.find("\x1b[K", line)) != std::string::npos; ++line) {
+    EXPECT_LT(shown.find('\r', line) - line - 3, 40u) << shown;
+  }
 }
 
 }  // namespace

@@ -192,7 +192,10 @@ OPTIONS
                          Lines with the fields number, page, title and url. In tsv a tab, line
                          break or backslash inside a field is written \t, \n, \r or \\.
     --format text|json   magnets: one link per line (default), or one JSON array of strings
-    --open               magnets: also hand every link to the desktop's handler (xdg-open)
+    --open               magnets: also hand every download link (magnet:, ed2k:, thunder:,
+                         flashget:, qqdl:; one line, no spaces, at most 8 KiB) to the desktop's
+                         handler (xdg-open); any other link is not opened, with one line on
+                         stderr saying which and why
     -q, --quiet          no progress on stderr
     --verbose            every failed request writes one line to stderr: time, method,
                          address, reason and duration (as MAGNET_FINDER_LOG=1 does)
@@ -201,7 +204,7 @@ OPTIONS
 
 EXIT STATUS
     0    at least one page (or the detail page) was fetched
-    1    every request failed (or a link could not be handed over)
+    1    every request failed (or xdg-open failed on a link, or --open opened none)
     2    a bad command line
     130, 143
          stopped by Ctrl-C (SIGINT) or SIGTERM; what was printed is whole lines

@@ -208,6 +208,37 @@ class CommandLineE2eTest : public QObject {
     QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).array().size(),
              static_cast<qsizetype>(detail->links.size()));
 
+    // What else a page writes behind a magnet label is printed, never opened.
+    std::string hostile;
+    for (const char* each : {"file:///etc/passwd", "smb://x/y", "magnet:?xt=urn:btih:ab&amp;dn=y",
+                             "http://example.invalid/a", "javascript:alert(1)"}) {
+      hostile += std::string("<p>磁力下载：<a href=\"") + each + "\">x</a></p>\n";
+    }
+    site_->Script("/detail/hostile.html", Reply{200, hostile});
+    QVERIFY(written.remove());
+    const Finished refused =
+        Cli({QStringLiteral("magnets"), base_ + QStringLiteral("/detail/hostile.html"),
+             QStringLiteral("--open")},
+            environment);
+    QCOMPARE(refused.exitCode, 0);
+    QCOMPARE(refused.out.count(QLatin1Char('\n')), 5);
+    QCOMPARE(refused.err.count(QLatin1Char('\n')), 4);
+    QVERIFY2(refused.err.contains(QStringLiteral("link 1 not opened: file: is not a download")),
+             qPrintable(refused.err));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray("magnet:?xt=urn:btih:ab&dn=y\n"));
+    written.close();
+    site_->Script("/detail/hostile.html",
+                  Reply{200, "<p>迅雷下载：<a href=\"smb://x/y\">x</a></p>"});
+    const Finished none =
+        Cli({QStringLiteral("magnets"), base_ + QStringLiteral("/detail/hostile.html"),
+             QStringLiteral("--open")},
+            environment);
+    QCOMPARE(none.exitCode, 1);
+    QCOMPARE(none.err,
+             QStringLiteral("magnet-finder-cli: link 1 not opened: smb: is not a download "
+                            "link's scheme (magnet:, ed2k:, thunder:, flashget:, qqdl:)\n"));
+
     const Finished missing = Cli({QStringLiteral("magnets"), base_ + QStringLiteral("/nope.html")});
     QCOMPARE(missing.exitCode, 1);
     QVERIFY2(missing.err.endsWith(QStringLiteral("/nope.html: HTTP 404\n")),

@@ -106,7 +106,9 @@ std::optional<std::string> Apply(CliOptions& options, const std::string& name,
     options.format = *format;
   } else if (name == "--open" && !search) {
     options.open = true;
-  } else if (name == "--pages" || name == "--site" || name == "--open") {
+  } else if (name == "--raw" && !search) {
+    options.raw = true;
+  } else if (name == "--pages" || name == "--site" || name == "--open" || name == "--raw") {
     return name + " does not go with " + (search ? "search" : "magnets");
   } else {
     return "unknown option " + Quoted(name);
@@ -169,7 +171,7 @@ const char* CliHelpText() {
 
 SYNOPSIS
     magnet-finder-cli search KEYWORD [--pages N] [--site URL] [--format tsv|json] [--quiet]
-    magnet-finder-cli magnets URL [--format text|json] [--open]
+    magnet-finder-cli magnets URL [--format text|json] [--open] [--raw]
     magnet-finder-cli --help | --version
 
 DESCRIPTION
@@ -177,8 +179,9 @@ DESCRIPTION
     line per entry as soon as its page is read: its running number, its title (without the
     site's highlight markup) and the address of its detail page.
 
-    magnets fetches one detail page and prints every magnet link on it, one per line, as the
-    page writes it.
+    magnets fetches one detail page and prints every magnet link on it, one per line, ready
+    for a download tool: the character references of the page's markup decoded ("&amp;" is
+    "&"). --raw prints them as the page writes them.
 
     Output is UTF-8 on stdout. Progress and failed pages go to stderr: a bar that updates in
     place when stderr is a terminal, "page K/N: R rows" lines otherwise. A page that cannot be
@@ -196,6 +199,7 @@ OPTIONS
                          flashget:, qqdl:; one line, no spaces, at most 8 KiB) to the desktop's
                          handler (xdg-open); any other link is not opened, with one line on
                          stderr saying which and why
+    --raw                magnets: print the links as the page writes them, "&amp;" and all
     -q, --quiet          no progress on stderr
     --verbose            every failed request writes one line to stderr: time, method,
                          address, reason and duration (as MAGNET_FINDER_LOG=1 does)

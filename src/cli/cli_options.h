@@ -1,6 +1,6 @@
 // The command line of magnet-finder-cli:
 //   magnet-finder-cli search KEYWORD [--pages N] [--site URL] [--format tsv|json] [--quiet]
-//   magnet-finder-cli magnets URL [--format text|json] [--open]
+//   magnet-finder-cli magnets URL [--format text|json] [--open] [--raw]
 // plus --verbose, --help and --version anywhere.
 #pragma once
 
@@ -22,7 +22,8 @@ struct CliOptions {
   std::string site;        // --site as given, checked; empty when not given
   Format format = Format::kTsv;
   bool quiet = false;    // no progress on stderr
-  bool open = false;     // magnets: hand every link to xdg-open
+  bool open = false;     // magnets: hand every download link to xdg-open
+  bool raw = false;      // magnets: print links as the page writes them, not decoded
   bool verbose = false;  // every failed request writes a line to stderr
 };
 

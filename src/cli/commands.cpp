@@ -121,7 +121,7 @@ int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
   const std::vector<Text> links = FindMagnetLinks(matcher, PageTextOf(fetched.body));
   std::vector<std::string> utf8;
   for (const Text& link : links) {
-    utf8.push_back(Utf8(link));
+    utf8.push_back(Utf8(options.raw ? link : LinkForOpening(link)));
   }
   if (options.format == Format::kJson) {
     Write(out, LinksJson(utf8));

@@ -177,12 +177,13 @@ class CommandLineE2eTest : public QObject {
     const std::string link = demo::MakeResultPage("磁力", 1).findable[0].link;
     const auto detail = demo::MakeDetailPage(link.substr(8, 16));
     QVERIFY(detail.has_value());
-    QString expected;
-    QString opened;
+    QString raw;
+    QString decoded;
     for (const std::string& each : detail->links) {
-      expected += U(each) + QLatin1Char('\n');
-      opened += U(each).replace(QStringLiteral("&amp;"), QStringLiteral("&")) + QLatin1Char('\n');
+      raw += U(each) + QLatin1Char('\n');
+      decoded += U(each).replace(QStringLiteral("&amp;"), QStringLiteral("&")) + QLatin1Char('\n');
     }
+    QVERIFY(raw.contains(QStringLiteral("&amp;")));
     QTemporaryDir bin;
     const QString log = bin.filePath(QStringLiteral("opened.txt"));
     QFile fake(bin.filePath(QStringLiteral("xdg-open")));
@@ -198,15 +199,19 @@ class CommandLineE2eTest : public QObject {
     const Finished text =
         Cli({QStringLiteral("magnets"), base_ + U(link), QStringLiteral("--open")}, environment);
     QCOMPARE(text.exitCode, 0);
-    QCOMPARE(text.out, expected);
+    QCOMPARE(text.out, decoded);
     QFile written(log);
     QVERIFY(written.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(written.readAll()), opened);
+    QCOMPARE(QString::fromUtf8(written.readAll()), decoded);
+    const Finished asWritten =
+        Cli({QStringLiteral("magnets"), base_ + U(link), QStringLiteral("--raw")});
+    QCOMPARE(asWritten.out, raw);
 
     const Finished json = Cli({QStringLiteral("magnets"), base_ + U(link),
                                QStringLiteral("--format"), QStringLiteral("json")});
-    QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).array().size(),
-             static_cast<qsizetype>(detail->links.size()));
+    const QJsonArray links = QJsonDocument::fromJson(json.out.toUtf8()).array();
+    QCOMPARE(links.size(), static_cast<qsizetype>(detail->links.size()));
+    QCOMPARE(links[0].toString(), decoded.section(QLatin1Char('\n'), 0, 0));
 
     // What else a page writes behind a magnet label is printed, never opened.
     std::string hostile;

@@ -330,6 +330,17 @@ class CommandLineE2eTest : public QObject {
     QVERIFY(none.err.contains(QStringLiteral("xvfb-run -a magnet-finder")));
     QCOMPARE(none.err.count(QLatin1Char('\n')), 1);
 
+    // A variable set to nothing names no display.
+    QProcessEnvironment empty = WithoutDisplay();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+      empty.insert(QString::fromLatin1(name), QString());
+    }
+    QProcess emptyDisplay;
+    Start(emptyDisplay, QStringLiteral(MF_WINDOW_PROGRAM), {}, empty);
+    const Finished emptyNone = Collect(emptyDisplay);
+    QCOMPARE(emptyNone.exitCode, 1);
+    QCOMPARE(emptyNone.err, none.err);
+
     for (const QString& option : {QStringLiteral("--help"), QStringLiteral("--version")}) {
       QProcess informed;
       Start(informed, QStringLiteral(MF_WINDOW_PROGRAM), {option}, WithoutDisplay());

@@ -306,6 +306,30 @@ class CommandLineE2eTest : public QObject {
         20000));
     window.kill();
     window.waitForFinished();
+    QVERIFY2(!logged.contains("no installed font"), logged.constData());
+
+    // With no font for its Chinese texts (fontconfig given no font at all) the window says so.
+    QTemporaryDir fonts;
+    QFile config(fonts.filePath(QStringLiteral("fonts.conf")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("<?xml version=\"1.0\"?>\n<fontconfig></fontconfig>\n");
+    config.close();
+    environment.insert(QStringLiteral("FONTCONFIG_FILE"), config.fileName());
+    QProcess bare;
+    Start(bare, QStringLiteral(MF_WINDOW_PROGRAM), {}, environment);
+    QByteArray warned;
+    QVERIFY2(RunUntil(
+                 [&] {
+                   warned += bare.readAllStandardError();
+                   return warned.contains(
+                       "magnet-finder: no installed font has the Chinese characters of the "
+                       "window's texts, which show as empty boxes; install the package "
+                       "fonts-wqy-microhei or fonts-noto-cjk\n");
+                 },
+                 20000),
+             warned.constData());
+    bare.kill();
+    bare.waitForFinished();
 
     const Finished bad = [&] {
       QProcess process;

@@ -28,14 +28,6 @@ bool BreaksTheLink(char16_t c) {
          (c >= 0x2028 && c <= 0x202F) || (c >= 0x205F && c <= 0x206F) || c == 0x3000 || c == 0xFEFF;
 }
 
-std::size_t Utf8Length(const std::u16string& units) {
-  std::size_t bytes = 0;
-  for (const char16_t c : units) {
-    bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : (c >= 0xD800 && c <= 0xDFFF) ? 2 : 3;
-  }
-  return bytes;
-}
-
 // The "scheme" of "scheme:rest": a letter, then letters, digits, "+", "-" or "."; empty for none.
 std::string_view SchemeOf(std::string_view link) {
   const std::size_t colon = link.find(':');
@@ -84,7 +76,7 @@ std::string DownloadLinkRefusal(const Text& link) {
   if (std::any_of(characters.begin(), characters.end(), BreaksTheLink)) {
     return "it holds a control character, a line break or a space";
   }
-  if (Utf8Length(characters) > kMaxDownloadLinkBytes) {
+  if (GbkToUtf8(link).size() > kMaxDownloadLinkBytes) {
     return "it is longer than 8 KiB";
   }
   const std::string_view text = link.view();

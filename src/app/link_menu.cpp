@@ -11,6 +11,7 @@
 #include "app/controls.h"
 #include "app/text_edge.h"
 #include "site/detail_page.h"
+#include "site/download_link.h"
 
 namespace mf {
 namespace {
@@ -29,10 +30,15 @@ void OpenLink(const QString& link) {
   }
 }
 
+// The link as it is handed over: the page wrote it inside an attribute, where "&amp;" stands
+// for "&".
+Text DecodedLink(const QString& link) {
+  return LinkForOpening(FromQString(link));
+}
+
 void OpenLinks(const QStringList& links) {
   for (const QString& link : links) {
-    // The page wrote the link inside an attribute: "&amp;" there stands for "&".
-    OpenLink(ToQString(LinkForOpening(FromQString(link))));
+    OpenLink(ToQString(DecodedLink(link)));
   }
 }
 
@@ -60,7 +66,7 @@ QStringList LinksAt(const QPlainTextEdit& editor, QPoint position) {
   QStringList links;
   for (; block.isValid(); block = block.next()) {
     const QString link = LinkOfLine(block.text());
-    if (!link.isEmpty()) {
+    if (!link.isEmpty() && IsDownloadLink(DecodedLink(link))) {
       links << link;
     }
     if (block == last) {

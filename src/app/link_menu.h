@@ -1,7 +1,8 @@
 // The output box's context menu: the editor's usual entries and "用下载工具打开" (open with the
 // download tool), which hands the link of the line under the pointer, or of every selected line,
 // to the desktop's handler for its scheme (magnet:, thunder:, ...): through QDesktopServices, or
-// through xdg-open for a link that a QUrl would change. UI thread only.
+// through xdg-open for a link that a QUrl would change. Only download links go; the entry is
+// disabled when there is none, and the box's lines stay as they are. UI thread only.
 #pragma once
 
 #include <QPoint>
@@ -20,7 +21,8 @@ class EditBox;
 QString LinkOfLine(const QString& line);
 
 // The links that the menu would open for a right-click at `position` (editor coordinates): those
-// of the selected lines when there is a selection, else that of the line under the pointer.
+// of the selected lines when there is a selection, else that of the line under the pointer; only
+// download links (site/download_link.h), as the page wrote them.
 QStringList LinksAt(const QPlainTextEdit& editor, QPoint position);
 
 // The menu for a right-click at `position`, owned by the caller; the open entry is disabled when

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/font_check.h"
 #include "app/main_window.h"
 #include "app/scraper.h"
 #include "app/text_edge.h"
@@ -141,6 +142,9 @@ void RunProgram(int& argc, char** argv, const WindowOptions& options,
   auto* window = new MainWindow;
   QObject::connect(window, &QObject::destroyed, &app, &QCoreApplication::quit);
   window->ShowCentred();
+  if (!FontsCoverTexts(*window)) {
+    std::fputs(NoFontText().toLocal8Bit().constData(), stderr);
+  }
   ApplyStartOptions(*window, options);
   if (onShown) {
     onShown(*window);

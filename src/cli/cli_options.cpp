@@ -154,8 +154,10 @@ std::optional<std::string> Apply(CliOptions& options, const std::string& name,
     options.format = *format;
   } else if (name == "--open" && options.command == Command::kMagnets) {
     options.open = true;
+  } else if (name == "--raw" && options.command == Command::kMagnets) {
+    options.raw = true;
   } else if (name == "--pages" || name == "--site" || name == "--mirror" || name == "--open" ||
-             name == "--format") {
+             name == "--format" || name == "--raw") {
     return name + " does not go with " + CommandName(options.command);
   } else {
     return "unknown option " + Quoted(name);
@@ -254,7 +256,7 @@ const char* CliHelpText() {
 SYNOPSIS
     magnet-finder-cli search KEYWORD [--pages N] [--site ID|FILE|URL] [--mirror URL]
                              [--format tsv|json] [--quiet]
-    magnet-finder-cli magnets URL [--site ID|FILE|URL] [--format text|json] [--open]
+    magnet-finder-cli magnets URL [--site ID|FILE|URL] [--format text|json] [--open] [--raw]
     magnet-finder-cli sites
     magnet-finder-cli site lint FILE...
     magnet-finder-cli site test [ID|FILE...]
@@ -267,8 +269,9 @@ DESCRIPTION
     The keyword is sent in code page 936 (GBK), the program's text: a keyword with characters
     outside it is refused.
 
-    magnets fetches one detail page and prints every magnet link on it, one per line, as the
-    page writes it.
+    magnets fetches one detail page and prints every magnet link on it, one per line, ready
+    for a download tool: the character references of the page's markup decoded ("&amp;" is
+    "&"). --raw prints them as the page writes them.
 
     A site is described by a definition file (YAML; see docs/SITES.md): where it is, how its
     result-page address is built, and how entries and magnet links are found in its pages. The
@@ -304,7 +307,11 @@ OPTIONS
                          in text output and messages: nothing a site sends can steer the
                          terminal.
     --format text|json   magnets: one link per line (default), or one JSON array of strings
-    --open               magnets: also hand every link to the desktop's handler (xdg-open)
+    --open               magnets: also hand every download link (magnet:, ed2k:, thunder:,
+                         flashget:, qqdl:; one line, no spaces, at most 8 KiB) to the desktop's
+                         handler (xdg-open); any other link is not opened, with one line on
+                         stderr saying which and why
+    --raw                magnets: print the links as the page writes them, "&amp;" and all
     -q, --quiet          no progress on stderr
     --verbose            every failed request writes one line to stderr: time, method,
                          address, reason and duration (as MAGNET_FINDER_LOG=1 does)
@@ -314,9 +321,9 @@ OPTIONS
 EXIT STATUS
     0    at least one page (or the detail page) was fetched; every file linted without an
          error; every site test passed
-    1    every request failed, a link could not be handed over, or the output could not be
-         written (a full disk; a closed pipe ends the command quietly); a definition has an
-         error; a site test failed
+    1    every request failed, xdg-open failed on a link, --open opened none, or the output
+         could not be written (a full disk; a closed pipe ends the command quietly); a
+         definition has an error; a site test failed
     2    a bad command line
     130, 143
          stopped by Ctrl-C (SIGINT) or SIGTERM; what was printed is whole lines. A second

@@ -1,7 +1,7 @@
 // The command line of magnet-finder-cli:
 //   magnet-finder-cli search KEYWORD [--pages N] [--site ID|FILE|URL] [--mirror URL]
 //                                    [--format tsv|json] [--quiet]
-//   magnet-finder-cli magnets URL [--site ID|FILE|URL] [--format text|json] [--open]
+//   magnet-finder-cli magnets URL [--site ID|FILE|URL] [--format text|json] [--open] [--raw]
 //   magnet-finder-cli sites
 //   magnet-finder-cli site lint FILE...
 //   magnet-finder-cli site test [ID|FILE...]
@@ -29,7 +29,8 @@ struct CliOptions {
   std::vector<std::string> sites;     // site lint, site test: the ids and files given
   Format format = Format::kTsv;
   bool quiet = false;    // no progress on stderr
-  bool open = false;     // magnets: hand every link to xdg-open
+  bool open = false;     // magnets: hand every download link to xdg-open
+  bool raw = false;      // magnets: print links as the page writes them, not decoded
   bool verbose = false;  // every failed request writes a line to stderr
 };
 

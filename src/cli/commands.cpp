@@ -14,6 +14,7 @@
 #include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/detail_page.h"
+#include "site/download_link.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
 #include "support/encoding.h"
@@ -115,18 +116,28 @@ bool OpenWithDesktop(const std::string& link) {
   return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Hands every download link to xdg-open; a link of another kind stays unopened, with one line
+// on `errors` naming it by its place on the page. True when every download link was opened and
+// at least one was (or the page has none).
 bool OpenAll(const std::vector<Text>& links, std::FILE* errors) {
   bool all = true;
-  for (const Text& link : links) {
+  std::size_t opened = 0;
+  for (std::size_t i = 0; i < links.size(); ++i) {
     UnwindIfStopping();
-    const std::string target = Utf8(LinkForOpening(link));
-    if (!OpenWithDesktop(target)) {
-      Write(errors,
-            "magnet-finder-cli: xdg-open could not open " + platform::PrintableText(target) + "\n");
+    const Text link = LinkForOpening(links[i]);
+    const std::string refusal = DownloadLinkRefusal(link);
+    if (!refusal.empty()) {
+      Write(errors, "magnet-finder-cli: link " + std::to_string(i + 1) +
+                        " not opened: " + platform::PrintableText(refusal) + "\n");
+    } else if (OpenWithDesktop(Utf8(link))) {
+      ++opened;
+    } else {
+      Write(errors, "magnet-finder-cli: xdg-open could not open " +
+                        platform::PrintableText(Utf8(link)) + "\n");
       all = false;
     }
   }
-  return all;
+  return all && (opened > 0 || links.empty());
 }
 
 int WalkPages(const CliOptions& options, std::FILE* out, Progress& progress) {
@@ -172,7 +183,7 @@ int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
   const std::vector<Text> links = FindMagnetLinks(matcher, PageTextOf(fetched));
   std::vector<std::string> utf8;
   for (const Text& link : links) {
-    utf8.push_back(Utf8(link));
+    utf8.push_back(Utf8(options.raw ? link : LinkForOpening(link)));
   }
   if (options.format == Format::kJson) {
     Write(out, LinksJson(utf8));

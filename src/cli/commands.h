@@ -15,9 +15,12 @@ namespace mf::cli {
 // least one page was fetched, 1 when none was.
 int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress);
 
-// Fetches the detail page options.url and writes its magnet links to `out`; with options.open
-// also hands each to xdg-open. Returns the exit status: 0 when the page was fetched (and every
-// link handed over), 1 otherwise, with the reason on `errors`.
+// Fetches the detail page options.url and writes its magnet links to `out`, decoded as a download
+// tool wants them (LinkForOpening) or, with options.raw, as the page writes them; with options.open
+// also hands each download link (site/download_link.h) to xdg-open and names every other on
+// `errors`. Returns the exit status: 0 when the page was fetched (and, with options.open, every
+// download link handed over and at least one link opened), 1 otherwise, with the reason on
+// `errors`.
 int RunMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors);
 
 }  // namespace mf::cli

@@ -223,12 +223,13 @@ class CommandLineE2eTest : public QObject {
     const std::string link = demo::MakeResultPage("磁力", 1).findable[0].link;
     const auto detail = demo::MakeDetailPage(link.substr(8, 16));
     QVERIFY(detail.has_value());
-    QString expected;
-    QString opened;
+    QString raw;
+    QString decoded;
     for (const std::string& each : detail->links) {
-      expected += U(each) + QLatin1Char('\n');
-      opened += U(each).replace(QStringLiteral("&amp;"), QStringLiteral("&")) + QLatin1Char('\n');
+      raw += U(each) + QLatin1Char('\n');
+      decoded += U(each).replace(QStringLiteral("&amp;"), QStringLiteral("&")) + QLatin1Char('\n');
     }
+    QVERIFY(raw.contains(QStringLiteral("&amp;")));
     QTemporaryDir bin;
     const QString log = bin.filePath(QStringLiteral("opened.txt"));
     // The handler also notes which of the signals 1 to 31 it has blocked and ignored: none, as in
@@ -241,15 +242,50 @@ class CommandLineE2eTest : public QObject {
     const Finished text =
         Cli({QStringLiteral("magnets"), base_ + U(link), QStringLiteral("--open")}, environment);
     QCOMPARE(text.exitCode, 0);
-    QCOMPARE(text.out, expected);
-    QCOMPARE(ReadAll(log), opened);
+    QCOMPARE(text.out, decoded);
+    QCOMPARE(ReadAll(log), decoded);
     QCOMPARE(ReadAll(log + QStringLiteral(".signals")),
              QStringLiteral("SigBlk: 0\nSigIgn: 0\n").repeated(detail->links.size()));
+    const Finished asWritten =
+        Cli({QStringLiteral("magnets"), base_ + U(link), QStringLiteral("--raw")});
+    QCOMPARE(asWritten.out, raw);
 
     const Finished json = Cli({QStringLiteral("magnets"), base_ + U(link),
                                QStringLiteral("--format"), QStringLiteral("json")});
-    QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).array().size(),
-             static_cast<qsizetype>(detail->links.size()));
+    const QJsonArray links = QJsonDocument::fromJson(json.out.toUtf8()).array();
+    QCOMPARE(links.size(), static_cast<qsizetype>(detail->links.size()));
+    QCOMPARE(links[0].toString(), decoded.section(QLatin1Char('\n'), 0, 0));
+
+    // What else a page writes behind a magnet label is printed, never opened.
+    std::string hostile;
+    for (const char* each : {"file:///etc/passwd", "smb://x/y", "magnet:?xt=urn:btih:ab&amp;dn=y",
+                             "http://example.invalid/a", "javascript:alert(1)"}) {
+      hostile += std::string("<p>磁力下载：<a href=\"") + each + "\">x</a></p>\n";
+    }
+    site_->Script("/detail/hostile.html", Reply{200, hostile});
+    QVERIFY(written.remove());
+    const Finished refused =
+        Cli({QStringLiteral("magnets"), base_ + QStringLiteral("/detail/hostile.html"),
+             QStringLiteral("--open")},
+            environment);
+    QCOMPARE(refused.exitCode, 0);
+    QCOMPARE(refused.out.count(QLatin1Char('\n')), 5);
+    QCOMPARE(refused.err.count(QLatin1Char('\n')), 4);
+    QVERIFY2(refused.err.contains(QStringLiteral("link 1 not opened: file: is not a download")),
+             qPrintable(refused.err));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray("magnet:?xt=urn:btih:ab&dn=y\n"));
+    written.close();
+    site_->Script("/detail/hostile.html",
+                  Reply{200, "<p>迅雷下载：<a href=\"smb://x/y\">x</a></p>"});
+    const Finished none =
+        Cli({QStringLiteral("magnets"), base_ + QStringLiteral("/detail/hostile.html"),
+             QStringLiteral("--open")},
+            environment);
+    QCOMPARE(none.exitCode, 1);
+    QCOMPARE(none.err,
+             QStringLiteral("magnet-finder-cli: link 1 not opened: smb: is not a download "
+                            "link's scheme (magnet:, ed2k:, thunder:, flashget:, qqdl:)\n"));
 
     const Finished missing = Cli({QStringLiteral("magnets"), base_ + QStringLiteral("/nope.html")});
     QCOMPARE(missing.exitCode, 1);
@@ -394,6 +430,30 @@ class CommandLineE2eTest : public QObject {
         20000));
     window.kill();
     window.waitForFinished();
+    QVERIFY2(!logged.contains("no installed font"), logged.constData());
+
+    // With no font for its Chinese texts (fontconfig given no font at all) the window says so.
+    QTemporaryDir fonts;
+    QFile config(fonts.filePath(QStringLiteral("fonts.conf")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("<?xml version=\"1.0\"?>\n<fontconfig></fontconfig>\n");
+    config.close();
+    environment.insert(QStringLiteral("FONTCONFIG_FILE"), config.fileName());
+    QProcess bare;
+    Start(bare, QStringLiteral(MF_WINDOW_PROGRAM), {}, environment);
+    QByteArray warned;
+    QVERIFY2(RunUntil(
+                 [&] {
+                   warned += bare.readAllStandardError();
+                   return warned.contains(
+                       "magnet-finder: no installed font has the Chinese characters of the "
+                       "window's texts, which show as empty boxes; install the package "
+                       "fonts-wqy-microhei or fonts-noto-cjk\n");
+                 },
+                 20000),
+             warned.constData());
+    bare.kill();
+    bare.waitForFinished();
 
     const Finished bad = [&] {
       QProcess process;
@@ -417,6 +477,17 @@ class CommandLineE2eTest : public QObject {
     QVERIFY(none.err.contains(QStringLiteral("magnet-finder-cli")));
     QVERIFY(none.err.contains(QStringLiteral("xvfb-run -a magnet-finder")));
     QCOMPARE(none.err.count(QLatin1Char('\n')), 1);
+
+    // A variable set to nothing names no display.
+    QProcessEnvironment empty = WithoutDisplay();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+      empty.insert(QString::fromLatin1(name), QString());
+    }
+    QProcess emptyDisplay;
+    Start(emptyDisplay, QStringLiteral(MF_WINDOW_PROGRAM), {}, empty);
+    const Finished emptyNone = Collect(emptyDisplay);
+    QCOMPARE(emptyNone.exitCode, 1);
+    QCOMPARE(emptyNone.err, none.err);
 
     for (const QString& option : {QStringLiteral("--help"), QStringLiteral("--version")}) {
       QProcess informed;

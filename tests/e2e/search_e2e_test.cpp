@@ -207,7 +207,8 @@ class SearchE2eTest : public QObject {
     }
   }
 
-  // A page that could not be fetched says so in the status strip, and so does the final text.
+  // A page that could not be fetched says so in the status strip, and so does the final text; a
+  // fetched page without entries (the search ran out of results) is no failure.
   void failingPagesAddNoRowAndTheRunGoesOn() {
     const std::string keyword = "失败";
     const std::string withEntries = Page(EntryDiv("/d/404", "错误页上的条目"));
@@ -220,18 +221,20 @@ class SearchE2eTest : public QObject {
     site_->Script(ListTarget(keyword, 6), Reply{200, std::string(1, '\0') + withEntries});
     // An error status is not told apart from a result page: its entries count.
     site_->Script(ListTarget(keyword, 7), Reply{404, withEntries});
-    StartSearch(U(keyword), 8);
+    site_->Script(ListTarget(keyword, 8), Reply{200, Page("<p>没有找到更多结果</p>")});
+    StartSearch(U(keyword), 9);
     QVERIFY(WaitForStatus(QStringLiteral("解析完毕（7页获取失败）")));
-    const demo::ResultPage last = demo::MakeResultPage(keyword, 8);
+    const demo::ResultPage last = demo::MakeResultPage(keyword, 9);
     QCOMPARE(Rows().RowCount(), 1 + static_cast<int>(last.findable.size()));
     QCOMPARE(RowAt(0), Expected(1, QStringLiteral("错误页上的条目"), "/d/404"));
     QCOMPARE(RowAt(1), Expected(2, U(last.findable[0].title), last.findable[0].link));
-    QCOMPARE(captions_.size(), 10);
+    QCOMPARE(captions_.size(), 11);
     for (int page = 1; page <= 7; ++page) {
       QCOMPARE(captions_[page], QStringLiteral("第%1页获取失败").arg(page));
     }
     QCOMPARE(captions_[8], PageStatus(8));
-    QCOMPARE(site_->Targets().size(), std::size_t{8});
+    QCOMPARE(captions_[9], PageStatus(9));
+    QCOMPARE(site_->Targets().size(), std::size_t{9});
   }
 
   void numbersContinueAcrossSearches() {

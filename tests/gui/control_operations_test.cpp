@@ -248,13 +248,19 @@ class ControlOperationsTest : public QObject {
   }
 
   // A link goes to the desktop's handler for its scheme; one that a QUrl would change (the
-  // upper-case data of a thunder: link) goes to xdg-open exactly as written.
+  // upper-case data of a thunder: link) goes to xdg-open exactly as written. Only download links
+  // go: what else a page writes behind a magnet label stays in the box, unopened.
   void outputBoxMenuOpensTheLinkOfTheLineOrOfTheSelection() {
     QCOMPARE(LinkOfLine(QStringLiteral("磁12： magnet:?xt=a ")), QStringLiteral("magnet:?xt=a"));
     QCOMPARE(LinkOfLine(QStringLiteral("获取失败，重新单击开始搜索")), QString());
     QCOMPARE(LinkOfLine(QStringLiteral("磁1：not a link")), QString());
     LinkReceiver receiver;
-    QDesktopServices::setUrlHandler(QStringLiteral("magnet"), &receiver, "open");
+    const QStringList schemes = {QStringLiteral("magnet"), QStringLiteral("file"),
+                                 QStringLiteral("smb"), QStringLiteral("http"),
+                                 QStringLiteral("javascript")};
+    for (const QString& scheme : schemes) {
+      QDesktopServices::setUrlHandler(scheme, &receiver, "open");
+    }
     QTemporaryDir bin;
     const QString log = bin.filePath(QStringLiteral("opened"));
     QFile fake(bin.filePath(QStringLiteral("xdg-open")));
@@ -264,8 +270,11 @@ class ControlOperationsTest : public QObject {
     fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", bin.path().toUtf8() + ':' + path);
-    SetEditBoxText(kOutput,
-                   "磁1：magnet:?xt=a&amp;dn=x\r\n磁2：thunder://QUFh\r\n正在获取磁力。。。"_gbk);
+    const Text lines =
+        "磁1：magnet:?xt=urn:btih:ab&amp;dn=x\r\n磁2：thunder://QUFh\r\n正在获取磁力。。。\r\n"
+        "磁3：file:///etc/passwd\r\n磁4：smb://x/y\r\n磁5：http://example.invalid/a\r\n"
+        "磁6：javascript:alert(1)\r\n磁7：magnet:?xt=urn:btih:ab&#10;x"_gbk;
+    SetEditBoxText(kOutput, lines);
     auto* editor = static_cast<QPlainTextEdit*>(window_->编辑框_输出->Editor());
     const auto lineAt = [editor](int line) {
       QTextCursor cursor(editor->document()->findBlockByNumber(line));
@@ -281,19 +290,24 @@ class ControlOperationsTest : public QObject {
       return true;
     };
     QVERIFY(openAt(lineAt(0)));
-    QCOMPARE(receiver.opened, QStringList{QStringLiteral("magnet:?xt=a&dn=x")});
-    QVERIFY(!openAt(lineAt(2)));
+    QCOMPARE(receiver.opened, QStringList{QStringLiteral("magnet:?xt=urn:btih:ab&dn=x")});
+    for (int line = 2; line <= 7; ++line) {
+      QVERIFY2(!openAt(lineAt(line)), qPrintable(QString::number(line)));
+    }
     QTextCursor all(editor->document());
     all.select(QTextCursor::Document);
     editor->setTextCursor(all);
     QVERIFY(openAt(lineAt(2)));
     QCOMPARE(receiver.opened.size(), 2);
+    QCOMPARE(GetEditBoxText(kOutput), lines);
     QVERIFY(RunUntil([&] {
       QFile opened(log);
       return opened.open(QIODevice::ReadOnly) && opened.readAll() == "thunder://QUFh\n";
     }));
     qputenv("PATH", path);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("magnet"));
+    for (const QString& scheme : schemes) {
+      QDesktopServices::unsetUrlHandler(scheme);
+    }
   }
 
   void operationsWithoutAWindowDoNothing() {

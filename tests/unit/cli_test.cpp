@@ -42,11 +42,13 @@ TEST(CliArguments, SearchAndMagnetsTakeTheirOptionsInEitherSpelling) {
   EXPECT_EQ(std::get<CliOptions>(Parse({"search", "--", "--a"})).keyword, "--a");
 
   const auto magnets =
-      std::get<CliOptions>(Parse({"--verbose", "magnets", "http://h/d", "--open"}));
+      std::get<CliOptions>(Parse({"--verbose", "magnets", "http://h/d", "--open", "--raw"}));
   EXPECT_EQ(magnets.command, Command::kMagnets);
   EXPECT_EQ(magnets.url, "http://h/d");
   EXPECT_EQ(magnets.format, Format::kText);
   EXPECT_TRUE(magnets.open);
+  EXPECT_TRUE(magnets.raw);
+  EXPECT_FALSE(std::get<CliOptions>(Parse({"magnets", "u"})).raw);
   EXPECT_TRUE(magnets.verbose);
 
   EXPECT_EQ(std::get<CliOptions>(Parse({"search", "--help"})).command, Command::kHelp);
@@ -69,6 +71,7 @@ TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
   EXPECT_EQ(ErrorOf({"magnets", "u", "--format=tsv"}), "--format takes text or json: 'tsv'");
   EXPECT_EQ(ErrorOf({"magnets", "u", "--pages", "2"}), "--pages does not go with magnets");
   EXPECT_EQ(ErrorOf({"search", "a", "--open"}), "--open does not go with search");
+  EXPECT_EQ(ErrorOf({"search", "a", "--raw"}), "--raw does not go with search");
   EXPECT_EQ(ErrorOf({"search", "a", "--site"}), "--site needs a value");
   EXPECT_EQ(ErrorOf({"search", "a", "--quiet=yes"}), "--quiet takes no value: '--quiet=yes'");
   EXPECT_EQ(ErrorOf({"search", "a", "-x"}), "unknown option '-x'");

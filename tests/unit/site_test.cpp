@@ -6,14 +6,17 @@
 #include <string>
 #include <thread>
 #include <variant>
+#include <vector>
 
 #include "loopback_server.h"
 #include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/detail_page.h"
+#include "site/download_link.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
 #include "site/site_address.h"
+#include "support/encoding.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
 #include "support/threads.h"
@@ -92,6 +95,46 @@ TEST(DetailPage, LinksForOpeningHaveTheirCharacterReferencesDecoded) {
             Text("magnet:?xt=a&dn=%E4&tr=ud<\""));
   EXPECT_EQ(LinkForOpening(Text("a&amp b&#0;&#200;&#x;&bogus;&")),
             Text("a&amp b&#0;&#200;&#x;&bogus;&"));
+}
+
+// What a page may write behind a magnet label, and which of it goes to a desktop handler.
+TEST(DetailPage, OnlyDownloadLinksAreHandedOver) {
+  const std::string hash = "xt=urn:btih:fa7f0fa73333248d4148103482e1b535c8d71f11";
+  const std::string longest = "magnet:?" + hash + "&dn=" + std::string(8192 - 64, 'a');
+  const std::vector<std::string> handedOver = {
+      "magnet:?" + hash,
+      "MAGNET:?dn=x&" + hash + "&tr=udp%3A%2F%2Ft",
+      "magnet:?xt.1=urn:sha1:ABC&xt.2=urn:ed2k:DEF",
+      "magnet:?" + hash + "&dn=中文",
+      longest,
+      "ed2k://|file|a.mkv|1|0123456789abcdef0123456789abcdef|/",
+      "thunder://QUFodHRwOi8veC9hLm1rdlpa",
+      "Flashget://QUFh&abc",
+      "qqdl://aHR0cA=="};
+  const std::vector<std::string> kept = {"file:///etc/passwd",
+                                         "smb://x/y",
+                                         "http://example.invalid/a",
+                                         "javascript:alert(1)",
+                                         "/usr/share/applications/x.desktop",
+                                         "magnet:?dn=no-topic",
+                                         "magnet:?xt=a",
+                                         "magnet:?xt=urn:btih:",
+                                         "magnet:xt=urn:btih:abc",
+                                         "magnetic:?" + hash,
+                                         "thunder:",
+                                         "magnet:?" + hash + "\r\nhttp://x",
+                                         "magnet:?" + hash + "&dn=a b",
+                                         "magnet:?" + hash + "&dn=a\x7f",
+                                         "magnet:?" + hash + "&dn=a　b",
+                                         longest + "a"};
+  for (const std::string& link : handedOver) {
+    EXPECT_EQ(DownloadLinkRefusal(Utf8ToGbk(Text(link))), "") << link;
+  }
+  for (const std::string& link : kept) {
+    EXPECT_FALSE(IsDownloadLink(Utf8ToGbk(Text(link)))) << link;
+  }
+  EXPECT_EQ(DownloadLinkRefusal(Text("FILE:///etc/passwd")),
+            "FILE: is not a download link's scheme (magnet:, ed2k:, thunder:, flashget:, qqdl:)");
 }
 
 class StripMarkupTest : public testing::Test {

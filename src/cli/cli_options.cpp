@@ -7,10 +7,8 @@
 namespace mf::cli {
 namespace {
 
-constexpr std::int32_t kDefaultPages = 100;
-
 bool TakesValue(std::string_view name) {
-  return name == "--pages" || name == "--site" || name == "--format";
+  return name == "--pages" || name == "--site" || name == "--mirror" || name == "--format";
 }
 
 std::optional<std::int32_t> PageCount(std::string_view text) {
@@ -37,6 +35,21 @@ std::optional<Format> FormatNamed(std::string_view name, Command command) {
 
 std::string Quoted(std::string_view value) {
   return "'" + std::string(value) + "'";
+}
+
+std::string CommandName(Command command) {
+  switch (command) {
+    case Command::kSearch:
+      return "search";
+    case Command::kMagnets:
+      return "magnets";
+    case Command::kSites:
+      return "sites";
+    case Command::kSiteLint:
+      return "site lint";
+    default:
+      return "site test";
+  }
 }
 
 // Options and words as given, before they are checked against the command.
@@ -85,6 +98,7 @@ std::variant<Given, std::string> Split(const std::vector<std::string>& arguments
 std::optional<std::string> Apply(CliOptions& options, const std::string& name,
                                  const std::string& value) {
   const bool search = options.command == Command::kSearch;
+  const bool fetches = search || options.command == Command::kMagnets;
   if (name == "--quiet") {
     options.quiet = true;
   } else if (name == "--verbose") {
@@ -95,36 +109,68 @@ std::optional<std::string> Apply(CliOptions& options, const std::string& name,
       return "--pages takes a whole number from 1 to 2147483647: " + Quoted(value);
     }
     options.pages = *pages;
-  } else if (name == "--site" && search) {
+  } else if (name == "--site" && fetches) {
     options.site = value;
-  } else if (name == "--format") {
+  } else if (name == "--mirror" && fetches) {
+    options.mirror = value;
+  } else if (name == "--format" && fetches) {
     const auto format = FormatNamed(value, options.command);
     if (!format) {
       return "--format takes " + std::string(search ? "tsv or json" : "text or json") + ": " +
              Quoted(value);
     }
     options.format = *format;
-  } else if (name == "--open" && !search) {
+  } else if (name == "--open" && options.command == Command::kMagnets) {
     options.open = true;
-  } else if (name == "--pages" || name == "--site" || name == "--open") {
-    return name + " does not go with " + (search ? "search" : "magnets");
+  } else if (name == "--pages" || name == "--site" || name == "--mirror" || name == "--open" ||
+             name == "--format") {
+    return name + " does not go with " + CommandName(options.command);
   } else {
     return "unknown option " + Quoted(name);
   }
   return std::nullopt;
 }
 
+// site lint FILE..., site test [ID|FILE...], sites.
+std::variant<CliOptions, std::string> ForSiteCommand(const Given& given) {
+  CliOptions options;
+  const std::string& command = given.words[0];
+  const std::string action = given.words.size() > 1 ? given.words[1] : std::string();
+  if (command == "sites") {
+    options.command = Command::kSites;
+    if (given.words.size() > 1) {
+      return "sites takes no argument: " + Quoted(given.words[1]);
+    }
+  } else if (action == "lint" || action == "test") {
+    options.command = action == "lint" ? Command::kSiteLint : Command::kSiteTest;
+    options.sites.assign(given.words.begin() + 2, given.words.end());
+    if (action == "lint" && options.sites.empty()) {
+      return std::string("site lint needs a FILE");
+    }
+  } else {
+    return "site needs lint or test" + (action.empty() ? std::string() : ", not " + Quoted(action));
+  }
+  for (const auto& [name, value] : given.options) {
+    if (auto error = Apply(options, name, value)) {
+      return *error;
+    }
+  }
+  return options;
+}
+
 std::variant<CliOptions, std::string> ForCommand(const Given& given) {
   CliOptions options;
   const std::string& command = given.words[0];
+  if (command == "sites" || command == "site") {
+    return ForSiteCommand(given);
+  }
   if (command == "search") {
     options.command = Command::kSearch;
-    options.pages = kDefaultPages;
   } else if (command == "magnets") {
     options.command = Command::kMagnets;
     options.format = Format::kText;
   } else {
-    return "unknown command " + Quoted(command) + " (search or magnets)";
+    return "unknown command " + Quoted(command) + " (search, magnets, sites or site)";
   }
   if (given.words.size() < 2) {
     return command + " needs " + (options.command == Command::kSearch ? "a KEYWORD" : "a URL");
@@ -158,7 +204,7 @@ std::variant<CliOptions, std::string> ParseCliArguments(const std::vector<std::s
     }
   }
   if (given.words.empty()) {
-    return std::string("a command is needed: search or magnets");
+    return std::string("a command is needed: search, magnets, sites or site");
   }
   return ForCommand(given);
 }
@@ -168,8 +214,12 @@ const char* CliHelpText() {
     magnet-finder-cli - find magnet links on a torrent-index site, in a terminal
 
 SYNOPSIS
-    magnet-finder-cli search KEYWORD [--pages N] [--site URL] [--format tsv|json] [--quiet]
-    magnet-finder-cli magnets URL [--format text|json] [--open]
+    magnet-finder-cli search KEYWORD [--pages N] [--site ID|FILE|URL] [--mirror URL]
+                             [--format tsv|json] [--quiet]
+    magnet-finder-cli magnets URL [--site ID|FILE|URL] [--format text|json] [--open]
+    magnet-finder-cli sites
+    magnet-finder-cli site lint FILE...
+    magnet-finder-cli site test [ID|FILE...]
     magnet-finder-cli --help | --version
 
 DESCRIPTION
@@ -180,14 +230,30 @@ DESCRIPTION
     magnets fetches one detail page and prints every magnet link on it, one per line, as the
     page writes it.
 
+    A site is described by a definition file (YAML; see docs/SITES.md): where it is, how its
+    result-page address is built, and how entries and magnet links are found in its pages. The
+    built-in site needs no file. Definitions are also read from the bundled folder
+    (share/magnet-finder/sites) and from ~/.local/share/magnet-finder/sites ($XDG_DATA_HOME),
+    where a file with the same id overrides a bundled one.
+
+    sites lists every definition found: id, name, first mirror, file, and "ok" or its first
+    error. site lint checks definition files and prints every error and warning with its file,
+    line and column. site test runs the tests written in definitions (with no argument, of
+    every definition found) offline against their saved pages, through the same code as a
+    search, and shows the differences of any that fail.
+
     Output is UTF-8 on stdout. Progress and failed pages go to stderr: a bar that updates in
     place when stderr is a terminal, "page K/N: R rows" lines otherwise. A page that cannot be
     fetched is reported with its number and the reason, and the walk goes on.
 
 OPTIONS
-    --pages N            search pages 1 to N (default 100)
-    --site URL           the site's base address, http:// or https:// (default: the
-                         environment variable MAGNET_FINDER_SITE, else the built-in site)
+    --pages N            search pages 1 to N (default: the site's page count, 100 for the
+                         built-in site)
+    --site ID|FILE|URL   the site: a definition's id, a definition file (.yaml), or a base
+                         address, http:// or https://, for the built-in site at another
+                         address (default: the built-in site)
+    --mirror URL         the chosen site at another base address (default: the environment
+                         variable MAGNET_FINDER_SITE, else the site's first mirror)
     --format tsv|json    search: tab-separated lines with a header line (default), or JSON
                          Lines with the fields number, page, title and url. In tsv a tab, line
                          break or backslash inside a field is written \t, \n, \r or \\.
@@ -200,18 +266,24 @@ OPTIONS
     --version            the version
 
 EXIT STATUS
-    0    at least one page (or the detail page) was fetched
-    1    every request failed (or a link could not be handed over)
+    0    at least one page (or the detail page) was fetched; every file linted without an
+         error; every site test passed
+    1    every request failed (or a link could not be handed over); a definition has an
+         error; a site test failed
     2    a bad command line
     130, 143
          stopped by Ctrl-C (SIGINT) or SIGTERM; what was printed is whole lines
 
 ENVIRONMENT
-    MAGNET_FINDER_SITE   the site's base address when --site is not given
+    MAGNET_FINDER_SITE   the site's base address when neither --mirror nor an address in
+                         --site is given
+    XDG_DATA_HOME        the user's definitions are in $XDG_DATA_HOME/magnet-finder/sites
     MAGNET_FINDER_LOG    set to 1 to log every failed request on stderr
 
-EXAMPLE
+EXAMPLES
     magnet-finder-cli search 纪录片 --pages 3 --format json | jq -r .url
+    magnet-finder-cli site lint mysite.yaml && magnet-finder-cli site test mysite.yaml
+    magnet-finder-cli search 纪录片 --site mysite.yaml --pages 2
 )";
 }
 

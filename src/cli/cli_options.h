@@ -1,25 +1,32 @@
 // The command line of magnet-finder-cli:
-//   magnet-finder-cli search KEYWORD [--pages N] [--site URL] [--format tsv|json] [--quiet]
-//   magnet-finder-cli magnets URL [--format text|json] [--open]
+//   magnet-finder-cli search KEYWORD [--pages N] [--site ID|FILE|URL] [--mirror URL]
+//                                    [--format tsv|json] [--quiet]
+//   magnet-finder-cli magnets URL [--site ID|FILE|URL] [--format text|json] [--open]
+//   magnet-finder-cli sites
+//   magnet-finder-cli site lint FILE...
+//   magnet-finder-cli site test [ID|FILE...]
 // plus --verbose, --help and --version anywhere.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 namespace mf::cli {
 
-enum class Command { kSearch, kMagnets, kHelp, kVersion };
+enum class Command { kSearch, kMagnets, kSites, kSiteLint, kSiteTest, kHelp, kVersion };
 enum class Format { kTsv, kJson, kText };
 
 struct CliOptions {
   Command command = Command::kHelp;
-  std::string keyword;     // search: UTF-8 as given
-  std::string url;         // magnets: the detail page
-  std::int32_t pages = 1;  // search: pages 1..pages
-  std::string site;        // --site as given, checked; empty when not given
+  std::string keyword;                // search: UTF-8 as given
+  std::string url;                    // magnets: the detail page
+  std::int32_t pages = 0;             // search: pages 1..pages; 0: the site's default page count
+  std::optional<std::string> site;    // --site as given: an id, a definition file or an address
+  std::optional<std::string> mirror;  // --mirror as given: the site's base address
+  std::vector<std::string> sites;     // site lint, site test: the ids and files given
   Format format = Format::kTsv;
   bool quiet = false;    // no progress on stderr
   bool open = false;     // magnets: hand every link to xdg-open

@@ -7,8 +7,11 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/site_commands.h"
 #include "cli/stoppable_run.h"
 #include "site/site_address.h"
+#include "site/site_catalogue.h"
+#include "site/site_definition.h"
 #include "web/web_request.h"
 
 #ifndef MF_VERSION
@@ -27,22 +30,53 @@ int UsageError(const std::string& error) {
   return kUsage;
 }
 
-// The site from --site or the environment; an error line when it is not an address.
+// The site from --site, --mirror and the environment, made the site in use; an error line when
+// one of them cannot be used. Without --site the catalogue is not read: the built-in site.
 std::string ChooseSite(const CliOptions& options) {
-  std::variant<mf::Text, std::string> site =
-      options.site.empty() ? mf::SiteFromEnvironment() : mf::ParseSiteAddress(options.site);
-  if (auto* error = std::get_if<std::string>(&site)) {
-    return options.site.empty() ? *error : "--site: " + *error;
+  std::variant<mf::Text, std::string> base =
+      options.mirror ? mf::ParseSiteAddress(*options.mirror) : mf::SiteFromEnvironment();
+  if (auto* error = std::get_if<std::string>(&base)) {
+    return options.mirror ? "--mirror: " + *error : *error;
   }
-  if (!std::get<mf::Text>(site).empty()) {
-    mf::UseSearchSite(std::get<mf::Text>(site));
+  mf::ChosenSite chosen;
+  if (options.site) {
+    auto found = mf::ChooseSite(*options.site, mf::LoadSiteCatalogue());
+    if (auto* error = std::get_if<std::string>(&found)) {
+      return "--site: " + *error;
+    }
+    chosen = std::get<mf::ChosenSite>(found);
+  }
+  // --mirror, else an address in --site, else the environment, else the first mirror.
+  const mf::Text& mirror = std::get<mf::Text>(base);
+  const mf::Text& at = options.mirror || chosen.base.empty() ? mirror : chosen.base;
+  if (chosen.definition) {
+    mf::UseSite(chosen.definition, at.empty() ? std::nullopt : std::optional(at));
+  } else if (!at.empty()) {
+    mf::UseSearchSite(at);
   }
   return std::string();
 }
 
-int Run(const CliOptions& options) {
+int RunSiteCommand(const CliOptions& options) {
+  switch (options.command) {
+    case Command::kSites:
+      return mf::cli::RunSites(stdout);
+    case Command::kSiteLint:
+      return mf::cli::RunSiteLint(options.sites, stdout);
+    default:
+      return mf::cli::RunSiteTest(options.sites, stdout);
+  }
+}
+
+int Run(CliOptions options) {
   if (options.verbose) {
     mf::EnableFailureLog();
+  }
+  if (options.command != Command::kSearch && options.command != Command::kMagnets) {
+    return RunSiteCommand(options);
+  }
+  if (const std::string error = ChooseSite(options); !error.empty()) {
+    return UsageError(error);
   }
   if (options.command == Command::kMagnets) {
     const std::string problem = mf::WebAddressProblem(options.url);
@@ -51,8 +85,8 @@ int Run(const CliOptions& options) {
     }
     return mf::cli::RunStoppable([&] { return mf::cli::RunMagnets(options, stdout, stderr); });
   }
-  if (const std::string error = ChooseSite(options); !error.empty()) {
-    return UsageError(error);
+  if (options.pages == 0) {
+    options.pages = mf::CurrentSite().definition->pages;
   }
   return mf::cli::RunStoppable([&] {
     mf::cli::Progress progress(stderr, mf::cli::Progress::StyleFor(stderr, options.quiet),

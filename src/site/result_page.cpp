@@ -1,9 +1,9 @@
 #include "site/result_page.h"
 
-#include <optional>
-#include <string_view>
-
 #include <map>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/threads.h"
 #include "site/site_address.h"
@@ -39,7 +39,10 @@ Text ResultPageAddress(const SiteDefinition& site, const Text& base, const Text&
                        const Text& page) {
   const Text encoded = UrlEncode(keyword, false, site.keywordEncoding == KeywordEncoding::kUtf8);
   // The walk counts from 1; a site whose pages count from another number gets its own.
-  const Text number = site.firstPage == 1 ? page : ToText(ToInteger(page) - 1 + site.firstPage);
+  const Text number =
+      site.firstPage == 1
+          ? page
+          : Text(std::to_string(std::int64_t{ToInteger(page)} - 1 + site.firstPage));
   return ExpandAddress(site.searchAddress,
                        {{"base", base}, {"keyword", encoded}, {"page", number}});
 }

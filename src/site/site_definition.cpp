@@ -3,7 +3,6 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -13,6 +12,7 @@
 
 #include "platform/regexp_engine.h"
 #include "site/site_address.h"
+#include "site/site_self_test.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
 
@@ -94,10 +94,14 @@ class Loader {
       }
       reader->second(pair.second);
     }
+    std::string missing;
     for (const auto& [key, reader] : readers) {
       if (!seen.contains(key) && !optional.contains(key)) {
-        Fail(node, what + " lacks the key '" + key + "'");
+        missing += (missing.empty() ? "'" : ", '") + key + "'";
       }
+    }
+    if (!missing.empty()) {
+      Fail(node, what + " lacks " + missing);
     }
   }
   static std::string KnownKeys(const Keys& readers) {
@@ -445,21 +449,6 @@ class Loader {
   std::map<std::string, std::size_t> groups_;  // of each pattern read so far
 };
 
-std::string EscapedForOneLine(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string SiteProblem::ToString() const {
@@ -467,8 +456,8 @@ std::string SiteProblem::ToString() const {
   if (line > 0) {
     place += ":" + std::to_string(line) + ":" + std::to_string(column);
   }
-  return EscapedForOneLine(place + (severity == Severity::kError ? ": error: " : ": warning: ") +
-                           message);
+  return PrintableLine(place + (severity == Severity::kError ? ": error: " : ": warning: ") +
+                       message);
 }
 
 LoadedSite ParseSiteDefinition(std::string_view yaml, const std::string& file,

@@ -1,5 +1,6 @@
 #include "support/pattern.h"
 
+#include <algorithm>
 #include <boost/regex.hpp>
 #include <exception>
 #include <iterator>
@@ -40,7 +41,10 @@ std::optional<std::pair<std::string, std::ptrdiff_t>> regex::Problem(const Text&
     boost::regex(pattern.str(), boost::regex::normal);
     return std::nullopt;
   } catch (const boost::regex_error& error) {
-    return std::pair{std::string(error.what()), error.position()};
+    // The first sentence: the rest repeats the pattern around the error.
+    std::string message = error.what();
+    message.resize(std::min(message.size(), message.find("  ")));
+    return std::pair{message, error.position()};
   } catch (const std::exception& error) {
     return std::pair{std::string(error.what()), std::ptrdiff_t{-1}};
   }

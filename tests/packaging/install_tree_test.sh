@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix and checks what a desktop finds there: exactly the
 # expected files, a valid desktop entry and metainfo, man pages that render cleanly and name every
-# option of their program's --help, and a command-line program that runs from the prefix.
+# option of their program's --help, and a command-line program that runs from the prefix and
+# finds its bundled site definitions there.
 #   install_tree_test.sh BUILD_DIR VERSION EXPECTED_FILES_LIST
 set -euo pipefail
 build=$1 version=$2 expected=$3
@@ -28,3 +29,8 @@ done
 
 [[ $("$prefix/bin/magnet-finder-cli" --version) == "magnet-finder-cli $version" ]] ||
   fail "the installed magnet-finder-cli --version does not say $version"
+
+XDG_DATA_HOME="$prefix/no-user-sites" "$prefix/bin/magnet-finder-cli" site test >"$prefix/sites" ||
+  fail "the installed site definitions do not pass their tests: $(cat "$prefix/sites")"
+grep -q "$prefix/share/magnet-finder/sites/cilisousuo.yaml" <("$prefix/bin/magnet-finder-cli" sites) ||
+  fail "the installed magnet-finder-cli does not find its bundled site definitions"

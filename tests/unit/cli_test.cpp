@@ -31,7 +31,11 @@ TEST(CliArguments, SearchAndMagnetsTakeTheirOptionsInEitherSpelling) {
   EXPECT_EQ(search.site, "http://h");
   EXPECT_EQ(search.format, Format::kJson);
   EXPECT_TRUE(search.quiet);
-  EXPECT_EQ(std::get<CliOptions>(Parse({"search", "a"})).pages, 100);
+  EXPECT_EQ(std::get<CliOptions>(Parse({"search", "a"})).pages, 0);  // the site's own count
+  EXPECT_EQ(std::get<CliOptions>(Parse({"magnets", "u", "--mirror=http://m"})).mirror, "http://m");
+  const auto test = std::get<CliOptions>(Parse({"site", "test", "a", "b.yaml"}));
+  EXPECT_EQ(test.command, Command::kSiteTest);
+  EXPECT_EQ(test.sites, (std::vector<std::string>{"a", "b.yaml"}));
   EXPECT_EQ(std::get<CliOptions>(Parse({"search", "--", "--a"})).keyword, "--a");
 
   const auto magnets =
@@ -47,8 +51,11 @@ TEST(CliArguments, SearchAndMagnetsTakeTheirOptionsInEitherSpelling) {
 }
 
 TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
-  EXPECT_EQ(ErrorOf({}), "a command is needed: search or magnets");
-  EXPECT_EQ(ErrorOf({"find", "x"}), "unknown command 'find' (search or magnets)");
+  EXPECT_EQ(ErrorOf({}), "a command is needed: search, magnets, sites or site");
+  EXPECT_EQ(ErrorOf({"find", "x"}), "unknown command 'find' (search, magnets, sites or site)");
+  EXPECT_EQ(ErrorOf({"site", "lint"}), "site lint needs a FILE");
+  EXPECT_EQ(ErrorOf({"site", "probe"}), "site needs lint or test, not 'probe'");
+  EXPECT_EQ(ErrorOf({"sites", "--site", "x"}), "--site does not go with sites");
   EXPECT_EQ(ErrorOf({"search"}), "search needs a KEYWORD");
   EXPECT_EQ(ErrorOf({"magnets", "u", "v"}), "one URL at most (quote a keyword with spaces): 'v'");
   for (const char* pages : {"0", "-1", "x", "2147483648", "3x", ""}) {

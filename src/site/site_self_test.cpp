@@ -1,0 +1,146 @@
+#include "site/site_self_test.h"
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "site/detail_page.h"
+#include "site/page_fetch.h"
+#include "site/result_page.h"
+#include "support/encoding.h"
+#include "support/pattern.h"
+#include "support/regexp_matcher.h"
+#include "support/text_ops.h"
+#include "support/threads.h"
+
+namespace mf {
+namespace {
+
+constexpr std::size_t kDifferencesShown = 5;
+constexpr std::size_t kMostSavedPageBytes = std::size_t{64} << 20;
+
+using Outcome = SiteTestOutcome;
+
+std::string Utf8(const Text& text) {
+  return GbkToUtf8(text).str();
+}
+
+std::string Quoted(std::string_view text) {
+  return "\"" + PrintableLine(text) + "\"";
+}
+
+std::optional<Bytes> ReadSavedPage(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (!in || content.str().size() > kMostSavedPageBytes) {
+    return std::nullopt;
+  }
+  return Bytes(content.str());
+}
+
+// The differences between two lists, the first few of them, one line each.
+template <typename Item, typename Show>
+std::vector<std::string> Differences(const std::vector<Item>& expected,
+                                     const std::vector<Item>& got, const char* what, Show show) {
+  std::vector<std::string> lines;
+  if (expected.size() != got.size()) {
+    lines.push_back("expected " + std::to_string(expected.size()) + " " + what + ", got " +
+                    std::to_string(got.size()));
+  }
+  std::size_t shown = 0;
+  for (std::size_t i = 0; i < std::max(expected.size(), got.size()); ++i) {
+    const bool same = i < expected.size() && i < got.size() && expected[i] == got[i];
+    if (same) {
+      continue;
+    }
+    if (shown++ == kDifferencesShown) {
+      lines.push_back("...");
+      break;
+    }
+    const std::string number = std::to_string(i + 1);
+    lines.push_back(number + ": expected " + (i < expected.size() ? show(expected[i]) : "nothing"));
+    lines.push_back(std::string(number.size(), ' ') + "       got " +
+                    (i < got.size() ? show(got[i]) : "nothing"));
+  }
+  return lines;
+}
+
+Outcome AddressTest(const SiteDefinition& site, const SiteTest& test) {
+  const Text got = ResultPageAddress(site, Text(site.mirrors.front()),
+                                     Utf8ToGbk(Text(test.keyword)), ToText(test.page));
+  if (Utf8(got) == test.address) {
+    return {&test, Outcome::Result::kPassed, {}};
+  }
+  return {&test,
+          Outcome::Result::kFailed,
+          {"address: expected " + Quoted(test.address), "              got " + Quoted(Utf8(got))}};
+}
+
+Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher& matcher,
+                 regex& markup) {
+  if (site.folder.empty()) {
+    return {&test, Outcome::Result::kSkipped, {"no folder to read " + test.savedPage + " from"}};
+  }
+  const std::optional<Bytes> body = ReadSavedPage(site.folder + "/" + test.savedPage);
+  if (!body) {
+    return {&test, Outcome::Result::kFailed, {"cannot read " + PrintableLine(test.savedPage)}};
+  }
+  const Text pageText = PageTextOf(*body, site.pageEncoding, test.charset);
+  std::vector<std::string> lines;
+  if (test.kind == SiteTest::Kind::kDetailPage) {
+    std::vector<std::string> got;
+    for (const Text& link : FindMagnetLinks(matcher, pageText, site)) {
+      got.push_back(Utf8(link));
+    }
+    lines = Differences(test.magnets, got, "magnet links", Quoted);
+  } else {
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const EntryRow& row :
+         FindEntries(matcher, markup, pageText, site, Text(site.mirrors.front()))) {
+      got.emplace_back(Utf8(row.title), Utf8(row.address));
+    }
+    lines = Differences(test.rows, got, "rows", [](const auto& row) {
+      return "[" + Quoted(row.first) + ", " + Quoted(row.second) + "]";
+    });
+  }
+  return {&test, lines.empty() ? Outcome::Result::kPassed : Outcome::Result::kFailed,
+          std::move(lines)};
+}
+
+}  // namespace
+
+std::string PrintableLine(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (byte < 0x20 || byte == 0x7F || c1) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x",
+                    c1 ? static_cast<unsigned char>(text[++i]) : byte);
+      out += escaped;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::vector<SiteTestOutcome> RunSiteTests(const SiteDefinition& site) {
+  const ComApartmentScope apartment;
+  RegExpMatcher matcher;
+  regex markup;
+  std::vector<SiteTestOutcome> outcomes;
+  for (const SiteTest& test : site.tests) {
+    outcomes.push_back(test.kind == SiteTest::Kind::kAddress
+                           ? AddressTest(site, test)
+                           : PageTest(site, test, matcher, markup));
+  }
+  return outcomes;
+}
+
+}  // namespace mf

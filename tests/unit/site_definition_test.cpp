@@ -1,0 +1,129 @@
+// Site definitions: the loader's errors (a folder of broken definitions, each with the first
+// error it must give), the clean-up steps, the charset of an answer, and the catalogue's order of
+// override. What a valid definition gives is tested as data: each bundled definition's own tests
+// run in ctest through `magnet-finder-cli site test`.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "site/page_fetch.h"
+#include "site/site_catalogue.h"
+#include "site/site_definition.h"
+#include "site/title_cleanup.h"
+#include "support/encoding.h"
+#include "support/pattern.h"
+#include "text_printing.h"
+
+namespace mf {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kBroken = fs::path(MF_TEST_DATA_DIR) / "broken_sites";
+
+std::map<std::string, std::string> ExpectedErrors() {
+  std::map<std::string, std::string> expected;
+  std::ifstream in(kBroken / "expected_errors.txt");
+  for (std::string line; std::getline(in, line);) {
+    expected[line.substr(0, line.find(':'))] = line;
+  }
+  return expected;
+}
+
+TEST(SiteDefinitionLoader, EachBrokenDefinitionGivesItsFirstErrorWithItsPlace) {
+  const auto expected = ExpectedErrors();
+  int checked = 0;
+  for (const auto& file : fs::directory_iterator(kBroken)) {
+    if (file.path().extension() != ".yaml") {
+      continue;
+    }
+    const std::string name = file.path().filename().string();
+    const LoadedSite loaded = LoadSiteFile(file.path().string());
+    ASSERT_FALSE(loaded.definition) << name;
+    const auto error = std::find_if(loaded.problems.begin(), loaded.problems.end(), [](auto& p) {
+      return p.severity == SiteProblem::Severity::kError;
+    });
+    ASSERT_NE(error, loaded.problems.end()) << name;
+    const std::string first = error->ToString();
+    ASSERT_TRUE(expected.contains(name)) << name << " has no line in expected_errors.txt";
+    EXPECT_EQ(first.substr(first.rfind(name)), expected.at(name));
+    ++checked;
+  }
+  EXPECT_EQ(checked, static_cast<int>(expected.size()));
+}
+
+TEST(SiteDefinitionLoader, TheBuiltInSiteLoadsWithoutErrorAndItsTextIsTheBundledFile) {
+  const LoadedSite loaded = ParseSiteDefinition(BuiltInSiteText(), "built-in", "");
+  ASSERT_TRUE(loaded.definition);
+  std::ifstream bundled(fs::path(MF_SOURCE_DIR) / "sites/cilisousuo.yaml");
+  const std::string text((std::istreambuf_iterator<char>(bundled)), {});
+  EXPECT_EQ(text, BuiltInSiteText());
+  EXPECT_EQ(BuiltInSite().mirrors.front(), "http://www.cilisousuo.com");
+}
+
+TEST(SiteDefinitionLoader, NeverThrowsOnTextThatIsNoDefinition) {
+  for (const char* text : {"", "[", "{a: [b: {c", "&a [*a, *a]", "format: !!binary AAA=",
+                           "\xff\xfe", "id: [1, 2]\n", "mirrors: {a: b}"}) {
+    const LoadedSite loaded = ParseSiteDefinition(text, "x.yaml", "");
+    EXPECT_FALSE(loaded.definition) << text;
+    EXPECT_FALSE(loaded.problems.empty()) << text;
+  }
+}
+
+TEST(TitleCleanup, StepsRunInOrderFromTheClosedSet) {
+  regex markup;
+  using Kind = CleanupStep::Kind;
+  const std::vector<CleanupStep> steps = {{Kind::kRemove, Text("<b>|</b>")},
+                                          {Kind::kDecodeReferences, Text()},
+                                          {Kind::kCollapseSpace, Text()},
+                                          {Kind::kTrim, Text()}};
+  EXPECT_EQ(CleanTitle(steps, markup, Text(" \t<b>A&amp;B</b>\r\n  &#x4E2D;&#25991;&nbsp; ")),
+            "A&B 中文"_gbk);
+  // A reference to a control character stays as written; so does one not well formed.
+  EXPECT_EQ(DecodeCharacterReferences(Text("&#27;[2J &#x9b; &#xD800; &amp &#12345678901;")),
+            Text("&#27;[2J &#x9b; &#xD800; &amp &#12345678901;"));
+  // Order counts: trimming before decoding keeps the space that a reference makes.
+  EXPECT_EQ(CleanTitle({{Kind::kTrim, Text()}, {Kind::kDecodeReferences, Text()}}, markup,
+                       Text(" x&nbsp;")),
+            Text("x "));
+}
+
+TEST(PageText, TheAnswersCharsetChoosesGbkOnlyWhenTheDefinitionAsksForIt) {
+  EXPECT_EQ(CharsetOf(Text("HTTP/1.1 200 OK\r\nContent-Type: text/html; Charset=\"GBK\"\r\n")),
+            "gbk");
+  EXPECT_EQ(CharsetOf(Text("Content-Type: text/html\r\n")), "");
+  const Bytes gbk(Text("中文"_gbk).view());
+  EXPECT_EQ(PageTextOf(gbk, PageEncoding::kFromCharset, "gb2312"), "中文"_gbk);
+  EXPECT_EQ(PageTextOf(gbk, PageEncoding::kGbk, ""), "中文"_gbk);
+  EXPECT_NE(PageTextOf(gbk, PageEncoding::kFromCharset, "utf-8"), "中文"_gbk);
+}
+
+TEST(SiteCatalogue, ALaterFolderOverridesByIdAndABrokenFileIsListedAndSkipped) {
+  const fs::path root = fs::path(testing::TempDir()) / "catalogue";
+  fs::remove_all(root);
+  fs::create_directories(root / "bundled");
+  fs::create_directories(root / "user");
+  std::string text(BuiltInSiteText());
+  std::ofstream(root / "bundled/a.yaml") << text;
+  text.replace(text.find("name: "), 6, "name: mine ");
+  std::ofstream(root / "user/b.yml") << text;
+  std::ofstream(root / "user/broken.yaml") << "format: 1\n";
+  const SiteCatalogue catalogue = LoadSiteCatalogue(
+      {(root / "bundled").string(), (root / "user").string(), (root / "missing").string()});
+  ASSERT_EQ(catalogue.entries.size(), 4u);
+  EXPECT_EQ(catalogue.Find(BuiltInSite().id)->name.substr(0, 4), "mine");
+  EXPECT_EQ(catalogue.Usable().size(), 1u);
+  EXPECT_FALSE(catalogue.entries[3].definition);
+  EXPECT_TRUE(catalogue.entries[0].overridden && catalogue.entries[1].overridden);
+  const auto unknown = ChooseSite("nope", catalogue);
+  EXPECT_EQ(std::get<std::string>(unknown), "unknown site 'nope' (known: cilisousuo)");
+  EXPECT_TRUE(std::get<std::string>(ChooseSite("broken", catalogue)).starts_with("site 'broken'"));
+  EXPECT_EQ(std::get<ChosenSite>(ChooseSite("http://h:1/", catalogue)).base, Text("http://h:1"));
+}
+
+}  // namespace
+}  // namespace mf

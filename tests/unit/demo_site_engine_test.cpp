@@ -1,21 +1,13 @@
 // The demo pages read the way the tool reads them: the keyword's address as the tool encodes it,
 // the body cut at a zero byte and converted to code page 936, entries and magnet links found by
-// the tool's own regular-expression engine, titles cleaned by its markup pattern; the GBK layout's
-// pages read by the bundled definition that describes them.
+// the tool's own regular-expression engine, titles cleaned by its markup pattern.
 #include <gtest/gtest.h>
 
 #include "demo_pages.h"
-#include "gbk_text.h"
 #include "platform/regexp_engine.h"
-#include "site/detail_page.h"
-#include "site/page_fetch.h"
-#include "site/result_page.h"
-#include "site/site_definition.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
-#include "support/regexp_matcher.h"
 #include "support/text_types.h"
-#include "text_printing.h"
 
 namespace mf::demo {
 namespace {
@@ -99,37 +91,6 @@ TEST(DemoPagesInTheTool, LongLinesDoNotHideTheOtherEntries) {
     EXPECT_EQ(found.status, RegExpStatus::kOk);
     ASSERT_EQ(found.groups.size(), page.findable.size());
     EXPECT_EQ(found.groups.back().second, Gbk(page.findable.back().titleHtml));
-  }
-}
-
-// Many pages of the GBK layout, keywords with references and highlight tags in them included: the
-// definition finds every entry with its title as a reader sees it, and every magnet link.
-TEST(DemoPagesInTheTool, TheGbkDefinitionReadsTheGbkLayout) {
-  const LoadedSite loaded = LoadSiteFile(MF_SOURCE_DIR "/sites/demo-gbk.yaml");
-  ASSERT_TRUE(loaded.definition) << loaded.problems.front().ToString();
-  const SiteDefinition& site = *loaded.definition;
-  const Text base("http://127.0.0.1:1");
-  RegExpMatcher matcher;
-  mf::regex markup;
-  for (const char* keyword : {"电影", "a&b", "<em>x</em>", "&#20013;"}) {
-    for (int entries : {0, 1, 20, 57}) {
-      const ResultPage page = MakeGbkResultPage(keyword, entries + 1, 0, entries);
-      const Text text = PageTextOf(Bytes(ToGbk(page.body)), site.pageEncoding, "gbk");
-      const std::vector<EntryRow> rows = FindEntries(matcher, markup, text, site, base);
-      ASSERT_EQ(rows.size(), page.findable.size()) << keyword;
-      for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i].title, Gbk(page.findable[i].title)) << keyword;
-        EXPECT_EQ(rows[i].address, Gbk(base.str() + page.findable[i].link));
-      }
-    }
-  }
-  for (int links : {0, 1, 3}) {
-    const DetailPage d = *MakeGbkDetailPage("0123456789abcdef", links);
-    const Text text = PageTextOf(Bytes(ToGbk(d.body)), site.pageEncoding, "gbk");
-    const std::vector<Text> found = FindMagnetLinks(matcher, text, site);
-    ASSERT_EQ(found.size(), d.links.size());
-    for (std::size_t i = 0; i < found.size(); ++i)
-      EXPECT_EQ(found[i], Gbk(d.links[i]));
   }
 }
 

@@ -324,6 +324,40 @@ class CommandLineE2eTest : public QObject {
     QVERIFY2(site_->Targets().size() < 50, qPrintable(QString::number(site_->Targets().size())));
   }
 
+  // The demo site's GBK layout through its bundled definition: the keyword goes out as GBK, pages
+  // are read in the charset their answer names, titles are cleaned, links follow its own label.
+  void searchAndMagnetsOfTheGbkSite() {
+    const QStringList gbk = {QStringLiteral("--site"), QStringLiteral("demo-gbk")};
+    const Finished search =
+        Cli(QStringList{QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--pages"),
+                        QStringLiteral("2"), QStringLiteral("--mirror"), base_} +
+            gbk);
+    QCOMPARE(search.exitCode, 0);
+    QStringList rows{QStringLiteral("number\ttitle\turl")};
+    for (int page = 1; page <= 2; ++page) {
+      for (const demo::Entry& entry : demo::MakeGbkResultPage("电影", page).findable) {
+        rows << QStringLiteral("%1\t%2\t%3%4")
+                    .arg(rows.size())
+                    .arg(U(entry.title), base_, U(entry.link));
+      }
+    }
+    QCOMPARE(search.out, rows.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    QCOMPARE(rows.size(), 2 * demo::kEntriesPerPage + 1);
+    QCOMPARE(site_->Targets(), (std::vector<std::string>{"/search?q=%B5%E7%D3%B0&p=1",
+                                                         "/search?q=%B5%E7%D3%B0&p=2"}));
+
+    const std::string link = demo::MakeGbkResultPage("电影", 1).findable[1].link;
+    const Finished magnets = Cli(QStringList{QStringLiteral("magnets"), base_ + U(link)} + gbk);
+    QCOMPARE(magnets.exitCode, 0);
+    const demo::DetailPage detail = *demo::MakeGbkDetailPage(link.substr(9, 16));
+    QStringList links;
+    for (const std::string& magnet : detail.links) {
+      links << U(magnet);
+    }
+    QCOMPARE(links.size(), 2);
+    QCOMPARE(magnets.out, links.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+  }
+
   void signalsStopAtOnceLeavingWholeLines_data() {
     QTest::addColumn<int>("signal");
     QTest::newRow("Ctrl-C") << SIGINT;

@@ -1,5 +1,6 @@
 // The whole program against an index site on the loopback: searches through the real request
-// object, scraping of odd and failing pages, Stop during a transfer, and magnet retrieval.
+// object, scraping of odd and failing pages, Stop during a transfer, and magnet retrieval; the
+// demo site's GBK layout through its bundled definition.
 #include <QPlainTextEdit>
 #include <cstdlib>
 #include <memory>
@@ -8,6 +9,8 @@
 #include "demo_pages.h"
 #include "gui_support.h"
 #include "platform/threads.h"
+#include "site/site_address.h"
+#include "site/site_catalogue.h"
 #include "test_site.h"
 
 namespace mf::test {
@@ -304,6 +307,36 @@ class SearchE2eTest : public QObject {
     QCOMPARE(outputs_.last(), QStringLiteral("获取失败，重新单击开始搜索"));
     QVERIFY(outputs_.contains(QStringLiteral("正在获取磁力。。。")));
     QVERIFY(site_->Targets().empty());
+  }
+
+  // The GBK site: the keyword goes out as GBK, pages are read in the charset their answer names,
+  // titles are cleaned as its definition says, and a double click finds links after its label.
+  void theGbkSiteSearchesAndFetchesAsItsDefinitionSays() {
+    const std::shared_ptr<const SiteDefinition> gbk = LoadSiteCatalogue().Find("demo-gbk");
+    QVERIFY(gbk != nullptr);
+    const std::string link = demo::MakeGbkResultPage("电影", 1).findable[1].link;
+    const std::vector<std::string> links = demo::MakeGbkDetailPage(link.substr(9, 16))->links;
+    QCOMPARE(links.size(), std::size_t{2});
+    const QString output = QStringLiteral("磁1：%1\r\n磁2：%2\r\n").arg(U(links[0]), U(links[1]));
+    UseSite(gbk, Text(base_));
+    const bool done = Search(QStringLiteral("电影"), 2);
+    if (done)
+      DoubleClickRow(1);
+    const bool fetched = done && RunUntil([&] { return Output() == output; });
+    // The other tests' site again, before a check can end this one.
+    UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+    QVERIFY(done);
+    QVERIFY(fetched);
+    int number = 0;
+    for (int page = 1; page <= 2; ++page) {
+      for (const demo::Entry& entry : demo::MakeGbkResultPage("电影", page).findable) {
+        ++number;
+        QCOMPARE(RowAt(number - 1), Expected(number, U(entry.title), entry.link));
+      }
+    }
+    QCOMPARE(Rows().RowCount(), number);
+    QCOMPARE(site_->Targets(), (std::vector<std::string>{"/search?q=%B5%E7%D3%B0&p=1",
+                                                         "/search?q=%B5%E7%D3%B0&p=2", link}));
   }
 
   void magnetLinksAreWrittenNumberedOnePerLine() {

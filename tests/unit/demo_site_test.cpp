@@ -19,6 +19,7 @@
 
 #include "demo_pages.h"
 #include "demo_server.h"
+#include "gbk_text.h"
 
 namespace mf::demo {
 namespace {
@@ -287,6 +288,21 @@ TEST_F(DemoServer, ServesDecodedKeywordsAndDetailPages) {
   EXPECT_EQ(Get(link)->body, MakeDetailPage(link.substr(8, 16))->body);
   EXPECT_EQ(Get("/detail/nothing.html")->status, 404);
   EXPECT_EQ(Get("/list/abc/x")->status, 404);
+}
+
+TEST_F(DemoServer, ServesTheGbkLayoutInGbkAndSaysSo) {
+  Start({"--fail-page", "3=500"});
+  auto r = Get("/search?q=%B5%E7%D3%B0&p=2");  // 电影 in GBK
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "text/html; charset=GBK");
+  EXPECT_EQ(r->body, ToGbk(MakeGbkResultPage("电影", 2).body));
+  EXPECT_NE(r->body.find("<em>\xB5\xE7\xD3\xB0</em>"), std::string::npos);
+  const std::string link = MakeGbkResultPage("电影", 2).findable[0].link;
+  EXPECT_EQ(Get(link)->body, ToGbk(MakeGbkDetailPage(link.substr(9, 16))->body));
+  EXPECT_EQ(Get("/search?q=%B5%E7&p=3")->status, 500);
+  EXPECT_EQ(Get("/search?p=1")->status, 404);
+  EXPECT_EQ(Get("/search?q=a&p=x")->status, 404);
+  EXPECT_EQ(Get("/torrent/0123.html")->status, 404);
 }
 
 TEST_F(DemoServer, FailingPagesFailAsAskedAndOthersDoNot) {

@@ -4,6 +4,8 @@
 #include <array>
 #include <functional>
 
+#include "gbk_text.h"
+
 namespace mf::demo {
 namespace {
 
@@ -48,14 +50,18 @@ std::string Date(std::uint64_t h) {
   return "20" + two(15 + h % 10) + "-" + two(1 + h / 10 % 12) + "-" + two(1 + h / 120 % 28);
 }
 
-// The keyword as the page shows it: valid UTF-8, no control characters, HTML-escaped.
-std::string DisplayKeyword(std::string_view keyword) {
+// The keyword as the page shows it, before HTML escaping: valid UTF-8, no control characters.
+std::string PlainKeyword(std::string_view keyword) {
   std::string text = ValidUtf8(keyword);
   for (char& c : text) {
     if (static_cast<unsigned char>(c) < 0x20)
       c = ' ';
   }
-  return HtmlEscape(text);
+  return text;
+}
+
+std::string DisplayKeyword(std::string_view keyword) {
+  return HtmlEscape(PlainKeyword(keyword));
 }
 
 Entry MakeEntry(const std::string& keywordHtml, std::uint64_t seed, int index) {
@@ -340,36 +346,62 @@ std::string EncodeName(std::string_view name) {
 std::string Tracker(int k) {
   if (k == 0)
     return "";
-  return "&amp;tr=udp%3A%2F%2Ftracker" + (k == 1 ? std::string() : std::to_string(k)) +
+  return "&tr=udp%3A%2F%2Ftracker" + (k == 1 ? std::string() : std::to_string(k)) +
          ".demo.invalid%3A6969%2Fannounce";
+}
+
+// What a detail page says about its torrent, the same in both layouts.
+struct Torrent {
+  std::string name;
+  std::string infoHash;
+  std::string size;
+  std::string date;
+  std::string firstLink;  // without trackers; "&" between parameters
+  int links = 0;
+};
+
+std::optional<Torrent> TorrentOf(std::string_view id, int links) {
+  const std::optional<std::uint64_t> v = ParseId(id);
+  if (!v)
+    return std::nullopt;
+  const std::uint64_t h = Mix(*v ^ 5);
+  Torrent t;
+  t.name = std::string(Pick(kWords, h)) + Pick(kWords, h >> 8) + " " + Pick(kFormats, h >> 16);
+  t.infoHash = Hex(Mix(*v ^ 1), 16) + Hex(Mix(*v ^ 2), 16) + Hex(Mix(*v ^ 3) >> 32, 8);
+  t.size = Size(h >> 24);
+  t.date = Date(h >> 32);
+  t.firstLink = "magnet:?xt=urn:btih:" + t.infoHash + "&dn=" + EncodeName(t.name);
+  t.links = links > 0 ? links : Mix(*v ^ 4) % 2 == 0 ? 2 : 1;
+  return t;
+}
+
+// Link number k of a detail page, with "&" written as `amp`.
+std::string MagnetLink(const Torrent& t, int k, const std::string& amp) {
+  std::string link = t.firstLink + Tracker(k);
+  for (std::size_t at = link.find('&'); at != std::string::npos; at = link.find('&', at + 1))
+    link.replace(at, 1, amp);
+  return link;
 }
 
 }  // namespace
 
 std::optional<DetailPage> MakeDetailPage(std::string_view id, int links) {
-  const std::optional<std::uint64_t> v = ParseId(id);
-  if (!v)
+  const std::optional<Torrent> t = TorrentOf(id, links);
+  if (!t)
     return std::nullopt;
-  const std::uint64_t h = Mix(*v ^ 5);
-  const std::string name =
-      std::string(Pick(kWords, h)) + Pick(kWords, h >> 8) + " " + Pick(kFormats, h >> 16);
-  const std::string infoHash =
-      Hex(Mix(*v ^ 1), 16) + Hex(Mix(*v ^ 2), 16) + Hex(Mix(*v ^ 3) >> 32, 8);
-  const std::string first = "magnet:?xt=urn:btih:" + infoHash + "&amp;dn=" + EncodeName(name);
-  if (links <= 0)
-    links = Mix(*v ^ 4) % 2 == 0 ? 2 : 1;
+  const std::string& name = t->name;
   DetailPage page;
-  for (int k = 0; k < links; ++k)
-    page.links.push_back(first + Tracker(k));
+  for (int k = 0; k < t->links; ++k)
+    page.links.push_back(MagnetLink(*t, k, "&amp;"));
   std::string& b = page.body;
   b += "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n";
   b += "<title>" + name + " - 磁力详情</title>\n</head>\n<body>\n";
   b += "<div class=\"header\"><a href=\"/\">磁力搜索</a> <span>首页 &gt; 详情</span></div>\n";
   b += "<h1>" + name + "</h1>\n";
-  b += "<div class=\"info\"><p>文件大小：" + Size(h >> 24) + "</p><p>收录时间：" + Date(h >> 32) +
-       "</p><p>种子哈希：" + infoHash + "</p></div>\n";
+  b += "<div class=\"info\"><p>文件大小：" + t->size + "</p><p>收录时间：" + t->date +
+       "</p><p>种子哈希：" + t->infoHash + "</p></div>\n";
   b += "<div class=\"download\">\n";
-  for (int k = 0; k < links; ++k) {
+  for (int k = 0; k < t->links; ++k) {
     b += k % 2 == 0 ? "<p>磁力下载：<a href=\"" + page.links[k] + "\">复制磁力链接</a></p>\n"
                     : "<p>迅雷下载：<a href=\"" + page.links[k] + "\">用迅雷下载</a></p>\n";
   }
@@ -378,6 +410,97 @@ std::optional<DetailPage> MakeDetailPage(std::string_view id, int links) {
   b += "<div class=\"tip\">旧版磁力下载: <a href=\"/help.html\">使用帮助</a></div>\n";
   b += "<div class=\"tip\">下载地址：<a href=\"/mirror.html\">镜像</a></div>\n";
   b += "</body>\n</html>\n";
+  return page;
+}
+
+// The second layout, a site in GBK: one list item per entry, the link first among its attributes,
+// the title with <em> around the keyword, character references and spare white space.
+namespace {
+
+Entry MakeListItem(const std::string& keyword, std::uint64_t seed, int index) {
+  const std::uint64_t h = Mix(seed + index + 1);
+  const std::string tag = Pick(kTags, h);
+  const std::string before = Pick(kWords, h >> 8);
+  const std::string after = Pick(kWords, h >> 16);
+  const std::string format = Pick(kFormats, h >> 24);
+  return Entry{"/torrent/" + Hex(Mix(h ^ 0xa5a5), 16) + ".html",
+               "  " + tag + "\t" + before + "<em>" + HtmlEscape(keyword) + "</em>&#12289;" + after +
+                   " &amp;  &lt;" + format + "&gt; ",
+               tag + " " + before + keyword + "、" + after + " & <" + format + ">"};
+}
+
+void WriteGbkHead(PageWriter& w, const std::string& title, const std::string& kw) {
+  w.Line("<!DOCTYPE html>");
+  w.Line("<html>");
+  w.Line("<head>");
+  w.Line("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">");
+  w.Line("<title>" + title + "</title>");
+  w.Line("</head>");
+  w.Line("<body>");
+  w.Line("<form action=\"/search\"><input name=\"q\" value=\"" + kw +
+         "\"><input type=\"submit\" value=\"搜种子\"></form>");
+}
+
+// The entries, and an advertisement among them whose item is of another class.
+void WriteListItems(PageWriter& w, const std::vector<Entry>& entries) {
+  w.Line("<ul class=\"results\">");
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Entry& e = entries[i];
+    const std::uint64_t h = StableHash(e.link);
+    w.Line("<li class=\"res\"><a href=\"" + e.link + "\" class=\"t\" target=\"_blank\">" +
+           e.titleHtml + "</a> <span class=\"size\">" + Size(h) + "</span> <span>" + Date(h >> 16) +
+           "</span></li>");
+    w.Found(e);
+    if (i == 0)
+      w.Line("<li class=\"ad\"><a href=\"/ad/2.html\" class=\"t\">推广：极速下载</a></li>");
+  }
+  w.Line("</ul>");
+}
+
+}  // namespace
+
+ResultPage MakeGbkResultPage(std::string_view keyword, int page, int lastPage, int entries) {
+  const std::string plain = PlainKeyword(keyword);
+  const std::string kw = HtmlEscape(plain);
+  const std::uint64_t seed = Mix(StableHash(keyword) ^ Mix(static_cast<std::uint64_t>(page) + 7));
+  PageWriter w;
+  WriteGbkHead(w, kw + "_种子搜索_第" + std::to_string(page) + "页", kw);
+  if (page >= 1 && (lastPage <= 0 || page <= lastPage)) {
+    std::vector<Entry> items;
+    for (int i = 0; i < entries; ++i)
+      items.push_back(MakeListItem(plain, seed, i));
+    WriteListItems(w, items);
+  } else {
+    w.Line("<p class=\"none\">没有找到“" + kw + "”的种子</p>");
+  }
+  w.Line("<div class=\"pages\"><a href=\"/search?q=" + PercentEncodeUtf8(ToGbk(plain)) +
+         "&amp;p=" + std::to_string(page + 1) + "\">下一页</a></div>");
+  w.Line("</body>");
+  w.Line("</html>");
+  return w.Finish();
+}
+
+std::optional<DetailPage> MakeGbkDetailPage(std::string_view id, int links) {
+  const std::optional<Torrent> t = TorrentOf(id, links);
+  if (!t)
+    return std::nullopt;
+  DetailPage page;
+  PageWriter w;
+  WriteGbkHead(w, t->name + "_种子详情", "");
+  w.Line("<h2>" + t->name + "</h2>");
+  w.Line("<dl><dt>大小:</dt><dd>" + t->size + "</dd><dt>日期:</dt><dd>" + t->date + "</dd></dl>");
+  for (int k = 0; k < t->links; ++k) {
+    page.links.push_back(MagnetLink(*t, k, "&"));
+    w.Line("<p>磁力链接: <a class=\"magnet\" href=\"" + page.links.back() + "\">" +
+           (k == 0 ? "点击下载" : "备用链接") + "</a></p>");
+  }
+  // Near misses: a full-width colon, and a link of another class.
+  w.Line("<p>磁力链接：<a href=\"/help.html\">怎样使用磁力链接</a></p>");
+  w.Line("<p>磁力链接: <a class=\"torrent\" href=\"/file/" + std::string(id) +
+         ".torrent\">下载种子文件</a></p>");
+  w.Line("</body>");
+  w.Line("</html>");
+  page.body = w.Finish().body;
   return page;
 }
 

@@ -2,9 +2,14 @@
 //
 // Every page is a pure function of its address (keyword and page number, or detail id), so the
 // site shows the same content on every run and tests can compute what a page holds without a
-// server. All bodies are UTF-8 HTML in the layout of the real index site: one result entry per
-// title line (some lines hold several), highlight markup around the keyword in titles, and magnet
-// links on detail pages after the labels 磁力下载 / 迅雷下载 and a full-width colon.
+// server. Two layouts:
+// - the index site's own (/list/... and /detail/...): UTF-8 HTML with one result entry per title
+//   line (some lines hold several), highlight markup around the keyword in titles, and magnet
+//   links on detail pages after the labels 磁力下载 / 迅雷下载 and a full-width colon;
+// - a site in GBK (/search?q=...&p=N and /torrent/...): one list item per entry with the link
+//   first among its attributes, titles with character references and spare white space, and
+//   magnet links after the label 磁力链接 and an ASCII colon, in links of class "magnet".
+// Bodies are made as UTF-8; the server sends the second layout's as GBK.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +39,10 @@ enum class PageQuirk {
 struct Entry {
   std::string link;       // the href value, e.g. /detail/0123456789abcdef.html
   std::string titleHtml;  // the title as written, highlight markup included
-  std::string title;      // the title with the highlight tags removed (entities stay encoded)
+  // The index site's layout: the title with the highlight tags removed (references stay).
+  // The GBK layout: the title as a reader shows it (highlight gone, references decoded, white
+  // space collapsed and trimmed), for a keyword without white space that GBK can write.
+  std::string title;
 };
 
 struct ResultPage {
@@ -46,7 +54,8 @@ struct ResultPage {
 
 struct DetailPage {
   std::string body;
-  std::vector<std::string> links;  // magnet links as written in the page (with &amp;)
+  // Magnet links as written in the page: with "&amp;" in the index site's layout, "&" in GBK's.
+  std::vector<std::string> links;
 };
 
 // The result page for a keyword (raw UTF-8 bytes, as decoded from the address) and page number.
@@ -59,6 +68,12 @@ ResultPage MakeResultPage(std::string_view keyword, int page, PageQuirk quirk = 
 // hands out (16 lower-case hexadecimal digits). links > 0 gives that many magnet links; 0 gives
 // one or two, depending on the id.
 std::optional<DetailPage> MakeDetailPage(std::string_view id, int links = 0);
+
+// The same pages in the GBK layout; `keyword` is UTF-8 (the server decodes the address's GBK).
+// No quirks: pages beyond lastPage have no entries.
+ResultPage MakeGbkResultPage(std::string_view keyword, int page, int lastPage = 0,
+                             int entries = kEntriesPerPage);
+std::optional<DetailPage> MakeGbkDetailPage(std::string_view id, int links = 0);
 
 // Helpers shared with the server and tests.
 std::string PercentEncodeUtf8(std::string_view bytes);  // every byte as %XX, upper case

@@ -7,10 +7,13 @@
 #include <chrono>
 #include <utility>
 
+#include "gbk_text.h"
+
 namespace mf::demo {
 namespace {
 
-constexpr const char* kHtml = "text/html; charset=utf-8";
+constexpr const char* kHtml = kUtf8Html;
+constexpr const char* kGbkHtml = "text/html; charset=GBK";
 // Each open connection holds a worker for its whole life; room for many clients at once.
 constexpr std::size_t kWorkers = 32;
 
@@ -112,7 +115,8 @@ std::string ErrorPage(int status) {
 
 const std::string kHomePage =
     "<!DOCTYPE html>\n<html>\n<head><meta charset=\"utf-8\"><title>磁力搜索</title></head>\n"
-    "<body><h1>磁力搜索</h1><p>/list/关键词/页码</p></body>\n</html>\n";
+    "<body><h1>磁力搜索</h1><p>/list/关键词/页码</p><p>/search?q=关键词（GBK）&amp;p=页码</p>"
+    "</body>\n</html>\n";
 
 using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 using Certificate = std::unique_ptr<X509, decltype(&X509_free)>;
@@ -172,6 +176,11 @@ const char* UsageText() {
 A local stand-in for the torrent-index site. Serves, for any keyword,
   /list/<percent-encoded UTF-8 keyword>/<page>   result pages of 20 entries (UTF-8 HTML)
   /detail/<16 hex digits>.html                   detail pages with one or two magnet links
+and, in another layout, a site in GBK (sites/demo-gbk.yaml describes it):
+  /search?q=<percent-encoded GBK keyword>&p=<page>
+                                                 result pages of 20 entries (GBK HTML, the
+                                                 charset named in the answer)
+  /torrent/<16 hex digits>.html                  detail pages with one or two magnet links
 Every page depends only on its address, so it is the same on every run.
 Prints its base address ("http://127.0.0.1:PORT") as its first line on stdout, then
 serves until SIGTERM or SIGINT.
@@ -185,6 +194,8 @@ Options (all but --tls, --report-connections and --help take a value, as "--opt 
   --entries-per-page N     entries on each result page (default 20)
   --detail-links N         magnet links on each detail page (default: one or two)
   --last-page N            result pages after N have no entries ("nothing found")
+The options above hold for both layouts, and so do --fail-page and --fail-detail; the page
+options after them change only the first layout's pages.
   --fail-page N=KIND       result page N fails, for every keyword; KIND is one of
                              404    status 404 with a short error page
                              500    status 500 with a short error page
@@ -235,10 +246,10 @@ std::variant<SiteOptions, std::string> ParseSiteOptions(const std::vector<std::s
   return options;
 }
 
-void SendCutShort(httplib::Response& res, std::string body) {
+void SendCutShort(httplib::Response& res, std::string body, const char* type) {
   const std::size_t length = body.size();
   res.set_content_provider(
-      length, kHtml, [body = std::move(body)](std::size_t, std::size_t, httplib::DataSink& sink) {
+      length, type, [body = std::move(body)](std::size_t, std::size_t, httplib::DataSink& sink) {
         sink.write(body.data(), body.size() / 2);
         return false;  // cut the connection short
       });
@@ -321,7 +332,11 @@ void DemoSite::Route() {
     } else if (req.path.rfind("/list/", 0) == 0) {
       ServeList(req, res);
     } else if (req.path.rfind("/detail/", 0) == 0) {
-      ServeDetail(req, res);
+      ServeDetail(req, res, 8, MakeDetailPage, false);
+    } else if (req.path == "/search") {
+      ServeGbkSearch(req, res);
+    } else if (req.path.rfind("/torrent/", 0) == 0) {
+      ServeDetail(req, res, 9, MakeGbkDetailPage, true);
     } else if (req.path == "/") {
       res.set_content(kHomePage, kHtml);
     } else {
@@ -348,30 +363,46 @@ void DemoSite::ServeList(const httplib::Request& req, httplib::Response& res) {
        failing == options_.failingPages.end() ? std::nullopt : std::optional(failing->second));
 }
 
-void DemoSite::ServeDetail(const httplib::Request& req, httplib::Response& res) {
-  std::string_view id = std::string_view(req.path).substr(8);
-  const bool html = id.size() > 5 && id.substr(id.size() - 5) == ".html";
-  const auto page =
-      html ? MakeDetailPage(id.substr(0, id.size() - 5), options_.detailLinks) : std::nullopt;
-  if (!page)
+// The keyword in q is GBK, percent-encoded; a missing q or a p that is not a number is not found.
+void DemoSite::ServeGbkSearch(const httplib::Request& req, httplib::Response& res) {
+  const std::optional<int> parsed = ParseNumber(req.get_param_value("p"));  // "" when absent
+  if (!req.has_param("q") || !parsed)
     return Send(res, "", Failure::kNotFound);
-  Send(res, page->body, options_.failingDetail);
+  const int page = parsed.value_or(0);
+  const auto failing = options_.failingPages.find(page);
+  const std::string keyword = FromGbk(req.get_param_value("q"));
+  Send(res,
+       ToGbk(MakeGbkResultPage(keyword, page, options_.lastPage, options_.entriesPerPage).body),
+       failing == options_.failingPages.end() ? std::nullopt : std::optional(failing->second),
+       kGbkHtml);
 }
 
-void DemoSite::Send(httplib::Response& res, std::string body, std::optional<Failure> failure) {
+// Serves the detail page whose "<id>.html" follows the first `prefix` bytes of the path.
+void DemoSite::ServeDetail(const httplib::Request& req, httplib::Response& res, std::size_t prefix,
+                           DetailMaker make, bool gbk) {
+  std::string_view id = std::string_view(req.path).substr(prefix);
+  const bool html = id.size() > 5 && id.substr(id.size() - 5) == ".html";
+  const auto page = html ? make(id.substr(0, id.size() - 5), options_.detailLinks) : std::nullopt;
+  if (!page)
+    return Send(res, "", Failure::kNotFound);
+  Send(res, gbk ? ToGbk(page->body) : page->body, options_.failingDetail, gbk ? kGbkHtml : kHtml);
+}
+
+void DemoSite::Send(httplib::Response& res, std::string body, std::optional<Failure> failure,
+                    const char* type) {
   if (!failure)
-    return res.set_content(body, kHtml);
+    return res.set_content(body, type);
   switch (*failure) {
     case Failure::kNotFound:
     case Failure::kServerError:
       res.status = *failure == Failure::kNotFound ? 404 : 500;
       return res.set_content(ErrorPage(res.status), kHtml);
     case Failure::kEmpty:
-      return res.set_content("", kHtml);
+      return res.set_content("", type);
     case Failure::kZeroFirst:
-      return res.set_content(std::string(1, '\0') + body, kHtml);
+      return res.set_content(std::string(1, '\0') + body, type);
     case Failure::kClose:
-      return SendCutShort(res, body.empty() ? ErrorPage(200) : std::move(body));
+      return SendCutShort(res, body.empty() ? ErrorPage(200) : std::move(body), type);
   }
 }
 

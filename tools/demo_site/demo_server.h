@@ -49,8 +49,10 @@ struct SiteOptions {
 std::variant<SiteOptions, std::string> ParseSiteOptions(const std::vector<std::string>& args);
 const char* UsageText();
 
+inline constexpr const char* kUtf8Html = "text/html; charset=utf-8";
+
 // Sends the header announcing the whole body, then half the body, then closes the connection.
-void SendCutShort(httplib::Response& res, std::string body);
+void SendCutShort(httplib::Response& res, std::string body, const char* type = kUtf8Html);
 
 // Answers a request itself and returns true, or returns false to leave it to the site's pages.
 // Runs on the server's threads, after the delays; may block until Stop.
@@ -79,8 +81,13 @@ class DemoSite {
   void Route();
   bool Delay(const httplib::Request& req);  // false when the site is stopping
   void ServeList(const httplib::Request& req, httplib::Response& res);
-  void ServeDetail(const httplib::Request& req, httplib::Response& res);
-  void Send(httplib::Response& res, std::string body, std::optional<Failure> failure);
+  void ServeGbkSearch(const httplib::Request& req, httplib::Response& res);
+  using DetailMaker = std::optional<DetailPage> (*)(std::string_view id, int links);
+  void ServeDetail(const httplib::Request& req, httplib::Response& res, std::size_t prefix,
+                   DetailMaker make, bool gbk);
+  // `type` is the Content-Type of a page that is served (error pages are UTF-8).
+  void Send(httplib::Response& res, std::string body, std::optional<Failure> failure,
+            const char* type = kUtf8Html);
 
   SiteOptions options_;
   RequestHandler first_;

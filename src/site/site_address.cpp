@@ -37,8 +37,10 @@ bool UnfitForAnAddress(char c) {
 // The base the environment asks for, unchecked; the first mirror when it asks for none.
 Text BaseFromEnvironment(const SiteDefinition& definition) {
   const char* configured = std::getenv("MAGNET_FINDER_SITE");
-  std::string_view base =
-      configured != nullptr && *configured != '\0' ? configured : definition.mirrors.front();
+  // Both branches are views: a mixed conditional would make a temporary string, gone at once.
+  std::string_view base = configured != nullptr && *configured != '\0'
+                              ? std::string_view(configured)
+                              : std::string_view(definition.mirrors.front());
   // Addresses are built as base + "/list/...": a slash at the end would double.
   while (base.size() > 1 && base.back() == '/') {
     base.remove_suffix(1);

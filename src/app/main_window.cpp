@@ -222,13 +222,11 @@ void MainWindow::BindHandlers() {
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   escape->setContext(Qt::WindowShortcut);
   connect(escape, &QShortcut::activated, this, &MainWindow::RequestDestroy);
-  // The title area's labels keep their presses to themselves; their right-clicks open the site
-  // menu like one on the title area's background (contextMenuEvent).
-  for (TransLabel* label : {透明标签4, 透明标签5, 透明标签6}) {
-    label->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(label, &QWidget::customContextMenuRequested, this,
-            [this, label](QPoint at) { OpenSiteMenu(this, label->mapToGlobal(at)); });
-  }
+  // The title label keeps its presses to itself; a right-click on it opens the site menu like one
+  // on the title area's background (contextMenuEvent).
+  透明标签4->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(透明标签4, &QWidget::customContextMenuRequested, this,
+          [this](QPoint at) { OpenSiteMenu(this, 透明标签4->mapToGlobal(at)); });
 }
 
 void MainWindow::ShowCentred() {

@@ -54,7 +54,7 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
   const QCommandLineOption version(QStringLiteral("version"));
-  const QCommandLineOption site(QStringLiteral("site"), QString(), QStringLiteral("SITE"));
+  const QCommandLineOption site(QStringLiteral("site"), QString(), QStringLiteral("ID|FILE|URL"));
   const QCommandLineOption mirror(QStringLiteral("mirror"), QString(), QStringLiteral("URL"));
   const QCommandLineOption pages(QStringLiteral("pages"), QString(), QStringLiteral("N"));
   const QCommandLineOption start(QStringLiteral("start"));
@@ -118,10 +118,11 @@ QString WindowHelpText() {
       "Right-click the title area to choose the site; the choice is kept for the next start.\n"
       "\n"
       "  KEYWORD        the keyword to start with (default 纪录片)\n"
-      "  --site SITE    the site: an id (magnet-finder-cli sites lists them), a definition file\n"
-      "                 (.yaml or .yml), or an http:// or https:// address (the built-in site\n"
-      "                 there); default: the site last chosen in the window, else the built-in "
-      "one\n"
+      "  --site ID|FILE|URL\n"
+      "                 the site: a definition's id (magnet-finder-cli sites lists them), a\n"
+      "                 definition file (.yaml), or an http:// or https:// address (the built-in\n"
+      "                 site there); default: the site last chosen in the window, else the\n"
+      "                 built-in one\n"
       "  --mirror URL   the chosen site at this address instead of its own (default: the\n"
       "                 environment variable MAGNET_FINDER_SITE, else the site's first mirror)\n"
       "  --pages N      how many result pages a search walks (default 100)\n"

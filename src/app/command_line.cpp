@@ -40,24 +40,18 @@ bool IsPageCount(const QString& text) {
   return digits.match(text).hasMatch() && text.toLongLong() <= 2147483647;
 }
 
-// The site from --site or the environment; an error line naming the bad value.
-std::variant<std::optional<Text>, QString> ChooseSite(const QCommandLineParser& parser) {
-  std::variant<Text, std::string> site = Text();
-  if (parser.isSet(QStringLiteral("site"))) {
-    const QByteArray given = parser.value(QStringLiteral("site")).toUtf8();
-    site = ParseSiteAddress(
-        std::string_view(given.constData(), static_cast<std::size_t>(given.size())));
-    if (auto* error = std::get_if<std::string>(&site)) {
-      *error = "--site: " + *error;
-    }
-  } else {
-    site = SiteFromEnvironment();
+// The address given with --mirror, checked; an error line naming a bad one.
+std::variant<std::optional<Text>, QString> MirrorOption(const QCommandLineParser& parser) {
+  if (!parser.isSet(QStringLiteral("mirror"))) {
+    return std::optional<Text>();
   }
-  if (auto* error = std::get_if<std::string>(&site)) {
-    return QString::fromStdString(*error);
+  const QByteArray given = parser.value(QStringLiteral("mirror")).toUtf8();
+  auto mirror =
+      ParseSiteAddress(std::string_view(given.constData(), static_cast<std::size_t>(given.size())));
+  if (auto* error = std::get_if<std::string>(&mirror)) {
+    return QStringLiteral("--mirror: ") + QString::fromStdString(*error);
   }
-  const Text& base = std::get<Text>(site);
-  return base.empty() ? std::optional<Text>() : std::optional<Text>(base);
+  return std::optional<Text>(std::get<Text>(mirror));
 }
 
 }  // namespace
@@ -67,11 +61,12 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
   const QCommandLineOption version(QStringLiteral("version"));
-  const QCommandLineOption site(QStringLiteral("site"), QString(), QStringLiteral("URL"));
+  const QCommandLineOption site(QStringLiteral("site"), QString(), QStringLiteral("ID|FILE|URL"));
+  const QCommandLineOption mirror(QStringLiteral("mirror"), QString(), QStringLiteral("URL"));
   const QCommandLineOption pages(QStringLiteral("pages"), QString(), QStringLiteral("N"));
   const QCommandLineOption start(QStringLiteral("start"));
   const QCommandLineOption verbose(QStringLiteral("verbose"));
-  parser.addOptions({help, version, site, pages, start, verbose});
+  parser.addOptions({help, version, site, mirror, pages, start, verbose});
   AcceptToolkitOptions(parser);
   parser.addPositionalArgument(QStringLiteral("keyword"), QString());
 
@@ -101,11 +96,14 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
     return fail(
         QStringLiteral("--pages takes a whole number of pages: '%1'").arg(parser.value(pages)));
   }
-  auto chosenSite = ChooseSite(parser);
-  if (auto* error = std::get_if<QString>(&chosenSite)) {
+  auto chosenMirror = MirrorOption(parser);
+  if (auto* error = std::get_if<QString>(&chosenMirror)) {
     return fail(*error);
   }
-  result.options.site = std::get<std::optional<Text>>(chosenSite);
+  result.options.mirror = std::get<std::optional<Text>>(chosenMirror);
+  if (parser.isSet(site)) {
+    result.options.site = parser.value(site);
+  }
   if (!words.isEmpty()) {
     result.options.keyword = words.first();
   }
@@ -124,10 +122,16 @@ QString WindowHelpText() {
       "Finds magnet links on a torrent-index site. Type a keyword, press 开始 (Start): the\n"
       "result pages are walked one after another and every entry becomes a row. Double-click a\n"
       "row for its magnet links; right-click a link to open it with the download tool.\n"
+      "Right-click the title area to choose the site; the choice is kept for the next start.\n"
       "\n"
       "  KEYWORD        the keyword to start with (default 纪录片)\n"
-      "  --site URL     the site's base address, http:// or https:// (default: the environment\n"
-      "                 variable MAGNET_FINDER_SITE, else the built-in site)\n"
+      "  --site ID|FILE|URL\n"
+      "                 the site: a definition's id (magnet-finder-cli sites lists them), a\n"
+      "                 definition file (.yaml), or an http:// or https:// address (the built-in\n"
+      "                 site there); default: the site last chosen in the window, else the\n"
+      "                 built-in one\n"
+      "  --mirror URL   the chosen site at this address instead of its own (default: the\n"
+      "                 environment variable MAGNET_FINDER_SITE, else the site's first mirror)\n"
       "  --pages N      how many result pages a search walks (default 100)\n"
       "  --start        start the search as soon as the window is shown\n"
       "  --verbose      every failed request writes one line to stderr (time, method, address,\n"
@@ -138,8 +142,11 @@ QString WindowHelpText() {
       "The toolkit's own options (-session, -qwindowgeometry, -qwindowtitle, -name, ...) are\n"
       "taken too.\n"
       "Without a display, use magnet-finder-cli, or a virtual display: xvfb-run -a magnet-finder\n"
-      "Environment: MAGNET_FINDER_SITE (the site), MAGNET_FINDER_LOG=1 (every failed request\n"
-      "writes one line to stderr).\n"
+      "Environment: MAGNET_FINDER_SITE (the address of the chosen site), MAGNET_FINDER_LOG=1\n"
+      "(every failed request writes one line to stderr).\n"
+      "Files: ~/.config/magnet-finder/magnet-finder.conf (the site chosen in the window),\n"
+      "~/.local/share/magnet-finder/sites/ (your site definitions; a broken one is reported on\n"
+      "stderr in one line and skipped).\n"
       "Exit status: 0 when the window was closed, 1 without a display, 2 for a bad argument.\n");
 }
 

@@ -14,7 +14,8 @@ namespace mf {
 
 // What the window starts with.
 struct WindowOptions {
-  std::optional<Text> site{};          // checked base address; --site, else MAGNET_FINDER_SITE
+  std::optional<QString> site{};       // --site as given: an id, a definition file or an address
+  std::optional<Text> mirror{};        // --mirror, checked: the chosen site at this address
   std::optional<QString> keyword{};    // initial text of the keyword box
   std::optional<QString> pageCount{};  // initial text of the page-count box
   bool start = false;                  // press Start once the window is shown

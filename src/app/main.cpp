@@ -3,6 +3,7 @@
 
 #include "app/command_line.h"
 #include "app/search_control.h"
+#include "app/site_choice.h"
 
 namespace {
 
@@ -38,6 +39,19 @@ int main(int argc, char** argv) {
       return 2;
     case Action::kRun:
       break;
+  }
+  // Broken site files are reported and skipped; a bad --site is a bad argument.
+  const mf::SiteCatalogue& sites = mf::WindowSites();
+  for (const QString& line : mf::BrokenSiteLines(sites)) {
+    Print(stderr, line + u'\n');
+  }
+  QStringList notes;
+  if (const auto error = mf::UseStartSite(command.options, sites, notes)) {
+    Print(stderr, QStringLiteral("magnet-finder: %1 (see --help)\n").arg(*error));
+    return 2;
+  }
+  for (const QString& note : notes) {
+    Print(stderr, note + u'\n');
   }
   if (!mf::HasDisplay(arguments)) {
     Print(stderr, mf::NoDisplayText());

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -12,6 +13,7 @@
 #include "app/link_menu.h"
 #include "app/magnet.h"
 #include "app/search_control.h"
+#include "app/site_menu.h"
 #include "app/ui_thread.h"
 #include "platform/threads.h"
 
@@ -220,6 +222,11 @@ void MainWindow::BindHandlers() {
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   escape->setContext(Qt::WindowShortcut);
   connect(escape, &QShortcut::activated, this, &MainWindow::RequestDestroy);
+  // The title label keeps its presses to itself; a right-click on it opens the site menu like one
+  // on the title area's background (contextMenuEvent).
+  透明标签4->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(透明标签4, &QWidget::customContextMenuRequested, this,
+          [this](QPoint at) { OpenSiteMenu(this, 透明标签4->mapToGlobal(at)); });
 }
 
 void MainWindow::ShowCentred() {
@@ -245,6 +252,15 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event) {
 
 void MainWindow::mouseReleaseEvent(QMouseEvent*) {
   drag_.Release();
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+  // Right-clicks on the frames come here; those above the body frame are on the title area.
+  if (event->pos().y() < 外形框2->mapTo(this, QPoint(0, 0)).y()) {
+    OpenSiteMenu(this, event->globalPos());
+  } else {
+    event->ignore();
+  }
 }
 
 Text GetEditBoxText(EditBoxControl box) {

@@ -17,8 +17,9 @@
 
 namespace mf {
 
-// Borderless, fixed-size, in the task bar. Create it with `new`: it deletes itself once closed
-// (× label, Esc, or the window system), which ends the program's event loop.
+// Borderless, fixed-size, in the task bar; a right-click on its title area opens the site menu.
+// Create it with `new`: it deletes itself once closed (× label, Esc, or the window system), which
+// ends the program's event loop.
 class MainWindow : public QWidget {
   Q_OBJECT
 
@@ -63,6 +64,8 @@ class MainWindow : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  // A right-click on the title area opens the site menu (site_menu.h).
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void CreateTitleArea();

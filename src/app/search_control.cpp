@@ -11,7 +11,6 @@
 #include "app/scraper.h"
 #include "app/text_edge.h"
 #include "platform/threads.h"
-#include "site/site_address.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
 #include "support/text_ops.h"
@@ -130,9 +129,6 @@ std::uint32_t SearchWorker(void*) {
 
 void RunProgram(int& argc, char** argv, const WindowOptions& options,
                 const std::function<void(MainWindow&)>& onShown) {
-  if (options.site) {
-    UseSearchSite(*options.site);
-  }
   if (options.verbose) {
     EnableFailureLog();
   }

@@ -51,8 +51,9 @@ using PageScraper = bool (*)(const Text& keyword, const Text& page);
 void SetPageScraper(PageScraper scraper);
 
 // The whole program: globals, window, message loop, then the end of the process (never returns
-// normally). The window starts with `options` (site, initial texts, Start pressed); `onShown`,
-// when given, runs once the window is on the screen.
+// normally). The window starts with `options` (initial texts, Start pressed; the site is chosen
+// before, UseStartSite in site_choice.h); `onShown`, when given, runs once the window is on the
+// screen.
 [[noreturn]] void RunProgram(int& argc, char** argv, const WindowOptions& options = {},
                              const std::function<void(MainWindow&)>& onShown = {});
 

@@ -137,6 +137,7 @@ AddressParts SplitAddress(std::string_view address) {
 // The base the environment asks for, unchecked; the first mirror when it asks for none.
 Text BaseFromEnvironment(const SiteDefinition& definition) {
   const char* configured = std::getenv("MAGNET_FINDER_SITE");
+  // Both branches are views: a mixed conditional would make a temporary string, gone at once.
   std::string_view base = configured != nullptr && *configured != '\0'
                               ? std::string_view(configured)
                               : std::string_view(definition.mirrors.front());

@@ -492,13 +492,57 @@ class CommandLineE2eTest : public QObject {
     const Finished bad = [&] {
       QProcess process;
       Start(process, QStringLiteral(MF_WINDOW_PROGRAM),
-            {QStringLiteral("--site"), QStringLiteral("x")});
+            {QStringLiteral("--site"), QStringLiteral("ftp://x")});
       return Collect(process);
     }();
     QCOMPARE(bad.exitCode, 2);
-    QCOMPARE(bad.err,
-             QStringLiteral(
-                 "magnet-finder: --site: not an http:// or https:// address: 'x' (see --help)\n"));
+    QCOMPARE(bad.err, QStringLiteral("magnet-finder: --site: not an http:// or https:// address: "
+                                     "'ftp://x' (see --help)\n"));
+  }
+
+  void windowTakesASiteByIdAtAMirrorAndSkipsABrokenFile() {
+    QTemporaryDir home;
+    const QString data = home.filePath(QStringLiteral("data"));
+    QVERIFY(WriteSiteUnderId(data, "other"));
+    QFile broken(data + QStringLiteral("/magnet-finder/sites/broken.yaml"));
+    QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("format: 1\nid: [\n") > 0);
+    broken.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("MAGNET_FINDER_SITE"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    const auto window = [&](const QStringList& arguments) {
+      QProcess process;
+      Start(process, QStringLiteral(MF_WINDOW_PROGRAM), arguments, environment);
+      return Collect(process);
+    };
+    const Finished unknown = window({QStringLiteral("--site"), QStringLiteral("nosuch")});
+    QCOMPARE(unknown.exitCode, 2);
+    QVERIFY2(unknown.err.contains(QStringLiteral("magnet-finder: --site: unknown site 'nosuch'")),
+             qPrintable(unknown.err));
+    const Finished badMirror = window({QStringLiteral("--mirror"), QStringLiteral("x")});
+    QCOMPARE(badMirror.exitCode, 2);
+    QVERIFY2(
+        badMirror.err.contains(QStringLiteral("--mirror: not an http:// or https:// address: 'x'")),
+        qPrintable(badMirror.err));
+
+    QProcess running;
+    Start(running, QStringLiteral(MF_WINDOW_PROGRAM),
+          {QStringLiteral("--site"), QStringLiteral("other"), QStringLiteral("--mirror"), base_,
+           QStringLiteral("--pages"), QStringLiteral("1"), QStringLiteral("--start"),
+           QStringLiteral("站")},
+          environment);
+    const std::vector<std::string> expected = {ListTarget("站", 1) + "?via=other"};
+    QVERIFY(RunUntil([&] { return site_->Targets() == expected; }, 20000));
+    running.kill();
+    running.waitForFinished();
+    const QString err = QString::fromUtf8(running.readAllStandardError());
+    const QStringList skipped = err.split(QLatin1Char('\n')).filter(QStringLiteral("broken.yaml"));
+    QCOMPARE(skipped.size(), 1);
+    QVERIFY2(skipped[0].startsWith(QStringLiteral("magnet-finder: skipped ") + data +
+                                   QStringLiteral("/magnet-finder/sites/broken.yaml:3:1: error: ")),
+             qPrintable(err));
   }
 
   void windowWithoutADisplaySaysWhereToTurn() {

@@ -1,16 +1,22 @@
 // The whole program against an index site on the loopback: searches through the real request
 // object, scraping of odd and failing pages, Stop during a transfer, and magnet retrieval; the
 // demo site's GBK layout through its bundled definition.
+#include <sys/stat.h>
+
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <cstdlib>
 #include <memory>
 
 #include "app/magnet.h"
+#include "app/site_choice.h"
 #include "demo_pages.h"
 #include "gui_support.h"
 #include "platform/threads.h"
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
+#include "site/site_definition.h"
 #include "test_site.h"
 
 namespace mf::test {
@@ -424,6 +430,46 @@ class SearchE2eTest : public QObject {
     QCOMPARE(Rows().RowCount(), 3 * demo::kEntriesPerPage);
     const demo::ResultPage third = demo::MakeResultPage(keyword, 3);
     QCOMPARE(RowAt(40), Expected(41, U(third.findable[0].title), third.findable[0].link));
+  }
+
+  void siteMenuPickCountsFromTheNextSearchAndTheNextStart() {
+    QTemporaryDir home;
+    const QString data = home.filePath(QStringLiteral("data"));
+    QVERIFY(WriteSiteUnderId(data, "other"));
+    // Read by the first menu, which comes after this; the site keeps MAGNET_FINDER_SITE's address.
+    qputenv("XDG_DATA_HOME", data.toUtf8());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    // Through the window system's window, which turns a right-click into a context-menu request.
+    QTest::mouseClick(window_->windowHandle(), Qt::RightButton, {},
+                      window_->透明标签4->mapTo(window_, QPoint(40, 12)));
+    auto* menu = window_->findChild<QMenu*>(QStringLiteral("siteMenu"));
+    QVERIFY(menu != nullptr);
+    auto* builtIn = menu->findChild<QAction*>(QString::fromStdString(BuiltInSite().id));
+    auto* other = menu->findChild<QAction*>(QStringLiteral("other"));
+    QVERIFY(builtIn != nullptr && other != nullptr);
+    QVERIFY(builtIn->isChecked() && !other->isChecked());
+    QCOMPARE(other->text(), QStringLiteral("站点 other (other)"));
+    other->trigger();
+    menu->close();
+    QVERIFY(Search(QStringLiteral("换站"), 1));
+    QCOMPARE(site_->Targets(), std::vector<std::string>{ListTarget("换站", 1) + "?via=other"});
+    QCOMPARE(Rows().RowCount(), demo::kEntriesPerPage);
+    struct stat settings {};
+    QCOMPARE(::stat(QFile::encodeName(SettingsFile()).constData(), &settings), 0);
+    QCOMPARE(settings.st_mode & 0777u, 0600u);
+
+    // The next start takes the remembered site while it is found, else the built-in one.
+    const std::shared_ptr<const SiteDefinition> builtInSite(&BuiltInSite(), [](const auto*) {});
+    UseSite(builtInSite);
+    QStringList notes;
+    QVERIFY(!UseStartSite({}, WindowSites(), notes));
+    QCOMPARE(CurrentSite().definition->id, std::string("other"));
+    QCOMPARE(Q(CurrentSite().base), U(base_));
+    QVERIFY(notes.isEmpty());
+    QVERIFY(!UseStartSite({}, LoadSiteCatalogue(std::vector<std::string>{}), notes));
+    QCOMPARE(CurrentSite().definition->id, BuiltInSite().id);
+    QCOMPARE(notes.size(), 1);
+    QVERIFY2(notes[0].contains(QStringLiteral("'other'")), qPrintable(notes[0]));
   }
 };
 

@@ -1,12 +1,15 @@
 #include "gui_support.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QTimer>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 
 #include "platform/threads.h"
+#include "site/site_definition.h"
 
 namespace mf::test {
 namespace {
@@ -21,6 +24,25 @@ bool EndAllWorkers() {
   const bool ended = platform::KillAllThreadsAndWait(std::chrono::seconds(10));
   QCoreApplication::processEvents();
   return ended;
+}
+
+bool WriteSiteUnderId(const QString& dataHome, const std::string& id) {
+  std::string yaml(BuiltInSiteText());
+  const auto change = [&yaml](const std::string& from, const std::string& to) {
+    const std::size_t at = yaml.find(from);
+    if (at != std::string::npos) {
+      yaml.replace(at, from.size(), to);
+    }
+    return at != std::string::npos;
+  };
+  const QString folder = dataHome + QStringLiteral("/magnet-finder/sites");
+  QFile file(folder + QLatin1Char('/') + QString::fromStdString(id) + QStringLiteral(".yaml"));
+  return change("id: cilisousuo", "id: " + id) && change("name: 磁力搜索", "name: 站点 " + id) &&
+         change("- http://www.cilisousuo.com", "- http://127.0.0.1:1") &&
+         change("/{page}\"", "/{page}?via=" + id + '"') && QDir().mkpath(folder) &&
+         file.open(QIODevice::WriteOnly) &&
+         file.write(yaml.data(), static_cast<qint64>(yaml.size())) ==
+             static_cast<qint64>(yaml.size());
 }
 
 MainWindow* OpenWindowRecordingCaptions(QObject* receiver, QStringList& captions) {

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTest>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "app/main_window.h"
@@ -28,6 +29,11 @@ bool EndAllWorkers();
 MainWindow* OpenWindowRecordingCaptions(QObject* receiver, QStringList& captions);
 // Ends the workers, then deletes the window; false when a worker did not end.
 bool CloseWindow(QPointer<MainWindow>& window);
+
+// Writes a site definition named `id` into the user's site folder under `dataHome` (as
+// XDG_DATA_HOME): the built-in one with that id, a mirror nothing serves, and result addresses
+// ending in "?via=ID", which the demo pages ignore and a TestSite's Targets() show.
+bool WriteSiteUnderId(const QString& dataHome, const std::string& id);
 
 // Runs the event loop as the program does, without the pauses of QTRY_, until `done` holds.
 // False when it still does not after `timeoutMs`.

@@ -135,7 +135,8 @@ std::optional<std::string> Apply(CliOptions& options, const std::string& name,
     if (value.empty()) {
       return std::string("--site takes an id, a definition file or an address, not ''");
     }
-    if (std::string problem = value.find("://") == std::string::npos ? "" : SiteAddressProblem(value);
+    if (std::string problem =
+            value.find("://") == std::string::npos ? "" : SiteAddressProblem(value);
         !problem.empty()) {
       return "--site: " + problem;
     }

@@ -72,8 +72,12 @@ int RunSiteCommand(const CliOptions& options) {
 
 // `status`, once what stdio still holds for stdout is written; 1 when that fails.
 int WithOutputWritten(int status) {
-  if (std::fflush(stdout) == 0) {
+  // A text larger than stdio's buffer is written past it: its error stays in the stream's flag.
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
     return status;
+  }
+  if (status != 0) {
+    return status;  // a command that failed on its output has said so
   }
   if (errno != EPIPE) {
     std::fprintf(stderr, "magnet-finder-cli: cannot write the output: %s\n", std::strerror(errno));

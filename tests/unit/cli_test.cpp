@@ -73,6 +73,10 @@ TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
   EXPECT_EQ(ErrorOf({"search", "a", "--open"}), "--open does not go with search");
   EXPECT_EQ(ErrorOf({"search", "a", "--raw"}), "--raw does not go with search");
   EXPECT_EQ(ErrorOf({"search", "a", "--site"}), "--site needs a value");
+  EXPECT_EQ(ErrorOf({"search", "a", "--site", ""}),
+            "--site takes an id, a definition file or an address, not ''");
+  EXPECT_EQ(ErrorOf({"search", "a", "--site=http://h/#f"}),
+            "--site: a site address cannot hold a fragment ('#'): 'http://h/#f'");
   EXPECT_EQ(ErrorOf({"search", "a", "--quiet=yes"}), "--quiet takes no value: '--quiet=yes'");
   EXPECT_EQ(ErrorOf({"search", "a", "-x"}), "unknown option '-x'");
   const std::string outside =

@@ -473,14 +473,19 @@ LoadedSite ParseSiteDefinition(std::string_view yaml, const std::string& file,
 
 LoadedSite LoadSiteFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::string text(kMaxDefinitionBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  std::string text;
+  // Read in small pieces up to one byte past the cap: a definition is a few KiB, and filling a
+  // buffer of the cap's size would cost more than the parse.
+  char piece[16 * 1024];
+  while (in && text.size() <= kMaxDefinitionBytes) {
+    in.read(piece, sizeof piece);
+    text.append(piece, static_cast<std::size_t>(in.gcount()));
+  }
   if (in.bad() || (!in && !in.eof())) {
     LoadedSite unreadable;
     unreadable.problems.push_back({SiteProblem::Severity::kError, path, 0, 0, "cannot be read"});
     return unreadable;
   }
-  text.resize(static_cast<std::size_t>(in.gcount()));
   const std::size_t slash = path.rfind('/');
   return ParseSiteDefinition(text, path, slash == std::string::npos ? "." : path.substr(0, slash));
 }

@@ -253,7 +253,17 @@ class Loader {
                        "' in '" + key + "' (known: " + known + ")");
       }
     }
-    const std::string probe = text.starts_with("{base}") ? "http://h" + text.substr(6) : text;
+    // The base ends in its host, port or path: what follows it starts a path or a query (or is
+    // the link, which a page writes from "/"), or the address would run into the base's port.
+    const std::string afterBase = text.starts_with("{base}") ? text.substr(6) : std::string();
+    const bool baseElsewhere = text.find("{base}", 1) != std::string::npos;
+    const bool runsIntoBase = !afterBase.empty() && afterBase.front() != '/' &&
+                              afterBase.front() != '?' && !afterBase.starts_with("{link}");
+    if (baseElsewhere || runsIntoBase) {
+      Fail(node, "{base} stands only at the start of '" + key +
+                     "', followed by '/', '?' or {link}, not '" + text + "'");
+    }
+    const std::string probe = text.starts_with("{base}") ? "http://h" + afterBase : text;
     if (!text.starts_with("{base}") && !text.starts_with("{link}") &&
         !WebAddressProblem(probe).empty()) {
       Fail(node, "'" + key + "' must start with {base}, {link} or http(s)://, not '" + text + "'");

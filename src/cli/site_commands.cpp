@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "cli/cli_output.h"
+#include "platform/printable_text.h"
 #include "site/site_catalogue.h"
 #include "site/site_self_test.h"
 
@@ -12,15 +13,6 @@ namespace {
 
 void Write(std::FILE* out, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), out);
-}
-
-std::string FirstError(const std::vector<SiteProblem>& problems) {
-  for (const SiteProblem& problem : problems) {
-    if (problem.severity == SiteProblem::Severity::kError) {
-      return problem.ToString();
-    }
-  }
-  return std::string();
 }
 
 std::string StatusOf(const CatalogueEntry& entry) {
@@ -42,14 +34,14 @@ bool TestOne(const SiteDefinition& site, std::FILE* out) {
     }
     const bool skip = outcome.result == SiteTestOutcome::Result::kSkipped;
     (skip ? skipped : failed) += 1;
-    details += "  " + PrintableLine(site.file) + ":" + std::to_string(outcome.test->line) + ": " +
-               (skip ? "skipped" : "failed") + "\n";
+    details += "  " + platform::PrintableText(site.file) + ":" +
+               std::to_string(outcome.test->line) + ": " + (skip ? "skipped" : "failed") + "\n";
     for (const std::string& line : outcome.lines) {
       details += "    " + line + "\n";
     }
   }
   const std::size_t passed = outcomes.size() - static_cast<std::size_t>(failed + skipped);
-  std::string summary = PrintableLine(site.id) + ": " + std::to_string(passed) + " of " +
+  std::string summary = platform::PrintableText(site.id) + ": " + std::to_string(passed) + " of " +
                         std::to_string(outcomes.size()) + " tests passed";
   summary += failed > 0 ? ", " + std::to_string(failed) + " failed" : "";
   summary += skipped > 0 ? ", " + std::to_string(skipped) + " skipped" : "";
@@ -81,7 +73,7 @@ int RunSiteLint(const std::vector<std::string>& files, std::FILE* out) {
     }
     anyError = anyError || !loaded.definition;
     if (loaded.problems.empty()) {
-      Write(out, PrintableLine(file) + ": ok\n");
+      Write(out, platform::PrintableText(file) + ": ok\n");
     }
   }
   return anyError ? 1 : 0;
@@ -104,7 +96,7 @@ int RunSiteTest(const std::vector<std::string>& sites, std::FILE* out) {
   for (const std::string& given : sites) {
     const auto chosen = ChooseSite(given, catalogue);
     if (const auto* error = std::get_if<std::string>(&chosen)) {
-      Write(out, PrintableLine(*error) + "\n");
+      Write(out, platform::PrintableText(*error) + "\n");
       allPassed = false;
       continue;
     }

@@ -63,15 +63,6 @@ std::string Known(const SiteCatalogue& catalogue) {
   return known;
 }
 
-std::string FirstError(const std::vector<SiteProblem>& problems) {
-  for (const SiteProblem& problem : problems) {
-    if (problem.severity == SiteProblem::Severity::kError) {
-      return problem.ToString();
-    }
-  }
-  return std::string();
-}
-
 }  // namespace
 
 std::shared_ptr<const SiteDefinition> SiteCatalogue::Find(std::string_view id) const {

@@ -10,9 +10,9 @@
 #include <sstream>
 #include <variant>
 
+#include "platform/printable_text.h"
 #include "platform/regexp_engine.h"
 #include "site/site_address.h"
-#include "site/site_self_test.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
 
@@ -461,13 +461,22 @@ class Loader {
 
 }  // namespace
 
+std::string FirstError(const std::vector<SiteProblem>& problems) {
+  for (const SiteProblem& problem : problems) {
+    if (problem.severity == SiteProblem::Severity::kError) {
+      return problem.ToString();
+    }
+  }
+  return std::string();
+}
+
 std::string SiteProblem::ToString() const {
   std::string place = file;
   if (line > 0) {
     place += ":" + std::to_string(line) + ":" + std::to_string(column);
   }
-  return PrintableLine(place + (severity == Severity::kError ? ": error: " : ": warning: ") +
-                       message);
+  return platform::PrintableText(
+      place + (severity == Severity::kError ? ": error: " : ": warning: ") + message);
 }
 
 LoadedSite ParseSiteDefinition(std::string_view yaml, const std::string& file,

@@ -91,6 +91,9 @@ struct SiteProblem {
   std::string ToString() const;
 };
 
+// The first error among `problems`, as ToString writes it; empty when there is none.
+std::string FirstError(const std::vector<SiteProblem>& problems);
+
 struct LoadedSite {
   std::optional<SiteDefinition> definition;  // absent when any problem is an error
   std::vector<SiteProblem> problems;         // errors first are not promised: in file order

@@ -1,10 +1,10 @@
 #include "site/site_self_test.h"
 
-#include <cstdio>
 #include <fstream>
 #include <optional>
 #include <sstream>
 
+#include "platform/printable_text.h"
 #include "site/detail_page.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
@@ -27,7 +27,7 @@ std::string Utf8(const Text& text) {
 }
 
 std::string Quoted(std::string_view text) {
-  return "\"" + PrintableLine(text) + "\"";
+  return "\"" + platform::PrintableText(text) + "\"";
 }
 
 std::optional<Bytes> ReadSavedPage(const std::string& path) {
@@ -85,7 +85,9 @@ Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher
   }
   const std::optional<Bytes> body = ReadSavedPage(site.folder + "/" + test.savedPage);
   if (!body) {
-    return {&test, Outcome::Result::kFailed, {"cannot read " + PrintableLine(test.savedPage)}};
+    return {&test,
+            Outcome::Result::kFailed,
+            {"cannot read " + platform::PrintableText(test.savedPage)}};
   }
   const Text pageText = PageTextOf(*body, site.pageEncoding, test.charset);
   std::vector<std::string> lines;
@@ -110,25 +112,6 @@ Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher
 }
 
 }  // namespace
-
-std::string PrintableLine(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
-                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    if (byte < 0x20 || byte == 0x7F || c1) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x",
-                    c1 ? static_cast<unsigned char>(text[++i]) : byte);
-      out += escaped;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 std::vector<SiteTestOutcome> RunSiteTests(const SiteDefinition& site) {
   const ComApartmentScope apartment;

@@ -24,8 +24,4 @@ struct SiteTestOutcome {
 
 std::vector<SiteTestOutcome> RunSiteTests(const SiteDefinition& site);
 
-// `text` (UTF-8) with control bytes, DEL and the C1 controls escaped as \xNN, so that it can be
-// printed on a terminal as one line.
-std::string PrintableLine(std::string_view text);
-
 }  // namespace mf

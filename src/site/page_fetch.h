@@ -1,6 +1,7 @@
 // Fetching one page of the site, and what its bytes are as program text.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,14 +18,32 @@ struct FetchedPage {
   // was fetched.
   std::string failure;
   std::string charset;  // what the answer's Content-Type names, lower case; empty when nothing
+  // No answer came because the server could not be reached: its name not resolved, the
+  // connection refused or timed out, or TLS failed.
+  bool unreachable = false;
+  // A redirect's Location (3xx status, when redirects were not followed); empty otherwise.
+  std::string location;
+  std::string contentType;  // the answer's Content-Type, lower case
 
   bool Failed() const { return !failure.empty(); }
 };
 
 // A GET of `address` with the request routine's defaults. A page counts as not fetched when no
 // response arrived, its status is 400 or above, or nothing comes before its first zero byte.
-// Blocks the calling thread, which must be in an apartment; a kill abandons it at once.
+// An answer 429 or 503 with a Retry-After of at most kMostRetryAfter is asked again after that
+// wait, at most kRetries times. Blocks the calling thread, which must be in an apartment; a kill
+// abandons it (or its wait) at once.
 FetchedPage FetchPage(const Text& address);
+// The same with redirects left to the caller: a 3xx answer comes back as it is, with `location`.
+FetchedPage FetchPageNoRedirects(const Text& address);
+
+inline constexpr std::chrono::seconds kMostRetryAfter{30};
+inline constexpr int kRetries = 2;
+
+// The seconds a Retry-After header of `responseHeaders` asks for (a number, or an HTTP date
+// counted from `now`); -1 when there is none or it cannot be read.
+std::int64_t RetryAfterSeconds(const Text& responseHeaders,
+                               std::chrono::system_clock::time_point now);
 
 // The page as program text: the bytes up to the first zero byte, read as UTF-8 and converted to
 // code page 936.

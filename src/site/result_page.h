@@ -7,6 +7,7 @@
 // with highlight markup, which "<span class=\"mhl\">|</span>|<span class=\".*?</script>" removes.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "support/text_types.h"
@@ -25,8 +26,29 @@ Text ResultPageAddress(const Text& keyword, const Text& page);
 
 struct EntryRow {
   Text title;    // cleaned as the definition says
-  Text address;  // the detail page's address, built from the link
+  Text address;  // the detail page's address, built from the link; empty when the site has none
+  Text magnet;   // the magnet link the row writes, as written, or built from its info-hash
+  std::string infoHash;  // 40 lower-case hex digits when the row's torrent is known; else empty
+  // The optional fields the site writes (size, date, seeders, leechers), references decoded and
+  // trimmed; empty when it has none.
+  Text size;
+  Text date;
+  Text seeders;
+  Text leechers;
 };
+
+// The entries of a page, and what was wrong with the page or some of its rows (one line each,
+// UTF-8, naming the bad value: "row 3: 'abc' is no info-hash"). A row without a title, or without
+// any of link, magnet and info-hash, is left out with a problem.
+struct PageEntries {
+  std::vector<EntryRow> rows;
+  std::vector<std::string> problems;
+};
+
+// The entries of a result page's text as the definition reads them (a pattern over HTML, or
+// pointers into JSON), with detail addresses built on `base`.
+PageEntries ReadEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText,
+                        const SiteDefinition& site, const Text& base);
 
 // Searches `pageText` for entries with `matcher` and returns them in page order, each title
 // cleaned (its remove steps through `markup`). A kill of the calling thread ends it between two

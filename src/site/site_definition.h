@@ -8,6 +8,7 @@
 // Pure functions over their arguments; any thread may call them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,16 @@ enum class KeywordEncoding { kUtf8, kGbk };
 // How a page's bytes are read: as UTF-8, as GBK, or as the answer's charset says (UTF-8 when it
 // says nothing or names neither).
 enum class PageEncoding { kUtf8, kGbk, kFromCharset };
+
+// What a result page is: HTML (or any text) matched by a pattern, or a JSON answer whose rows are
+// found by JSON Pointers (RFC 6901).
+enum class PageFormat { kHtml, kJson };
+
+// The optional fields of a row, besides its title and link.
+enum class RowField { kMagnet, kHash, kSize, kDate, kSeeders, kLeechers };
+inline constexpr std::size_t kRowFieldCount = 6;
+// Their names in a definition ("magnet", "hash", "size", "date", "seeders", "leechers").
+const char* RowFieldName(RowField field);
 
 // One step of a title's clean-up, applied in order.
 struct CleanupStep {
@@ -51,7 +62,15 @@ struct SiteTest {
   // charset its answer named.
   std::string savedPage;
   std::string charset;
-  std::vector<std::pair<std::string, std::string>> rows;  // kResultPage: title, address (UTF-8)
+  // kResultPage, UTF-8: title and address, and when `fullRows` the optional fields too (in
+  // RowField order; hash as 40 lower-case hex digits), each empty when the row has none.
+  struct Row {
+    std::string title;
+    std::string address;
+    std::array<std::string, kRowFieldCount> fields;
+  };
+  std::vector<Row> rows;
+  bool fullRows = false;  // the rows were written as mappings: every field is compared
   std::vector<std::string> magnets;                       // kDetailPage (UTF-8)
 };
 
@@ -64,17 +83,34 @@ struct SiteDefinition {
   KeywordEncoding keywordEncoding = KeywordEncoding::kUtf8;
   std::int32_t firstPage = 1;
   std::int32_t pages = 100;  // the default page count
+  // The walk ends after a page with no entries, after a page whose entries were all seen before.
+  bool stopAfterNoEntries = false;
+  bool stopAfterSeenEntries = false;
   PageEncoding pageEncoding = PageEncoding::kUtf8;
-  Text entryPattern;  // code page 936, as the matcher takes it
+  PageFormat pageFormat = PageFormat::kHtml;
+  // kHtml: the entry pattern (code page 936, as the matcher takes it) and the groups of the
+  // fields; group 0 is "none" for the link and the optional fields.
+  Text entryPattern;
   std::int32_t linkGroup = 1;
   std::int32_t titleGroup = 2;
+  std::array<std::int32_t, kRowFieldCount> fieldGroups{};
+  // kJson: the pointer to the rows' array, and the pointers of the fields inside a row; an empty
+  // pointer (other than the title's) is "none".
+  std::string rowsPointer;
+  std::string titlePointer;
+  std::string linkPointer;
+  std::array<std::string, kRowFieldCount> fieldPointers;
   std::vector<CleanupStep> titleCleanup;
-  std::string detailAddress;  // with {base} and {link}
+  // With {base} and {link}; empty when the rows have no link, and then the magnet pattern too.
+  std::string detailAddress;
   Text magnetPattern;         // code page 936
   std::int32_t magnetGroup = 1;
   std::vector<SiteTest> tests;
   std::string file;    // where it was read from ("built-in" for the embedded one)
   std::string folder;  // the folder its saved pages are relative to; empty when none
+
+  bool HasLink() const;
+  bool HasField(RowField field) const;
 };
 
 // A problem found in a definition, with its place (1-based; 0 when the file itself is the

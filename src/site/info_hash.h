@@ -1,0 +1,23 @@
+// Site layer: the info-hash that names a torrent, and the magnet link built from one.
+// Pure functions; any thread may call them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mf {
+
+// `text` as 40 lower-case hex digits when it is an info-hash: 40 hex digits (either case) or 32
+// base32 characters (RFC 4648, either case); nothing otherwise.
+std::optional<std::string> NormalizedInfoHash(std::string_view text);
+
+// The info-hash of a magnet link's first "xt=urn:btih:" parameter, normalized; nothing when it has
+// none or it is no info-hash.
+std::optional<std::string> InfoHashOfMagnet(std::string_view magnet);
+
+// "magnet:?xt=urn:btih:HASH&dn=TITLE": the hash as the site wrote it, the title (UTF-8)
+// percent-encoded; no "&dn=" for an empty title.
+std::string MagnetFromHash(std::string_view hash, std::string_view titleUtf8);
+
+}  // namespace mf

@@ -1,6 +1,12 @@
 #include "site/page_fetch.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+
+#include "platform/request_log.h"
+#include "platform/threads.h"
 
 #include "site/site_address.h"
 #include "support/encoding.h"
@@ -9,16 +15,129 @@
 
 namespace mf {
 
-FetchedPage FetchPage(const Text& address) {
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  return lower;
+}
+
+// The value of the last header `name` (lower case) in a header block, trimmed; empty when none.
+// After a redirect the block may hold more than one answer's headers: the last is the final one's.
+std::string HeaderValue(const Text& headers, std::string_view name) {
+  const std::string lower = Lower(headers.view());
+  std::size_t found = std::string::npos;
+  for (std::size_t at = lower.find(name); at != std::string::npos; at = lower.find(name, at + 1)) {
+    const bool lineStart = at == 0 || lower[at - 1] == '\n';
+    if (lineStart && at + name.size() < lower.size() && lower[at + name.size()] == ':') {
+      found = at;
+    }
+  }
+  if (found == std::string::npos) {
+    return std::string();
+  }
+  const std::size_t start = found + name.size() + 1;
+  const std::size_t end = headers.view().find_first_of("\r\n", start);
+  std::string value(headers.view().substr(start, end == std::string::npos ? end : end - start));
+  const std::size_t first = value.find_first_not_of(" \t");
+  const std::size_t last = value.find_last_not_of(" \t");
+  return first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+}
+
+bool Unreachable(platform::HttpRequest::Failure failure) {
+  using Failure = platform::HttpRequest::Failure;
+  return failure == Failure::kNameNotResolved || failure == Failure::kCannotConnect ||
+         failure == Failure::kTimedOut || failure == Failure::kSecure;
+}
+
+// Waits `seconds`; a kill of the calling thread ends the wait at once and unwinds.
+void KillableWait(std::int64_t seconds) {
+  std::mutex mutex;
+  std::condition_variable woken;
+  bool killed = false;
+  const platform::KillWakeup wakeup([&] {
+    const std::lock_guard lock(mutex);
+    killed = true;
+    woken.notify_all();
+  });
+  std::unique_lock lock(mutex);
+  woken.wait_for(lock, std::chrono::seconds(seconds), [&] { return killed; });
+  lock.unlock();
+  platform::UnwindIfKilled();
+}
+
+FetchedPage FetchOnce(const Text& address, bool followRedirects, Text& headers) {
   FetchedPage page;
-  Text headers;
-  page.body = WebRequest({.url = address, .responseHeaders = &headers, .statusCode = &page.status});
+  page.body = WebRequest({.url = address,
+                          .responseHeaders = &headers,
+                          .statusCode = &page.status,
+                          .disableRedirects = !followRedirects});
   page.charset = CharsetOf(headers);
+  page.contentType = Lower(HeaderValue(headers, "content-type"));
   page.failure = LastRequestFailure();
+  page.unreachable = page.status == 0 && Unreachable(platform::LastRequestOutcome().failure);
+  if (!followRedirects && page.status >= 300 && page.status < 400) {
+    page.location = HeaderValue(headers, "location");
+    if (!page.location.empty()) {
+      return page;  // the caller follows it
+    }
+  }
   if (page.failure.empty() && ToText(page.body).empty()) {
     page.failure = "empty page";
   }
   return page;
+}
+
+FetchedPage Fetch(const Text& address, bool followRedirects) {
+  for (int attempt = 0;; ++attempt) {
+    Text headers;
+    FetchedPage page = FetchOnce(address, followRedirects, headers);
+    if (page.status != 429 && page.status != 503) {
+      return page;
+    }
+    const std::int64_t wait = RetryAfterSeconds(headers, std::chrono::system_clock::now());
+    if (wait < 0 || attempt == kRetries) {
+      return page;
+    }
+    if (wait > kMostRetryAfter.count()) {
+      page.failure += " (it asks to wait " + std::to_string(wait) + " s, over the " +
+                      std::to_string(kMostRetryAfter.count()) + " s the program waits)";
+      return page;
+    }
+    KillableWait(wait);
+  }
+}
+
+}  // namespace
+
+FetchedPage FetchPage(const Text& address) {
+  return Fetch(address, true);
+}
+
+FetchedPage FetchPageNoRedirects(const Text& address) {
+  return Fetch(address, false);
+}
+
+std::int64_t RetryAfterSeconds(const Text& responseHeaders,
+                               std::chrono::system_clock::time_point now) {
+  const std::string value = HeaderValue(responseHeaders, "retry-after");
+  if (value.empty()) {
+    return -1;
+  }
+  if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return value.size() > 9 ? 999'999'999 : std::stoll(value);
+  }
+  // An HTTP date: "Wed, 09 Dec 2026 15:00:00 GMT".
+  std::tm when{};
+  const char* end = strptime(value.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &when);
+  if (end == nullptr || *end != '\0') {
+    return -1;
+  }
+  const auto at = std::chrono::system_clock::from_time_t(timegm(&when));
+  return std::max<std::int64_t>(0,
+                                std::chrono::duration_cast<std::chrono::seconds>(at - now).count());
 }
 
 Text PageTextOf(const Bytes& body) {

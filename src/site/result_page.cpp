@@ -1,11 +1,17 @@
 #include "site/result_page.h"
 
+#include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/printable_text.h"
 #include "platform/threads.h"
+#include "site/detail_page.h"
+#include "site/info_hash.h"
+#include "site/json_rows.h"
 #include "site/site_address.h"
 #include "site/site_definition.h"
 #include "site/title_cleanup.h"
@@ -69,20 +75,161 @@ Text StripMarkup(const regex& markup, const Text& title) {
   return *head + *tail;
 }
 
-std::vector<EntryRow> FindEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText,
-                                  const SiteDefinition& site, const Text& base) {
+namespace {
+
+// A row's fields before they are checked, in code page 936.
+struct RawRow {
+  Text title;
+  Text link;
+  std::array<Text, kRowFieldCount> fields;
+};
+
+const std::vector<CleanupStep>& FieldCleanup() {
+  static const std::vector<CleanupStep> steps = {{CleanupStep::Kind::kDecodeReferences, Text()},
+                                                 {CleanupStep::Kind::kTrim, Text()}};
+  return steps;
+}
+
+Text Field(const RawRow& raw, RowField field) {
+  return raw.fields[static_cast<std::size_t>(field)];
+}
+
+std::string Quoted(const Text& text) {
+  return "'" + platform::PrintableText(GbkToUtf8(text).str()) + "'";
+}
+
+// The row that `raw` (the `number`th of its page) makes, or a problem when it makes none.
+std::optional<EntryRow> MakeRow(const RawRow& raw, std::size_t number, const SiteDefinition& site,
+                                const Text& base, regex& markup,
+                                std::vector<std::string>& problems) {
+  const std::string where = "row " + std::to_string(number) + ": ";
+  EntryRow row;
+  row.title = CleanTitle(site.titleCleanup, markup, raw.title);
+  if (site.HasLink() && !raw.link.empty()) {
+    row.address = ExpandAddress(site.detailAddress, {{"base", base}, {"link", raw.link}});
+  }
+  row.size = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kSize));
+  row.date = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kDate));
+  row.seeders = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kSeeders));
+  row.leechers = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kLeechers));
+  const Text magnet = LinkForOpening(Field(raw, RowField::kMagnet));
+  const Text hash = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kHash));
+  if (!magnet.empty()) {
+    row.magnet = magnet;
+    row.infoHash = InfoHashOfMagnet(magnet.view()).value_or(std::string());
+  }
+  if (!hash.empty()) {
+    if (const auto normalized = NormalizedInfoHash(hash.view())) {
+      row.infoHash = *normalized;
+      if (row.magnet.empty()) {
+        row.magnet = Text(MagnetFromHash(hash.view(), GbkToUtf8(row.title).view()));
+      }
+    } else {
+      problems.push_back(where + Quoted(hash) +
+                         " is no info-hash (40 hex or 32 base32 characters)");
+    }
+  }
+  if (row.title.empty()) {
+    problems.push_back(where + "left out: it has no title");
+    return std::nullopt;
+  }
+  if (row.address.empty() && row.magnet.empty()) {
+    problems.push_back(where + "left out: it has no " + (site.HasLink() ? "link, " : "") +
+                       "magnet or valid info-hash");
+    return std::nullopt;
+  }
+  return row;
+}
+
+std::vector<RawRow> HtmlRows(RegExpMatcher& matcher, const Text& pageText,
+                             const SiteDefinition& site) {
+  matcher.Search(site.entryPattern, pageText);
+  const std::int32_t matches = matcher.MatchCount();
+  std::vector<RawRow> rows(static_cast<std::size_t>(std::max(matches, 0)));
+  for (std::int32_t i = 1; i <= matches; ++i) {
+    platform::UnwindIfKilled();
+    RawRow& raw = rows[static_cast<std::size_t>(i - 1)];
+    raw.title = matcher.SubMatchText(i, site.titleGroup);
+    if (site.linkGroup > 0) {
+      raw.link = matcher.SubMatchText(i, site.linkGroup);
+    }
+    for (std::size_t f = 0; f < kRowFieldCount; ++f) {
+      if (site.fieldGroups[f] > 0) {
+        raw.fields[f] = matcher.SubMatchText(i, site.fieldGroups[f]);
+      }
+    }
+  }
+  return rows;
+}
+
+std::vector<RawRow> JsonRowsOf(const Text& pageText, const SiteDefinition& site,
+                               std::vector<std::string>& problems) {
+  const JsonRows json = ReadJsonRows(GbkToUtf8(pageText).view(), site);
+  if (!json.problem.empty()) {
+    problems.push_back(platform::PrintableText(json.problem));
+  }
+  std::vector<RawRow> rows;
+  rows.reserve(json.rows.size());
+  for (const JsonRow& read : json.rows) {
+    RawRow& raw = rows.emplace_back();
+    raw.title = read.hasTitle ? Utf8ToGbk(Text(read.title)) : Text();
+    raw.link = Utf8ToGbk(Text(read.link));
+    for (std::size_t f = 0; f < kRowFieldCount; ++f) {
+      raw.fields[f] = Utf8ToGbk(Text(read.fields[f]));
+    }
+  }
+  return rows;
+}
+
+// A site whose rows hold only a title and a link keeps every match as it is, as the built-in site
+// always has: an entry with an empty title or link is still a row.
+bool PlainRows(const SiteDefinition& site) {
+  return site.pageFormat == PageFormat::kHtml && site.HasLink() &&
+         std::none_of(site.fieldGroups.begin(), site.fieldGroups.end(),
+                      [](std::int32_t group) { return group > 0; });
+}
+
+std::vector<EntryRow> PlainEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText,
+                                   const SiteDefinition& site, const Text& base) {
   matcher.Search(site.entryPattern, pageText);
   std::vector<EntryRow> rows;
   const std::int32_t matches = matcher.MatchCount();
-  rows.reserve(static_cast<std::size_t>(matches));
+  rows.reserve(static_cast<std::size_t>(std::max(matches, 0)));
   for (std::int32_t i = 1; i <= matches; ++i) {
     platform::UnwindIfKilled();
-    rows.push_back(
-        {CleanTitle(site.titleCleanup, markup, matcher.SubMatchText(i, site.titleGroup)),
-         ExpandAddress(site.detailAddress,
-                       {{"base", base}, {"link", matcher.SubMatchText(i, site.linkGroup)}})});
+    EntryRow& row = rows.emplace_back();
+    row.title = CleanTitle(site.titleCleanup, markup, matcher.SubMatchText(i, site.titleGroup));
+    row.address = ExpandAddress(
+        site.detailAddress, {{"base", base}, {"link", matcher.SubMatchText(i, site.linkGroup)}});
   }
   return rows;
+}
+
+}  // namespace
+
+PageEntries ReadEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText,
+                        const SiteDefinition& site, const Text& base) {
+  PageEntries entries;
+  if (PlainRows(site)) {
+    entries.rows = PlainEntries(matcher, markup, pageText, site, base);
+    return entries;
+  }
+  const std::vector<RawRow> raws = site.pageFormat == PageFormat::kJson
+                                       ? JsonRowsOf(pageText, site, entries.problems)
+                                       : HtmlRows(matcher, pageText, site);
+  entries.rows.reserve(raws.size());
+  for (std::size_t i = 0; i < raws.size(); ++i) {
+    platform::UnwindIfKilled();
+    if (auto row = MakeRow(raws[i], i + 1, site, base, markup, entries.problems)) {
+      entries.rows.push_back(std::move(*row));
+    }
+  }
+  return entries;
+}
+
+std::vector<EntryRow> FindEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText,
+                                  const SiteDefinition& site, const Text& base) {
+  return ReadEntries(matcher, markup, pageText, site, base).rows;
 }
 
 std::vector<EntryRow> FindEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText) {

@@ -27,7 +27,9 @@ Text ResultPageAddress(const Text& keyword, const Text& page);
 struct EntryRow {
   Text title;    // cleaned as the definition says
   Text address;  // the detail page's address, built from the link; empty when the site has none
-  Text magnet;   // the magnet link the row writes, as written, or built from its info-hash
+  // The magnet link the row writes (the references a page writes in an attribute decoded, as
+  // LinkForOpening does; the case as written), or one built from its info-hash; else empty.
+  Text magnet;
   std::string infoHash;  // 40 lower-case hex digits when the row's torrent is known; else empty
   // The optional fields the site writes (size, date, seeders, leechers), references decoded and
   // trimmed; empty when it has none.

@@ -12,6 +12,7 @@
 
 #include "platform/printable_text.h"
 #include "platform/regexp_engine.h"
+#include "site/json_rows.h"
 #include "site/site_address.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
@@ -152,6 +153,12 @@ class Loader {
     if (!root.IsMap()) {
       Fail(root, "a site definition must be a mapping of keys to values");
     }
+    // The page format first: it says which keys the entries have.
+    if (root["page-format"]) {
+      site_.pageFormat =
+          Choice<PageFormat>(root["page-format"], "page-format",
+                             {{"html", PageFormat::kHtml}, {"json", PageFormat::kJson}});
+    }
     ReadMap(root, "the definition",
             {{"format", [this](const YAML::Node& n) { Number(n, "format", 1, 1); }},
              {"id", [this](const YAML::Node& n) { ReadId(n); }},
@@ -159,10 +166,36 @@ class Loader {
              {"mirrors", [this](const YAML::Node& n) { ReadMirrors(n); }},
              {"search", [this](const YAML::Node& n) { ReadSearch(n); }},
              {"page-encoding", [this](const YAML::Node& n) { ReadPageEncoding(n); }},
-             {"entries", [this](const YAML::Node& n) { ReadEntries(n); }},
+             {"page-format", [](const YAML::Node&) {}},
+             {"entries",
+              [this](const YAML::Node& n) {
+                site_.pageFormat == PageFormat::kJson ? ReadJsonEntries(n) : ReadEntries(n);
+              }},
              {"detail", [this](const YAML::Node& n) { ReadDetail(n); }},
              {"tests", [this](const YAML::Node& n) { ReadTests(n); }}},
-            {"page-encoding", "tests"});
+            {"page-encoding", "page-format", "detail", "tests"});
+    CheckRowsLeadToMagnets(root);
+  }
+
+  // A row needs a way to its magnets: a link to a detail page (which `detail` then describes), or
+  // a magnet or an info-hash of its own.
+  void CheckRowsLeadToMagnets(const YAML::Node& root) {
+    const bool json = site_.pageFormat == PageFormat::kJson;
+    const bool own = site_.HasField(RowField::kMagnet) || site_.HasField(RowField::kHash);
+    if (site_.HasLink() && site_.detailAddress.empty()) {
+      Fail(root, std::string("the entries have a link (") + (json ? "link" : "link-group") +
+                     "), so the definition needs 'detail' to say where it leads");
+    }
+    if (!site_.HasLink() && !site_.detailAddress.empty()) {
+      Fail(root["detail"], std::string("'detail' needs the entries' link (") +
+                               (json ? "link" : "link-group") + ")");
+    }
+    if (!site_.HasLink() && !own) {
+      Fail(root["entries"],
+           std::string("the entries need a link to a detail page or a magnet "
+                       "or hash of their own (") +
+               (json ? "link, magnet or hash" : "link-group, magnet-group or hash-group") + ")");
+    }
   }
 
   void ReadId(const YAML::Node& node) {
@@ -218,8 +251,20 @@ class Loader {
                 site_.firstPage = Number(n, "first-page", 0, kMostPages);
               }},
              {"pages",
-              [this](const YAML::Node& n) { site_.pages = Number(n, "pages", 1, kMostPages); }}},
-            {"keyword-encoding", "first-page", "pages"});
+              [this](const YAML::Node& n) { site_.pages = Number(n, "pages", 1, kMostPages); }},
+             {"stop-after", [this](const YAML::Node& n) { ReadStopAfter(n); }}},
+            {"keyword-encoding", "first-page", "pages", "stop-after"});
+  }
+
+  void ReadStopAfter(const YAML::Node& node) {
+    if (!node.IsSequence() || node.size() == 0 || node.size() > 2) {
+      Fail(node, "'stop-after' must be a list of no-entries, seen-entries or both");
+    }
+    for (const YAML::Node& rule : node) {
+      const bool seen =
+          Choice<bool>(rule, "stop-after", {{"no-entries", false}, {"seen-entries", true}});
+      (seen ? site_.stopAfterSeenEntries : site_.stopAfterNoEntries) = true;
+    }
   }
 
   void ReadPageEncoding(const YAML::Node& node) {
@@ -331,15 +376,57 @@ class Loader {
     if (node.IsMap() && node["pattern"]) {
       site_.entryPattern = MatcherPattern(node["pattern"], "pattern");
     }
-    ReadMap(
-        node, "'entries'",
-        {{"pattern", [](const YAML::Node&) {}},
-         {"link-group",
-          [this](const YAML::Node& n) { site_.linkGroup = Group(n, "link-group", "pattern"); }},
-         {"title-group",
-          [this](const YAML::Node& n) { site_.titleGroup = Group(n, "title-group", "pattern"); }},
-         {"title-cleanup", [this](const YAML::Node& n) { ReadCleanup(n); }}},
-        {"title-cleanup"});
+    site_.linkGroup = 0;
+    Keys readers = {
+        {"pattern", [](const YAML::Node&) {}},
+        {"link-group",
+         [this](const YAML::Node& n) { site_.linkGroup = Group(n, "link-group", "pattern"); }},
+        {"title-group",
+         [this](const YAML::Node& n) { site_.titleGroup = Group(n, "title-group", "pattern"); }},
+        {"title-cleanup", [this](const YAML::Node& n) { ReadCleanup(n); }}};
+    std::set<std::string> optional = {"link-group", "title-cleanup"};
+    for (std::size_t i = 0; i < kRowFieldCount; ++i) {
+      const std::string key = std::string(RowFieldName(static_cast<RowField>(i))) + "-group";
+      readers[key] = [this, i, key](const YAML::Node& n) {
+        site_.fieldGroups[i] = Group(n, key, "pattern");
+        if (site_.fieldGroups[i] == 0) {
+          Fail(n, "'" + key + "' must be a group from 1, as group 0 is the whole entry");
+        }
+      };
+      optional.insert(key);
+    }
+    ReadMap(node, "'entries'", readers, optional);
+  }
+
+  void ReadJsonEntries(const YAML::Node& node) {
+    Keys readers = {
+        {"rows", [this](const YAML::Node& n) { site_.rowsPointer = Pointer(n, "rows"); }},
+        {"title", [this](const YAML::Node& n) { site_.titlePointer = Pointer(n, "title"); }},
+        {"link", [this](const YAML::Node& n) { site_.linkPointer = Pointer(n, "link"); }},
+        {"title-cleanup", [this](const YAML::Node& n) { ReadCleanup(n); }}};
+    std::set<std::string> optional = {"link", "title-cleanup"};
+    for (std::size_t i = 0; i < kRowFieldCount; ++i) {
+      const std::string key = RowFieldName(static_cast<RowField>(i));
+      readers[key] = [this, i, key](const YAML::Node& n) {
+        site_.fieldPointers[i] = Pointer(n, key);
+      };
+      optional.insert(key);
+    }
+    ReadMap(node, "'entries' of a JSON site", readers, optional);
+  }
+
+  // A JSON Pointer; inside a row (every key but 'rows') it names a member, not the row itself.
+  std::string Pointer(const YAML::Node& node, const std::string& key) {
+    const std::string pointer = String(node, key);
+    std::string problem = pointer.size() > kMaxPatternBytes ? "'" + key + "' is too long"
+                                                            : JsonPointerProblem(pointer);
+    if (problem.empty() && pointer.empty() && key != "rows") {
+      problem = "'" + key + "' must point inside a row, as '/name' does";
+    }
+    if (!problem.empty()) {
+      Fail(node, problem);
+    }
+    return pointer;
   }
 
   void ReadCleanup(const YAML::Node& node) {
@@ -434,14 +521,34 @@ class Loader {
   }
   void ReadRows(const YAML::Node& node, SiteTest& test) {
     if (!node.IsSequence() || node.size() > kMaxExpected) {
-      Fail(node, "'rows' must be a list of [title, address] pairs");
+      Fail(node, "'rows' must be a list of [title, address] pairs or of mappings");
     }
     for (const YAML::Node& row : node) {
-      if (!row.IsSequence() || row.size() != 2) {
-        Fail(row, "a row must be [title, address]");
-      }
-      test.rows.emplace_back(String(row[0], "rows"), String(row[1], "rows"));
+      test.rows.push_back(RowOf(row, test));
     }
+  }
+  // [title, address], or a mapping of the fields that the row has.
+  SiteTest::Row RowOf(const YAML::Node& node, SiteTest& test) {
+    SiteTest::Row row;
+    if (node.IsSequence() && node.size() == 2) {
+      row.title = String(node[0], "rows");
+      row.address = String(node[1], "rows");
+      return row;
+    }
+    if (!node.IsMap()) {
+      Fail(node, "a row must be [title, address] or a mapping of its fields");
+    }
+    test.fullRows = true;
+    Keys readers = {{"title", [&](const YAML::Node& n) { row.title = String(n, "title"); }},
+                    {"address", [&](const YAML::Node& n) { row.address = String(n, "address"); }}};
+    std::set<std::string> optional = {"address"};
+    for (std::size_t i = 0; i < kRowFieldCount; ++i) {
+      const std::string key = RowFieldName(static_cast<RowField>(i));
+      readers[key] = [&row, i, key, this](const YAML::Node& n) { row.fields[i] = String(n, key); };
+      optional.insert(key);
+    }
+    ReadMap(node, "a row", readers, optional);
+    return row;
   }
   void ReadMagnets(const YAML::Node& node, SiteTest& test) {
     if (!node.IsSequence() || node.size() > kMaxExpected) {
@@ -460,6 +567,21 @@ class Loader {
 };
 
 }  // namespace
+
+const char* RowFieldName(RowField field) {
+  static constexpr const char* kNames[kRowFieldCount] = {"magnet", "hash",    "size",
+                                                         "date",   "seeders", "leechers"};
+  return kNames[static_cast<std::size_t>(field)];
+}
+
+bool SiteDefinition::HasLink() const {
+  return pageFormat == PageFormat::kJson ? !linkPointer.empty() : linkGroup > 0;
+}
+
+bool SiteDefinition::HasField(RowField field) const {
+  const auto i = static_cast<std::size_t>(field);
+  return pageFormat == PageFormat::kJson ? !fieldPointers[i].empty() : fieldGroups[i] > 0;
+}
 
 std::string FirstError(const std::vector<SiteProblem>& problems) {
   for (const SiteProblem& problem : problems) {

@@ -68,10 +68,12 @@ struct SiteTest {
     std::string title;
     std::string address;
     std::array<std::string, kRowFieldCount> fields;
+
+    bool operator==(const Row&) const = default;
   };
   std::vector<Row> rows;
-  bool fullRows = false;  // the rows were written as mappings: every field is compared
-  std::vector<std::string> magnets;                       // kDetailPage (UTF-8)
+  bool fullRows = false;             // the rows were written as mappings: every field is compared
+  std::vector<std::string> magnets;  // kDetailPage (UTF-8)
 };
 
 struct SiteDefinition {
@@ -103,7 +105,7 @@ struct SiteDefinition {
   std::vector<CleanupStep> titleCleanup;
   // With {base} and {link}; empty when the rows have no link, and then the magnet pattern too.
   std::string detailAddress;
-  Text magnetPattern;         // code page 936
+  Text magnetPattern;  // code page 936
   std::int32_t magnetGroup = 1;
   std::vector<SiteTest> tests;
   std::string file;    // where it was read from ("built-in" for the embedded one)

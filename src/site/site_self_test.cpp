@@ -67,6 +67,17 @@ std::vector<std::string> Differences(const std::vector<Item>& expected,
   return lines;
 }
 
+std::string ShowRow(const SiteTest::Row& row) {
+  std::string shown = "[" + Quoted(row.title) + ", " + Quoted(row.address);
+  for (std::size_t i = 0; i < kRowFieldCount; ++i) {
+    if (!row.fields[i].empty()) {
+      shown +=
+          std::string(", ") + RowFieldName(static_cast<RowField>(i)) + ": " + Quoted(row.fields[i]);
+    }
+  }
+  return shown + "]";
+}
+
 Outcome AddressTest(const SiteDefinition& site, const SiteTest& test) {
   const Text got = ResultPageAddress(site, Text(site.mirrors.front()),
                                      Utf8ToGbk(Text(test.keyword)), ToText(test.page));
@@ -98,20 +109,38 @@ Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher
     }
     lines = Differences(test.magnets, got, "magnet links", Quoted);
   } else {
-    std::vector<std::pair<std::string, std::string>> got;
-    for (const EntryRow& row :
-         FindEntries(matcher, markup, pageText, site, Text(site.mirrors.front()))) {
-      got.emplace_back(Utf8(row.title), Utf8(row.address));
+    const PageEntries entries =
+        ReadEntries(matcher, markup, pageText, site, Text(site.mirrors.front()));
+    lines = Differences(test.rows, RowsAsTested(entries.rows, test.fullRows), "rows", ShowRow);
+    if (!lines.empty()) {
+      for (const std::string& problem : entries.problems) {
+        lines.push_back("page problem: " + problem);
+      }
     }
-    lines = Differences(test.rows, got, "rows", [](const auto& row) {
-      return "[" + Quoted(row.first) + ", " + Quoted(row.second) + "]";
-    });
   }
   return {&test, lines.empty() ? Outcome::Result::kPassed : Outcome::Result::kFailed,
           std::move(lines)};
 }
 
 }  // namespace
+
+std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool fullRows) {
+  std::vector<SiteTest::Row> tested;
+  tested.reserve(rows.size());
+  for (const EntryRow& row : rows) {
+    SiteTest::Row& out = tested.emplace_back();
+    out.title = Utf8(row.title);
+    out.address = Utf8(row.address);
+    if (fullRows) {
+      const Text* fields[kRowFieldCount] = {&row.magnet, nullptr,      &row.size,
+                                            &row.date,   &row.seeders, &row.leechers};
+      for (std::size_t i = 0; i < kRowFieldCount; ++i) {
+        out.fields[i] = fields[i] != nullptr ? Utf8(*fields[i]) : row.infoHash;
+      }
+    }
+  }
+  return tested;
+}
 
 std::vector<SiteTestOutcome> RunSiteTests(const SiteDefinition& site) {
   const ComApartmentScope apartment;

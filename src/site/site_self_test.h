@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "site/result_page.h"
 #include "site/site_definition.h"
 
 namespace mf {
@@ -23,5 +24,10 @@ struct SiteTestOutcome {
 };
 
 std::vector<SiteTestOutcome> RunSiteTests(const SiteDefinition& site);
+
+// Rows as a result-page test writes them (UTF-8): title and address, and with `fullRows` every
+// optional field too (the hash as 40 lower-case hex digits). A result-page test compares the rows
+// that its saved page gives, built on the first mirror, in this form.
+std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool fullRows);
 
 }  // namespace mf

@@ -10,12 +10,16 @@
 #include <map>
 #include <string>
 
+#include "site/info_hash.h"
 #include "site/page_fetch.h"
+#include "site/result_page.h"
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
 #include "site/title_cleanup.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
+#include "support/regexp_matcher.h"
+#include "support/threads.h"
 #include "text_printing.h"
 
 namespace mf {
@@ -123,6 +127,83 @@ TEST(SiteCatalogue, ALaterFolderOverridesByIdAndABrokenFileIsListedAndSkipped) {
   EXPECT_EQ(std::get<std::string>(unknown), "unknown site 'nope' (known: cilisousuo)");
   EXPECT_TRUE(std::get<std::string>(ChooseSite("broken", catalogue)).starts_with("site 'broken'"));
   EXPECT_EQ(std::get<ChosenSite>(ChooseSite("http://h:1/", catalogue)).base, Text("http://h:1"));
+}
+
+}  // namespace
+}  // namespace mf
+
+namespace mf {
+namespace {
+
+// Rows that pointers find in JSON answers, and what a bad answer or a bad row gives instead.
+TEST(ReadEntries, JsonRowsBecomeRowsAndEveryBadAnswerOrRowIsNamed) {
+  const LoadedSite loaded = ParseSiteDefinition(R"(format: 1
+id: j
+name: j
+mirrors: [https://j.example]
+search: {address: "{base}/s?q={keyword}&p={page}"}
+page-format: json
+entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0}
+)",
+                                                "j.yaml", "");
+  ASSERT_TRUE(loaded.definition) << FirstError(loaded.problems);
+  const ComApartmentScope apartment;
+  RegExpMatcher matcher;
+  regex markup;
+  struct Case {
+    std::string json;
+    std::size_t rows;
+    std::string problem;  // the first, when any
+  } cases[] = {
+      {R"({"data":{"list":[{"name":"\u4e2d A","ih":"ABCDEF0123456789abcdef0123456789ABCDEF01","size":12,"s":[7]}]}})",
+       1, ""},
+      {R"({"data":{"list":[{"name":"b","ih":"MFRGGZDFMZTWQ2LKNNWG23TPOBYXE43U"}]}})", 1, ""},
+      {"<html>busy</html>", 0, "the page is not JSON"},
+      {R"({"data":{}})", 0, "the rows pointer '/data/list' leads nowhere in the answer"},
+      {R"({"data":{"list":{"name":"x"}}})", 0,
+       "the rows pointer '/data/list' leads to object, not an array"},
+      {R"({"data":{"list":[{"name":"c","ih":"abc"}]}})", 0,
+       "row 1: 'abc' is no info-hash (40 hex or 32 base32 characters)"},
+      {R"({"data":{"list":[{"ih":"abcdef0123456789abcdef0123456789abcdef01"}]}})", 0,
+       "row 1: left out: it has no title"},
+      {std::string(100, '[') + std::string(100, ']'), 0,
+       "the JSON is nested deeper than 64 levels"},
+  };
+  for (const Case& c : cases) {
+    const PageEntries got = ReadEntries(matcher, markup, Utf8ToGbk(Text(c.json)),
+                                        *loaded.definition, Text("https://j.example"));
+    EXPECT_EQ(got.rows.size(), c.rows) << c.json;
+    EXPECT_EQ(got.problems.empty() ? "" : got.problems.front(), c.problem) << c.json;
+  }
+  const PageEntries first = ReadEntries(matcher, markup, Utf8ToGbk(Text(cases[0].json)),
+                                        *loaded.definition, Text("https://j.example"));
+  ASSERT_EQ(first.rows.size(), 1u);
+  const EntryRow& row = first.rows.front();
+  EXPECT_EQ(row.infoHash, "abcdef0123456789abcdef0123456789abcdef01");
+  // The hash as the site wrote it; the title as UTF-8, percent-encoded.
+  EXPECT_EQ(row.magnet,
+            Text("magnet:?xt=urn:btih:ABCDEF0123456789abcdef0123456789ABCDEF01&dn=%E4%B8%AD%20A"));
+  EXPECT_EQ(row.size, Text("12"));
+  EXPECT_EQ(row.seeders, Text("7"));
+  EXPECT_EQ(row.address, Text());
+  EXPECT_EQ(ReadEntries(matcher, markup, Utf8ToGbk(Text(cases[1].json)), *loaded.definition, Text())
+                .rows.front()
+                .infoHash,
+            "6162636465666768696a6b6c6d6e6f7071727374");  // base32 of "abcdefghijklmnopqrst"
+}
+
+TEST(InfoHash, FortyHexOrThirtyTwoBase32CharactersOnly) {
+  EXPECT_EQ(NormalizedInfoHash("ABCDEF0123456789ABCDEF0123456789ABCDEF01"),
+            "abcdef0123456789abcdef0123456789abcdef01");
+  EXPECT_EQ(NormalizedInfoHash("mfrggzdfmztwq2lknnwg23tpobyxe43u"),
+            "6162636465666768696a6b6c6d6e6f7071727374");
+  EXPECT_FALSE(NormalizedInfoHash("ABCDEF0123456789ABCDEF0123456789ABCDEF0G"));  // not hex
+  EXPECT_FALSE(NormalizedInfoHash("MFRGGZDFMZTWQ2LKNNWG23TPOBYXE431"));          // 1 is no base32
+  EXPECT_FALSE(NormalizedInfoHash("abcdef0123456789abcdef0123456789abcdef0"));   // 39
+  EXPECT_EQ(InfoHashOfMagnet(
+                "magnet:?dn=x&amp;xt=urn:btih:ABCDEF0123456789ABCDEF0123456789ABCDEF01&amp;tr=u"),
+            "abcdef0123456789abcdef0123456789abcdef01");
+  EXPECT_FALSE(InfoHashOfMagnet("magnet:?dn=xt=urn:btih:ABCDEF0123456789ABCDEF0123456789ABCDEF01"));
 }
 
 }  // namespace

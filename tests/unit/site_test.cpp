@@ -2,6 +2,7 @@
 // entries of a page, and why a page counts as not fetched.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "site/page_fetch.h"
 #include "site/result_page.h"
 #include "site/site_address.h"
+#include "site/site_walk.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
@@ -250,6 +252,104 @@ TEST(FetchPage, SaysWhyAPageCountsAsNotFetched) {
   const std::string refused = "http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort());
   EXPECT_EQ(FetchPage(Text(refused)).failure.rfind("cannot connect", 0), 0u);
   EXPECT_EQ(FetchPage(Text("gopher://x")).failure, "not an http or https address");
+}
+
+TEST(FetchPage, AsksAgainAfterTheWaitThatRetryAfterNamesAndNotBeyondItsBound) {
+  test::LocalServer local(std::make_unique<httplib::Server>());
+  std::atomic<int> asked{0};
+  local.server().Get("/busy", [&](const httplib::Request&, httplib::Response& response) {
+    response.status = ++asked < 3 ? 503 : 200;
+    response.set_header("Retry-After", "0");
+    response.set_content("<p>at last</p>", "text/html");
+  });
+  local.server().Get("/later", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 429;
+    response.set_header("Retry-After", "3600");
+  });
+  local.Start();
+  const ComApartmentScope apartment;
+  EXPECT_EQ(FetchPage(Text(local.Url("/busy"))).failure, "");
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(FetchPage(Text(local.Url("/later"))).failure,
+            "HTTP 429 (it asks to wait 3600 s, over the 30 s the program waits)");
+  const auto now = std::chrono::system_clock::from_time_t(1'800'000'000);  // 2027-01-15 08:00:00
+  EXPECT_EQ(RetryAfterSeconds(Text("Retry-After: Fri, 15 Jan 2027 08:00:09 GMT\r\n"), now), 9);
+  EXPECT_EQ(RetryAfterSeconds(Text("retry-after:  12 \r\n"), now), 12);
+  EXPECT_EQ(RetryAfterSeconds(Text("Retry-After: soon\r\n"), now), -1);
+}
+
+// One server holds every mirror under its own path: "/gone" redirects outside the mirrors,
+// "/loop" to itself by way of "/loop2", and "/new" answers.
+TEST(MirrorFetcher, PassesOverMirrorsThatAreUnreachableOrRedirectAwayAndKeepsTheOneThatAnswered) {
+  test::LocalServer local(std::make_unique<httplib::Server>());
+  local.server().Get(R"(/gone/.*)",
+                     [](const httplib::Request& request, httplib::Response& response) {
+                       response.set_redirect("http://moved.invalid" + request.path);
+                     });
+  local.server().Get("/loop/p", [](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("/loop2/p");
+  });
+  local.server().Get("/loop2/p", [](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("/loop/p");
+  });
+  local.server().Get("/new/p", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("<p>here</p>", "text/html");
+  });
+  local.Start();
+  const std::string refused = "http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort());
+  MirrorFetcher mirrors({Text(refused), Text(local.Url("/gone")), Text(local.Url("/loop")),
+                         Text(local.Url("/loop2")), Text(local.Url("/new"))});
+  const auto onBase = [](const Text& base) { return Text(std::string(base.view()) + "/p"); };
+  const MirrorFetcher::Result first = mirrors.Fetch(onBase);
+  EXPECT_EQ(first.page.failure, "");
+  EXPECT_EQ(first.address, Text(local.Url("/new/p")));
+  ASSERT_EQ(first.passedOver.size(), 4u);
+  EXPECT_EQ(first.passedOver[0].rfind(refused + ": cannot connect", 0), 0u) << first.passedOver[0];
+  EXPECT_EQ(first.passedOver[1],
+            local.Url("/gone") + ": redirects outside the mirrors, to http://moved.invalid/gone/p");
+  EXPECT_EQ(first.passedOver[2],
+            local.Url("/loop") + ": redirects in a circle, back to " + local.Url("/loop/p"));
+  // The mirror that answered is asked first from now on.
+  EXPECT_EQ(mirrors.Current(), Text(local.Url("/new")));
+  EXPECT_TRUE(mirrors.Fetch(onBase).passedOver.empty());
+
+  MirrorFetcher none({Text(refused), Text(local.Url("/gone"))});
+  const MirrorFetcher::Result failed = none.Fetch(onBase);
+  EXPECT_EQ(failed.page.failure.rfind("no mirror answered (" + local.Url("/gone"), 0), 0u)
+      << failed.page.failure;
+  // The user's address takes the place of every mirror's scheme, host and port.
+  SiteDefinition site;
+  site.mirrors = {"https://a.example/old", "https://b.example/new", "https://c.example/new"};
+  EXPECT_EQ(MirrorBases(site, Text("http://127.0.0.1:9")),
+            (std::vector<Text>{Text("http://127.0.0.1:9/old"), Text("http://127.0.0.1:9/new")}));
+}
+
+// A site that repeats its last page for any higher number: the walk ends on the first repeat.
+TEST(SiteWalk, EndsAfterAPageWhoseEntriesWereAllSeenBefore) {
+  test::LocalServer local(std::make_unique<httplib::Server>());
+  std::atomic<int> asked{0};
+  local.server().Get(
+      R"(/list/(\d+))", [&](const httplib::Request& request, httplib::Response& response) {
+        ++asked;
+        const int page = std::min(std::stoi(request.matches[1]), 2);
+        response.set_content("<a href=\"/t/" + std::to_string(page) + "a\">A</a><a href=\"/t/" +
+                                 std::to_string(page) + "b\">B</a>",
+                             "text/html");
+      });
+  local.Start();
+  auto site = std::make_shared<SiteDefinition>();
+  site->mirrors = {local.Url("")};
+  site->searchAddress = "{base}/list/{page}";
+  site->entryPattern = Text("<a href=\"(.*?)\">(.*?)</a>");
+  site->detailAddress = "{base}{link}";
+  site->stopAfterSeenEntries = true;
+  SiteWalk walk(site, MirrorBases(*site), Text("k"), 10);
+  std::vector<std::size_t> rows;
+  while (!walk.Done()) {
+    rows.push_back(walk.Next().entries.rows.size());
+  }
+  EXPECT_EQ(rows, (std::vector<std::size_t>{2, 2, 2}));
+  EXPECT_EQ(asked, 3);
 }
 
 }  // namespace

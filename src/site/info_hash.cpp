@@ -1,0 +1,114 @@
+#include "site/info_hash.h"
+
+#include <array>
+#include <cstdint>
+
+namespace mf {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+int Base32Value(char c) {
+  if (c >= 'A' && c <= 'Z') {
+    return c - 'A';
+  }
+  if (c >= 'a' && c <= 'z') {
+    return c - 'a';
+  }
+  if (c >= '2' && c <= '7') {
+    return c - '2' + 26;
+  }
+  return -1;
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// 32 base32 characters are 160 bits, the 20 bytes of the hash.
+std::optional<std::string> HexOfBase32(std::string_view text) {
+  std::string hex;
+  std::uint32_t bits = 0;
+  int held = 0;
+  for (const char c : text) {
+    const int value = Base32Value(c);
+    if (value < 0) {
+      return std::nullopt;
+    }
+    bits = (bits << 5) | static_cast<std::uint32_t>(value);
+    held += 5;
+    while (held >= 4) {
+      held -= 4;
+      hex += kHexDigits[(bits >> held) & 0xF];
+    }
+  }
+  return hex;
+}
+
+}  // namespace
+
+std::optional<std::string> NormalizedInfoHash(std::string_view text) {
+  if (text.size() == 32) {
+    return HexOfBase32(text);
+  }
+  if (text.size() != 40) {
+    return std::nullopt;
+  }
+  std::string hex;
+  for (const char c : text) {
+    const int value = HexValue(c);
+    if (value < 0) {
+      return std::nullopt;
+    }
+    hex += kHexDigits[value];
+  }
+  return hex;
+}
+
+std::optional<std::string> InfoHashOfMagnet(std::string_view magnet) {
+  constexpr std::string_view kTopic = "xt=urn:btih:";
+  std::size_t at = magnet.find(kTopic);
+  // The parameter starts the query or follows an "&" (or its reference, as pages write it).
+  while (at != std::string_view::npos && at > 0 && magnet[at - 1] != '?' && magnet[at - 1] != '&' &&
+         magnet[at - 1] != ';') {
+    at = magnet.find(kTopic, at + 1);
+  }
+  if (at == std::string_view::npos || !magnet.starts_with("magnet:?")) {
+    return std::nullopt;
+  }
+  const std::string_view rest = magnet.substr(at + kTopic.size());
+  return NormalizedInfoHash(rest.substr(0, rest.find('&')));
+}
+
+std::string MagnetFromHash(std::string_view hash, std::string_view titleUtf8) {
+  std::string magnet = "magnet:?xt=urn:btih:" + std::string(hash);
+  if (titleUtf8.empty()) {
+    return magnet;
+  }
+  magnet += "&dn=";
+  for (const char c : titleUtf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                       (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
+                       byte == '~';
+    if (plain) {
+      magnet += c;
+    } else {
+      magnet += '%';
+      magnet += "0123456789ABCDEF"[byte >> 4];
+      magnet += "0123456789ABCDEF"[byte & 0xF];
+    }
+  }
+  return magnet;
+}
+
+}  // namespace mf

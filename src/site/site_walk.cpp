@@ -1,0 +1,183 @@
+#include "site/site_walk.h"
+
+#include <algorithm>
+#include <set>
+
+#include "platform/printable_text.h"
+#include "platform/threads.h"
+#include "site/site_address.h"
+#include "support/text_ops.h"
+
+namespace mf {
+namespace {
+
+// Where the scheme, host and port of an address end: its path starts there.
+std::size_t PathStart(std::string_view address) {
+  const std::size_t scheme = address.find("://");
+  const std::size_t authority = scheme == std::string_view::npos ? 0 : scheme + 3;
+  const std::size_t path = address.find_first_of("/?#", authority);
+  return path == std::string_view::npos ? address.size() : path;
+}
+
+// `location`, as a redirect gave it, made absolute against the address that gave it.
+std::string Resolve(std::string_view address, std::string_view location) {
+  if (location.find("://") != std::string_view::npos) {
+    return std::string(location);
+  }
+  if (location.starts_with("//")) {
+    return std::string(address.substr(0, address.find("//"))) + std::string(location);
+  }
+  if (location.starts_with("/")) {
+    return std::string(address.substr(0, PathStart(address))) + std::string(location);
+  }
+  const std::string_view withoutQuery = address.substr(0, address.find_first_of("?#"));
+  const std::size_t lastSlash = withoutQuery.rfind('/');
+  const std::string folder = lastSlash == std::string_view::npos || lastSlash < PathStart(address)
+                                 ? std::string(withoutQuery) + "/"
+                                 : std::string(withoutQuery.substr(0, lastSlash + 1));
+  return folder + std::string(location);
+}
+
+// The mirror `address` lies on, or bases.size() when none: the longest base it starts with,
+// followed by the end, "/", "?" or "#".
+std::size_t MirrorOf(const std::vector<Text>& bases, std::string_view address) {
+  std::size_t found = bases.size();
+  for (std::size_t i = 0; i < bases.size(); ++i) {
+    const std::string_view base = bases[i].view();
+    const bool under =
+        address.starts_with(base) &&
+        (address.size() == base.size() ||
+         std::string_view("/?#").find(address[base.size()]) != std::string_view::npos);
+    if (under && (found == bases.size() || base.size() > bases[found].size())) {
+      found = i;
+    }
+  }
+  return found;
+}
+
+std::string Shown(const Text& address) {
+  return platform::AddressWithoutPassword(std::string(address.view()));
+}
+
+}  // namespace
+
+std::vector<Text> MirrorBases(const SiteDefinition& site, const Text& replacement) {
+  std::vector<Text> bases;
+  for (const std::string& mirror : site.mirrors) {
+    Text base(mirror);
+    if (!replacement.empty()) {
+      base = Text(std::string(replacement.view()) + mirror.substr(PathStart(mirror)));
+    }
+    if (std::find(bases.begin(), bases.end(), base) == bases.end()) {
+      bases.push_back(base);
+    }
+  }
+  if (bases.empty()) {
+    bases.push_back(replacement);
+  }
+  return bases;
+}
+
+MirrorFetcher::MirrorFetcher(std::vector<Text> bases) : bases_(std::move(bases)) {
+  if (bases_.empty()) {
+    bases_.emplace_back();
+  }
+}
+
+MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& base)>& addressOn) {
+  Result result;
+  std::vector<std::size_t> order = {current_};
+  for (std::size_t i = 0; i < bases_.size(); ++i) {
+    if (i != current_) {
+      order.push_back(i);
+    }
+  }
+  for (const std::size_t mirror : order) {
+    Text address = addressOn(bases_[mirror]);
+    if (result.address.empty()) {
+      result.address = address;
+      result.base = bases_[mirror];
+    }
+    std::set<std::string> visited = {std::string(address.view())};
+    std::string passed;
+    for (int hop = 0; passed.empty(); ++hop) {
+      FetchedPage page = FetchPageNoRedirects(address);
+      platform::UnwindIfKilled();
+      if (page.unreachable) {
+        passed = page.failure;
+      } else if (page.location.empty()) {
+        // The mirror the last redirect led to answered (the one tried, when none led elsewhere).
+        const std::size_t answered = MirrorOf(bases_, address.view());
+        current_ = answered < bases_.size() ? answered : mirror;
+        result.page = std::move(page);
+        result.address = address;
+        result.base = bases_[current_];
+        return result;
+      } else {
+        const std::string target = Resolve(address.view(), page.location);
+        if (!WebAddressProblem(target).empty() || MirrorOf(bases_, target) == bases_.size()) {
+          passed = "redirects outside the mirrors, to " + Shown(Text(target));
+        } else if (!visited.insert(target).second) {
+          passed = "redirects in a circle, back to " + Shown(Text(target));
+        } else if (hop == kMaxRedirects) {
+          passed = "more than " + std::to_string(kMaxRedirects) + " redirects";
+        }
+        address = Text(target);
+      }
+      if (!passed.empty()) {
+        result.page = std::move(page);
+      }
+    }
+    result.passedOver.push_back(Shown(bases_[mirror]) + ": " + passed);
+  }
+  // No mirror answered: the page failed with the last one's reason.
+  result.page.failure =
+      result.passedOver.size() == 1
+          ? result.passedOver.front().substr(result.passedOver.front().find(": ") + 2)
+          : "no mirror answered (" + result.passedOver.back() + ")";
+  result.page.location.clear();
+  return result;
+}
+
+bool WalkEnd::After(const std::vector<EntryRow>& rows) {
+  if (rows.empty()) {
+    return site_.stopAfterNoEntries;
+  }
+  bool allSeen = true;
+  for (const EntryRow& row : rows) {
+    const std::string key = !row.infoHash.empty()  ? row.infoHash
+                            : !row.address.empty() ? "a" + std::string(row.address.view())
+                            : !row.magnet.empty()  ? "m" + std::string(row.magnet.view())
+                                                   : "t" + std::string(row.title.view());
+    allSeen = !seen_.insert(key).second && allSeen;
+  }
+  return site_.stopAfterSeenEntries && allSeen;
+}
+
+SiteWalk::SiteWalk(std::shared_ptr<const SiteDefinition> site, std::vector<Text> bases,
+                   Text keyword, std::int32_t pages)
+    : site_(std::move(site)),
+      mirrors_(std::move(bases)),
+      keyword_(std::move(keyword)),
+      pages_(pages > 0 ? pages : site_->pages),
+      end_(*site_) {}
+
+WalkedPage SiteWalk::Next() {
+  const auto start = std::chrono::steady_clock::now();
+  WalkedPage page;
+  page.number = next_++;
+  const Text number = ToText(page.number);
+  page.fetch = mirrors_.Fetch(
+      [&](const Text& base) { return ResultPageAddress(*site_, base, keyword_, number); });
+  const FetchedPage& fetched = page.fetch.page;
+  const Text text = PageTextOf(fetched.body, site_->pageEncoding, fetched.charset);
+  page.entries = ReadEntries(matcher_, markup_, text, *site_, page.fetch.base);
+  // A page that could not be fetched says nothing of where the results end.
+  page.last = !fetched.Failed() && end_.After(page.entries.rows);
+  ended_ = page.last;
+  page.took = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  return page;
+}
+
+}  // namespace mf

@@ -59,6 +59,12 @@ std::uint32_t FetchMagnetLinks(void*) {
   const ComApartmentScope apartment;
   SetEditBoxText(kOutput, "正在获取磁力。。。"_gbk);
   const Text address = GetListCellText(kResultList, SelectedListRow(kResultList), 2);
+  if (address.view().starts_with("magnet:")) {
+    // A site whose rows carry their magnet link: there is no detail page to fetch.
+    SetEditBoxText(kOutput, Text());
+    WriteMagnetLines({address});
+    return 0;
+  }
   Text headers;
   const Bytes body = WebRequest({.url = address, .responseHeaders = &headers});
 

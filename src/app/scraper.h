@@ -9,6 +9,13 @@ namespace mf {
 // 超级列表框1: its running number, its title without the highlight markup, and its detail-page
 // address. Runs on the search worker. False when the page could not be fetched (no response, an
 // error status, an empty page): such a page adds no row, unless its error page holds entries.
+//
+// The site's mirrors are tried in order, and the one that answered is asked first for the rest of
+// the search. A row of a site without detail pages holds its magnet link in the address column.
 bool ScrapeResultPage(const Text& keyword, const Text& page);
+
+// True when the site's definition ends the walk after the page ScrapeResultPage last read on this
+// thread (a page without entries, or with none not seen before, when the definition says so).
+bool WalkEndsAfterThisPage();
 
 }  // namespace mf

@@ -120,6 +120,9 @@ std::uint32_t SearchWorker(void*) {
       ++failedPages;
       SetLabelCaption(kStatus, "第"_gbk + pageNumber + "页获取失败"_gbk);
     }
+    if (WalkEndsAfterThisPage()) {
+      break;
+    }
   }
   SetLabelCaption(kStatus, failedPages == 0
                                ? "解析完毕"_gbk

@@ -10,6 +10,7 @@
 
 #include "platform/printable_text.h"
 #include "site/site_definition.h"
+#include "site/site_walk.h"
 
 namespace mf {
 namespace {
@@ -135,12 +136,10 @@ AddressParts SplitAddress(std::string_view address) {
 }
 
 // The base the environment asks for, unchecked; the first mirror when it asks for none.
-Text BaseFromEnvironment(const SiteDefinition& definition) {
+// The address MAGNET_FINDER_SITE gives, or the empty text.
+Text BaseFromEnvironment() {
   const char* configured = std::getenv("MAGNET_FINDER_SITE");
-  // Both branches are views: a mixed conditional would make a temporary string, gone at once.
-  std::string_view base = configured != nullptr && *configured != '\0'
-                              ? std::string_view(configured)
-                              : std::string_view(definition.mirrors.front());
+  std::string_view base = configured != nullptr ? std::string_view(configured) : std::string_view();
   // Addresses are built as base + "/list/...": a slash at the end would double.
   while (base.size() > 1 && base.back() == '/') {
     base.remove_suffix(1);
@@ -148,11 +147,20 @@ Text BaseFromEnvironment(const SiteDefinition& definition) {
   return Text(base);
 }
 
+// The site at `replacement` (the empty text: at its own mirrors).
+SiteInUse SiteAt(std::shared_ptr<const SiteDefinition> definition, const Text& replacement) {
+  SiteInUse site;
+  site.mirrors = MirrorBases(*definition, replacement);
+  site.base = site.mirrors.front();
+  site.definition = std::move(definition);
+  return site;
+}
+
 SiteState& State() {
   static SiteState* const state = [] {
     auto* fresh = new SiteState;  // workers may outlive main
     fresh->site.definition = std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {});
-    fresh->site.base = BaseFromEnvironment(BuiltInSite());
+    fresh->site = SiteAt(fresh->site.definition, BaseFromEnvironment());
     return fresh;
   }();
   return *state;
@@ -172,9 +180,9 @@ Text SearchSiteBase() {
 
 void UseSite(std::shared_ptr<const SiteDefinition> definition, std::optional<Text> base) {
   SiteState& state = State();
-  Text chosen = base ? *base : BaseFromEnvironment(*definition);
+  SiteInUse site = SiteAt(std::move(definition), base ? *base : BaseFromEnvironment());
   const std::lock_guard lock(state.mutex);
-  state.site = {std::move(definition), std::move(chosen)};
+  state.site = std::move(site);
 }
 
 std::string WebAddressProblem(std::string_view address) {
@@ -228,7 +236,7 @@ std::variant<Text, std::string> ParseSiteAddress(std::string_view address) {
 void UseSearchSite(const Text& base) {
   SiteState& state = State();
   const std::lock_guard lock(state.mutex);
-  state.site.base = base;
+  state.site = SiteAt(state.site.definition, base);
 }
 
 std::variant<Text, std::string> SiteFromEnvironment() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "support/text_types.h"
 
@@ -19,7 +20,10 @@ struct SiteDefinition;
 // The definition in use and the base address its addresses are built on.
 struct SiteInUse {
   std::shared_ptr<const SiteDefinition> definition;
-  Text base;  // scheme and host (and port, and path), no trailing slash
+  Text base;  // scheme and host (and port, and path), no trailing slash: the first mirror
+  // Every mirror's base, in the definition's order (MirrorBases), each moved to the address the
+  // user gave when one was given; base is the first.
+  std::vector<Text> mirrors;
 };
 
 // The site in use: the built-in definition until UseSite; its base is the one given to

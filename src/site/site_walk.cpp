@@ -86,6 +86,13 @@ MirrorFetcher::MirrorFetcher(std::vector<Text> bases) : bases_(std::move(bases))
 
 MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& base)>& addressOn) {
   Result result;
+  if (bases_.size() == 1) {
+    // No other mirror to turn to: the request follows redirects itself, as it always has.
+    result.base = bases_.front();
+    result.address = addressOn(result.base);
+    result.page = FetchPage(result.address);
+    return result;
+  }
   std::vector<std::size_t> order = {current_};
   for (std::size_t i = 0; i < bases_.size(); ++i) {
     if (i != current_) {

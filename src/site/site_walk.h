@@ -31,7 +31,8 @@ std::vector<Text> MirrorBases(const SiteDefinition& site, const Text& replacemen
 // Fetches pages from the first mirror that answers. A mirror is passed over for a page when it
 // cannot be reached (name not resolved, connection refused or timed out, TLS failure), or when
 // its answer redirects outside the mirrors or in a circle; the one that answered is tried first
-// from then on. Redirects are followed here, at most kMaxRedirects.
+// from then on. Redirects are followed here, at most kMaxRedirects. A site with one mirror has
+// none to turn to: its pages are fetched as FetchPage does, redirects followed by the request.
 class MirrorFetcher {
  public:
   static constexpr int kMaxRedirects = 10;

@@ -14,6 +14,7 @@
 #include "site/page_fetch.h"
 #include "site/result_page.h"
 #include "site/site_address.h"
+#include "site/site_definition.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
 
@@ -68,6 +69,33 @@ void CheckRows(const Text& page, const RegExpMatcher& matcher, const regex& mark
   }
 }
 
+// The same bytes as the answer of a JSON site whose rows carry hashes and extra fields: whatever
+// they hold, every row has a title and a magnet link, its hash is normalized, and no problem line
+// carries a control byte.
+void CheckJsonRows(const Text& page, RegExpMatcher& matcher, regex& markup) {
+  static const SiteDefinition site = [] {
+    SiteDefinition json;
+    json.mirrors = {"https://j.example"};
+    json.pageFormat = PageFormat::kJson;
+    json.rowsPointer = "/data/0/list";
+    json.titlePointer = "/name";
+    json.fieldPointers = {"/magnet", "/hash", "/size", "/date", "/seeders", "/peers/~1x~0"};
+    json.titleCleanup = {{CleanupStep::Kind::kDecodeReferences, Text()}};
+    return json;
+  }();
+  const PageEntries entries = ReadEntries(matcher, markup, page, site, Text("https://j.example"));
+  for (const EntryRow& row : entries.rows) {
+    MF_FUZZ_REQUIRE(!row.title.empty() && !row.magnet.empty(), "a JSON row lacks title or magnet");
+    MF_FUZZ_REQUIRE(row.infoHash.empty() ||
+                        (row.infoHash.size() == 40 &&
+                         row.infoHash.find_first_not_of("0123456789abcdef") == std::string::npos),
+                    "an info-hash is not 40 lower-case hex digits");
+  }
+  for (const std::string& problem : entries.problems) {
+    MF_FUZZ_REQUIRE(!fuzz::HasControlByte(problem), "a problem line carries a control byte");
+  }
+}
+
 }  // namespace
 }  // namespace mf
 
@@ -79,5 +107,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mf::regex markup;
   const std::vector<mf::EntryRow> rows = mf::FindEntries(matcher, markup, page);
   mf::CheckRows(page, matcher, markup, rows);
+  mf::CheckJsonRows(page, matcher, markup);
   return 0;
 }

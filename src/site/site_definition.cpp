@@ -384,7 +384,7 @@ class Loader {
         {"title-group",
          [this](const YAML::Node& n) { site_.titleGroup = Group(n, "title-group", "pattern"); }},
         {"title-cleanup", [this](const YAML::Node& n) { ReadCleanup(n); }}};
-    std::set<std::string> optional = {"link-group", "title-cleanup"};
+    std::set<std::string> optional = {"link-group", "title-group", "title-cleanup"};
     for (std::size_t i = 0; i < kRowFieldCount; ++i) {
       const std::string key = std::string(RowFieldName(static_cast<RowField>(i))) + "-group";
       readers[key] = [this, i, key](const YAML::Node& n) {

@@ -62,7 +62,8 @@ WorkerWalk& WalkOf(const SiteInUse& site) {
   return *workerWalk;
 }
 
-// With --verbose: each mirror passed over, and the one that answered when it is another than before.
+// With --verbose: each mirror passed over, and the one that answered when it is another than
+// before.
 void ReportMirrors(const MirrorFetcher::Result& fetch, WorkerWalk& walk) {
   if (!platform::FailureLogOn()) {
     return;

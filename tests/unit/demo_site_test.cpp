@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,7 @@
 
 #include "demo_pages.h"
 #include "demo_server.h"
+#include "example_layouts.h"
 #include "gbk_text.h"
 
 namespace mf::demo {
@@ -208,6 +210,73 @@ TEST(DemoPages, AnyEntryOrLinkCountIsWhatThePatternsFind) {
   EXPECT_EQ(std::set(d.links.begin(), d.links.end()).size(), 10000u) << "no two alike";
 }
 
+// The example sites: what the JSON answer holds once parsed, and that the three sites list the
+// same torrents, each from its own place.
+TEST(ExamplePages, JsonAnswersParseToTheirTorrentsInEverySpelling) {
+  EXPECT_EQ(Base32Hash("666f6f6261"), "MZXW6YTB") << "RFC 4648's \"fooba\"";
+  // Quotes, a slash, a backslash, a control character, invalid UTF-8 and one beyond U+FFFF.
+  for (const std::string keyword : {"电影",
+                                    "a\"/\\\x01\xFF\xF0\x9F\x98\x80"
+                                    "b"}) {
+    std::set<std::size_t> spellings;
+    for (int page = 1; page <= kJsonPages + 1; ++page) {
+      const ListedPage p = MakeJsonResultPage(keyword, page);
+      const nlohmann::json answer = nlohmann::json::parse(p.body);  // throws when not JSON
+      const nlohmann::json& rows = answer.at("data").at("torrents");
+      ASSERT_EQ(rows.size(), page <= kJsonPages ? 20u : 0u) << page;
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ListedTorrent& t = p.torrents[i];
+        EXPECT_EQ(p.indexes[i], (page - 1) * 20 + static_cast<int>(i));
+        EXPECT_EQ(rows[i].at("name"), t.name);
+        EXPECT_EQ(rows[i].at("size"), t.sizeBytes);
+        EXPECT_EQ(rows[i].at("seeders"), t.seeders);
+        const std::string hash = rows[i].at("info_hash");
+        const std::vector<std::string> all = {t.infoHash, HashAsListed(t, 3),
+                                              Base32Hash(t.infoHash)};
+        const auto spelling = std::find(all.begin(), all.end(), hash) - all.begin();
+        EXPECT_LT(spelling, 3) << hash;
+        spellings.insert(spelling);
+      }
+    }
+    EXPECT_EQ(spellings.size(), 3u) << "lower and upper hex and base32 are all among the rows";
+  }
+  EXPECT_NE(MakeJsonResultPage("电影", 1).body.find("\\u7535\\u5f71"), std::string::npos);
+  EXPECT_NE(MakeJsonResultPage("电影", 1).body.find("电影"), std::string::npos);
+}
+
+TEST(ExamplePages, TheThreeSitesShareTorrentsAndTheTableRepeatsItsLastPage) {
+  const std::string kRow =
+      R"re(<tr class="row"><td class="title">(.*?)</td><td><a class="magnet" href="([^"]*)")re";
+  std::set<std::string> tableHashes;
+  for (int page = 1; page <= 4; ++page) {
+    for (TableSite site : {TableSite::kTable, TableSite::kMoved}) {
+      const ListedPage p = MakeTableResultPage("电影", page, site);
+      const int first =
+          (std::min(page, kTablePages) - 1) * 20 + (site == TableSite::kTable ? 10 : 5);
+      ASSERT_EQ(p.indexes.size(), 20u);
+      EXPECT_EQ(p.indexes.front(), first);
+      Groups expected;
+      for (const ListedTorrent& t : p.torrents) {
+        EXPECT_EQ(t.infoHash, MakeJsonResultPage("电影", 1 + p.indexes[&t - &p.torrents[0]] / 20)
+                                  .torrents[p.indexes[&t - &p.torrents[0]] % 20]
+                                  .infoHash);
+        expected.emplace_back(HtmlEscape(t.name), HtmlEscape(MagnetLink(t)));
+        expected.back().first.replace(expected.back().first.find("电影"), 6, "<b>电影</b>");
+        if (site == TableSite::kTable)
+          tableHashes.insert(t.infoHash);
+      }
+      EXPECT_EQ(MatchAll(kRow, p.body), expected) << "page " << page;
+    }
+  }
+  EXPECT_EQ(tableHashes.size(), 60u) << "three pages of their own";
+  EXPECT_EQ(MakeTableResultPage("电影", 4, TableSite::kTable).body,
+            MakeTableResultPage("电影", 3, TableSite::kTable).body);
+  EXPECT_EQ(MakeTableResultPage("电影", 1000, TableSite::kTable, 2).body,
+            MakeTableResultPage("电影", 2, TableSite::kTable, 2).body);
+  EXPECT_EQ(HumanSize(1503238553), "1.4 GB");
+  EXPECT_EQ(HumanSize(332398592), "317 MB");
+}
+
 TEST(DemoOptions, ParsesFlagsAndRejectsBadOnes) {
   auto ok = ParseSiteOptions({"--port",
                               "8080",
@@ -228,7 +297,10 @@ TEST(DemoOptions, ParsesFlagsAndRejectsBadOnes) {
                               "--entries-per-page=2000",
                               "--detail-links",
                               "3",
-                              "--report-connections"});
+                              "--report-connections",
+                              "--json-pages",
+                              "2",
+                              "--table-pages=7"});
   ASSERT_TRUE(std::holds_alternative<SiteOptions>(ok)) << std::get<std::string>(ok);
   const auto& o = std::get<SiteOptions>(ok);
   EXPECT_EQ(o.port, 8080);
@@ -241,6 +313,8 @@ TEST(DemoOptions, ParsesFlagsAndRejectsBadOnes) {
   EXPECT_EQ(o.connectDelayMs, 20);
   EXPECT_EQ(o.entriesPerPage, 2000);
   EXPECT_EQ(o.detailLinks, 3);
+  EXPECT_EQ(o.jsonPages, 2);
+  EXPECT_EQ(o.tablePages, 7);
   for (std::vector<std::string> bad : {std::vector<std::string>{"--host", "0.0.0.0"},
                                        {"--port", "70000"},
                                        {"--port"},
@@ -303,6 +377,44 @@ TEST_F(DemoServer, ServesTheGbkLayoutInGbkAndSaysSo) {
   EXPECT_EQ(Get("/search?p=1")->status, 404);
   EXPECT_EQ(Get("/search?q=a&p=x")->status, 404);
   EXPECT_EQ(Get("/torrent/0123.html")->status, 404);
+}
+
+TEST_F(DemoServer, ServesTheExampleSitesAndMovesTheOldAddress) {
+  Start({"--json-pages", "2", "--table-pages", "2", "--fail-page", "5=500"});
+  struct Case {
+    std::string path;
+    int status;
+    std::string body;  // when the status is 200
+    std::string type = kUtf8Html;
+  };
+  const std::vector<Case> cases = {
+      {"/api/search?q=%E7%94%B5%E5%BD%B1&page=2", 200, MakeJsonResultPage("电影", 2, 2).body,
+       "application/json"},
+      {"/api/search?q=%E7%94%B5%E5%BD%B1&page=3", 200, MakeJsonResultPage("电影", 3, 2).body,
+       "application/json"},
+      {"/torrents?q=a%20b&p=9", 200, MakeTableResultPage("a b", 2, TableSite::kTable, 2).body},
+      {"/new/torrents?q=a&p=1", 200, MakeTableResultPage("a", 1, TableSite::kMoved, 2).body},
+      {"/api/search?q=a&page=5", 500, ""},
+      {"/torrents?q=a&p=5", 500, ""},
+      {"/api/search?page=1", 404, ""},
+      {"/torrents?q=a&p=0", 404, ""},
+      {"/new/search?q=a&p=1", 404, ""},
+  };
+  for (const Case& c : cases) {
+    auto r = Get(c.path);
+    ASSERT_TRUE(r) << c.path;
+    EXPECT_EQ(r->status, c.status) << c.path;
+    if (c.status == 200) {
+      EXPECT_EQ(r->body, c.body) << c.path;
+      EXPECT_EQ(r->get_header_value("Content-Type"), c.type) << c.path;
+    }
+  }
+  EXPECT_TRUE(MakeJsonResultPage("电影", 3, 2).torrents.empty());
+  auto moved = Get("/old/torrents?q=%E7%94%B5%26%20&p=2");
+  ASSERT_TRUE(moved);
+  EXPECT_EQ(moved->status, 302);
+  // The client hands the header over decoded (on the wire: ...?p=2&q=%E7%94%B5%26%20).
+  EXPECT_EQ(moved->get_header_value("Location"), "http://moved.invalid/torrents?p=2&q=电& ");
 }
 
 TEST_F(DemoServer, FailingPagesFailAsAskedAndOthersDoNot) {

@@ -234,6 +234,16 @@ std::string PercentEncodeUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string EncodeMagnetName(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '.' || c == '_' || c == '~';
+    out += plain ? std::string(1, c) : PercentEncodeUtf8(std::string_view(&c, 1));
+  }
+  return out;
+}
+
 std::string HtmlEscape(std::string_view text) {
   std::string out;
   for (char c : text) {
@@ -331,17 +341,6 @@ std::optional<std::uint64_t> ParseId(std::string_view id) {
   return value;
 }
 
-// Magnet display names keep the unreserved ASCII characters and percent-encode the rest.
-std::string EncodeName(std::string_view name) {
-  std::string out;
-  for (char c : name) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '-' || c == '.' || c == '_' || c == '~';
-    out += plain ? std::string(1, c) : PercentEncodeUtf8(std::string_view(&c, 1));
-  }
-  return out;
-}
-
 // What link number k of a detail page adds to the first: a tracker with a host of its own.
 std::string Tracker(int k) {
   if (k == 0)
@@ -370,7 +369,7 @@ std::optional<Torrent> TorrentOf(std::string_view id, int links) {
   t.infoHash = Hex(Mix(*v ^ 1), 16) + Hex(Mix(*v ^ 2), 16) + Hex(Mix(*v ^ 3) >> 32, 8);
   t.size = Size(h >> 24);
   t.date = Date(h >> 32);
-  t.firstLink = "magnet:?xt=urn:btih:" + t.infoHash + "&dn=" + EncodeName(t.name);
+  t.firstLink = "magnet:?xt=urn:btih:" + t.infoHash + "&dn=" + EncodeMagnetName(t.name);
   t.links = links > 0 ? links : Mix(*v ^ 4) % 2 == 0 ? 2 : 1;
   return t;
 }

@@ -78,6 +78,8 @@ std::optional<DetailPage> MakeGbkDetailPage(std::string_view id, int links = 0);
 // Helpers shared with the server and tests.
 std::string PercentEncodeUtf8(std::string_view bytes);  // every byte as %XX, upper case
 std::string HtmlEscape(std::string_view text);
+// Magnet display names keep the unreserved ASCII characters and percent-encode the rest.
+std::string EncodeMagnetName(std::string_view name);
 std::string ValidUtf8(std::string_view bytes);  // invalid sequences become U+FFFD
 std::uint64_t StableHash(std::string_view bytes);
 

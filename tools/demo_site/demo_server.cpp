@@ -14,6 +14,9 @@ namespace {
 
 constexpr const char* kHtml = kUtf8Html;
 constexpr const char* kGbkHtml = "text/html; charset=GBK";
+constexpr const char* kJson = "application/json";
+// Where the moved site's old address sends every request.
+constexpr const char* kMovedTo = "http://moved.invalid";
 // Each open connection holds a worker for its whole life; room for many clients at once.
 constexpr std::size_t kWorkers = 32;
 
@@ -56,6 +59,8 @@ const std::map<std::string, int SiteOptions::*> kNumbers = {
     {"--last-page", &SiteOptions::lastPage},
     {"--entries-per-page", &SiteOptions::entriesPerPage},
     {"--detail-links", &SiteOptions::detailLinks},
+    {"--json-pages", &SiteOptions::jsonPages},
+    {"--table-pages", &SiteOptions::tablePages},
 };
 
 const std::map<std::string, PageQuirk> kQuirkFlags = {
@@ -116,7 +121,8 @@ std::string ErrorPage(int status) {
 const std::string kHomePage =
     "<!DOCTYPE html>\n<html>\n<head><meta charset=\"utf-8\"><title>磁力搜索</title></head>\n"
     "<body><h1>磁力搜索</h1><p>/list/关键词/页码</p><p>/search?q=关键词（GBK）&amp;p=页码</p>"
-    "</body>\n</html>\n";
+    "<p>/api/search?q=关键词&amp;page=页码</p><p>/torrents?q=关键词&amp;p=页码</p>"
+    "<p>/new/torrents?q=关键词&amp;p=页码</p></body>\n</html>\n";
 
 using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 using Certificate = std::unique_ptr<X509, decltype(&X509_free)>;
@@ -168,6 +174,31 @@ bool IsNewConnection(const httplib::Request& req) {
   return true;
 }
 
+// Every byte but the unreserved ASCII characters and those of `keep` as %XX.
+std::string UrlEncoded(std::string_view bytes, std::string_view keep = "") {
+  std::string out;
+  for (char c : bytes) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       std::string_view("-._~").find(c) != std::string_view::npos ||
+                       keep.find(c) != std::string_view::npos;
+    out += plain ? std::string(1, c) : PercentEncodeUtf8(std::string_view(&c, 1));
+  }
+  return out;
+}
+
+// Where the moved site's old address sends a request under /old: the same path and parameters on
+// another host. The library hands both over decoded, the parameters in name order, so they are
+// encoded again, in that order.
+std::string MovedAddress(const httplib::Request& req) {
+  std::string to = kMovedTo + UrlEncoded(std::string_view(req.path).substr(4), "/");
+  char separator = '?';
+  for (const auto& [name, value] : req.params) {
+    to += separator + UrlEncoded(name) + "=" + UrlEncoded(value);
+    separator = '&';
+  }
+  return to;
+}
+
 }  // namespace
 
 const char* UsageText() {
@@ -181,6 +212,22 @@ and, in another layout, a site in GBK (sites/demo-gbk.yaml describes it):
                                                  result pages of 20 entries (GBK HTML, the
                                                  charset named in the answer)
   /torrent/<16 hex digits>.html                  detail pages with one or two magnet links
+and three example sites whose rows give the magnet link themselves (sites/demo-json.yaml,
+sites/demo-table.yaml and sites/demo-mirrors.yaml describe them):
+  /api/search?q=<percent-encoded UTF-8 keyword>&page=<page>
+                                                 a JSON answer of 20 torrents: info-hashes
+                                                 (hex or base32), sizes in bytes, dates,
+                                                 seeders, leechers; pages after the 5th list
+                                                 none
+  /torrents?q=<percent-encoded UTF-8 keyword>&p=<page>
+                                                 an HTML table of 20 rows with magnet links,
+                                                 sizes, dates, seeders, leechers; 3 pages, and
+                                                 any higher page number answers the 3rd again
+  /new/torrents?q=...&p=<page>                   the same table on a site that moved
+  /old/...                                       the moved site's old address: a redirect
+                                                 (302) to http://moved.invalid/...
+The three list the same torrents for a keyword, from another place each: page 1 of the
+JSON answer lists torrents 1-20 of the keyword, of the table 11-30, of the moved site 6-25.
 Every page depends only on its address, so it is the same on every run.
 Prints its base address ("http://127.0.0.1:PORT") as its first line on stdout, then
 serves until SIGTERM or SIGINT.
@@ -193,8 +240,12 @@ Options (all but --tls, --report-connections and --help take a value, as "--opt 
   --connect-delay MS       wait MS milliseconds more before the first answer on each connection
   --entries-per-page N     entries on each result page (default 20)
   --detail-links N         magnet links on each detail page (default: one or two)
-  --last-page N            result pages after N have no entries ("nothing found")
-The options above hold for both layouts, and so do --fail-page and --fail-detail; the page
+  --last-page N            result pages after N have no entries ("nothing found"); the first
+                           two layouts only
+  --json-pages N           JSON answers after page N list no torrents (default 5)
+  --table-pages N          the table has N pages, any page after N answers page N again
+                           (default 3; both table sites)
+The options above hold for every layout, and so do --fail-page and --fail-detail; the page
 options after them change only the first layout's pages.
   --fail-page N=KIND       result page N fails, for every keyword; KIND is one of
                              404    status 404 with a short error page
@@ -337,6 +388,14 @@ void DemoSite::Route() {
       ServeGbkSearch(req, res);
     } else if (req.path.rfind("/torrent/", 0) == 0) {
       ServeDetail(req, res, 9, MakeGbkDetailPage, true);
+    } else if (req.path == "/api/search") {
+      ServeJsonSearch(req, res);
+    } else if (req.path == "/torrents") {
+      ServeTable(req, res, TableSite::kTable);
+    } else if (req.path == "/new/torrents") {
+      ServeTable(req, res, TableSite::kMoved);
+    } else if (req.path.rfind("/old/", 0) == 0) {
+      res.set_redirect(MovedAddress(req));
     } else if (req.path == "/") {
       res.set_content(kHomePage, kHtml);
     } else {
@@ -375,6 +434,41 @@ void DemoSite::ServeGbkSearch(const httplib::Request& req, httplib::Response& re
        ToGbk(MakeGbkResultPage(keyword, page, options_.lastPage, options_.entriesPerPage).body),
        failing == options_.failingPages.end() ? std::nullopt : std::optional(failing->second),
        kGbkHtml);
+}
+
+std::optional<int> DemoSite::SearchPage(const httplib::Request& req, const char* name) const {
+  if (!req.has_param("q"))
+    return std::nullopt;
+  return ParseNumber(req.get_param_value(name));  // "" when absent: not a number
+}
+
+std::optional<Failure> DemoSite::PageFailure(int page) const {
+  const auto failing = options_.failingPages.find(page);
+  return failing == options_.failingPages.end() ? std::nullopt : std::optional(failing->second);
+}
+
+// The keyword in q is UTF-8, percent-encoded; a missing q or page is not found.
+void DemoSite::ServeJsonSearch(const httplib::Request& req, httplib::Response& res) {
+  const std::optional<int> page = SearchPage(req, "page");
+  if (!page)
+    return Send(res, "", Failure::kNotFound);
+  Send(res,
+       MakeJsonResultPage(req.get_param_value("q"), *page, options_.jsonPages,
+                          options_.entriesPerPage)
+           .body,
+       PageFailure(*page), kJson);
+}
+
+// The keyword in q is UTF-8, percent-encoded; a missing q or a p below 1 is not found.
+void DemoSite::ServeTable(const httplib::Request& req, httplib::Response& res, TableSite site) {
+  const std::optional<int> page = SearchPage(req, "p");
+  if (!page || *page < 1)
+    return Send(res, "", Failure::kNotFound);
+  Send(res,
+       MakeTableResultPage(req.get_param_value("q"), *page, site, options_.tablePages,
+                           options_.entriesPerPage)
+           .body,
+       PageFailure(*page));
 }
 
 // Serves the detail page whose "<id>.html" follows the first `prefix` bytes of the path.

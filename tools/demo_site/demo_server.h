@@ -1,6 +1,6 @@
 // The demo index site's HTTP side: command-line options and the server that serves the pages of
-// demo_pages.h on a loopback address (http or https), optionally slow, failing or hostile for
-// tests, counting the connections it serves for benchmarks.
+// demo_pages.h and example_layouts.h on a loopback address (http or https), optionally slow,
+// failing or hostile for tests, counting the connections it serves for benchmarks.
 #pragma once
 
 #include <httplib.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "demo_pages.h"
+#include "example_layouts.h"
 
 namespace mf::demo {
 
@@ -38,6 +39,8 @@ struct SiteOptions {
   int lastPage = 0;        // 0: every page number has results
   int entriesPerPage = kEntriesPerPage;
   int detailLinks = 0;             // magnet links per detail page; 0: one or two
+  int jsonPages = kJsonPages;      // the JSON answer's pages after it list no torrents
+  int tablePages = kTablePages;    // the table's pages after it answer it again
   bool reportConnections = false;  // for the program: the count on stderr when it ends
   std::map<int, Failure> failingPages;
   std::map<int, PageQuirk> quirkPages;
@@ -82,6 +85,11 @@ class DemoSite {
   bool Delay(const httplib::Request& req);  // false when the site is stopping
   void ServeList(const httplib::Request& req, httplib::Response& res);
   void ServeGbkSearch(const httplib::Request& req, httplib::Response& res);
+  void ServeJsonSearch(const httplib::Request& req, httplib::Response& res);
+  void ServeTable(const httplib::Request& req, httplib::Response& res, TableSite site);
+  // The page number in parameter `name`, after checking that "q" is there too.
+  std::optional<int> SearchPage(const httplib::Request& req, const char* name) const;
+  std::optional<Failure> PageFailure(int page) const;
   using DetailMaker = std::optional<DetailPage> (*)(std::string_view id, int links);
   void ServeDetail(const httplib::Request& req, httplib::Response& res, std::size_t prefix,
                    DetailMaker make, bool gbk);

@@ -1,14 +1,19 @@
 // WebRequest against real servers on loopback: what the server receives, what comes back, and
-// the proxy credentials through a real tinyproxy.
+// the proxy credentials through a real tinyproxy and a SOCKS5 proxy of the tests' own, given to
+// the request or set for the process.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "loopback_server.h"
+#include "socks5_proxy.h"
 #include "tiny_proxy.h"
+#include "web/proxy_setting.h"
 #include "web/web_request.h"
 
 namespace mf {
@@ -151,6 +156,7 @@ class WebRequestProxyTest : public WebRequestHttpTest {
     ASSERT_TRUE(proxy_->Ready());
   }
   void TearDown() override {
+    UseProxy(std::nullopt);
     proxy_.reset();
     std::filesystem::remove_all(directory_);
   }
@@ -183,6 +189,48 @@ TEST_F(WebRequestProxyTest, AWrongPasswordOrNoCredentialsStopAtTheProxy) {
   const std::int32_t none = Through("secret", 0);  // auth mode 0: no credentials sent
   EXPECT_TRUE(none == 407 || none == 401) << none;
   EXPECT_EQ(local_.Seen().count, 0);
+}
+
+// Requests that name no proxy take the process's; one that names its own keeps it.
+TEST_F(WebRequestProxyTest, TheProcessProxyCarriesEveryRequestThatNamesNone) {
+  const auto status = [this](const std::string& password) {
+    UseProxy(
+        std::get<ProxySetting>(ParseProxy("http://user:" + password + "@" + proxy_->Address())));
+    std::int32_t code = 0;
+    WebRequest({.url = Url("/page"), .statusCode = &code});
+    return code;
+  };
+  EXPECT_EQ(status("secret"), 200);
+  EXPECT_EQ(CountHeader(local_.Seen().headers, "Proxy-Authorization"), 0u);
+  const std::int32_t wrong = status("wrong");
+  EXPECT_TRUE(wrong == 407 || wrong == 401) << wrong;
+  EXPECT_EQ(Through("secret"), 200);  // the request's own proxy and credentials
+  EXPECT_EQ(local_.Seen().count, 2);
+}
+
+// socks5h hands the proxy the site's name, socks5 an address resolved here. Connections are kept
+// alive, yet a request with other credentials does not ride on one the right ones opened.
+TEST_F(WebRequestHttpTest, SocksProxiesGetTheNameOrAnAddressAndTheCredentials) {
+  local_.server().set_keep_alive_max_count(100);
+  test::Socks5Proxy socks;
+  const std::string port = std::to_string(local_.port());
+  const auto status = [&](const std::string& proxy) {
+    UseProxy(std::get<ProxySetting>(ParseProxy(proxy)));
+    std::int32_t code = 0;
+    WebRequest({.url = Text("http://localhost:" + port + "/page"), .statusCode = &code});
+    return code;
+  };
+  EXPECT_EQ(status("socks5h://user:secret@" + socks.Address()), 200);
+  EXPECT_EQ(status("socks5h://user:wrong@" + socks.Address()), 0);
+  EXPECT_EQ(LastRequestFailure().find("wrong"), std::string::npos) << LastRequestFailure();
+  EXPECT_EQ(status("SOCKS5://user:secret@" + socks.Address()), 200);
+  UseProxy(std::nullopt);
+  const std::vector<std::string> targets = socks.Targets();
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[0], "name localhost:" + port);
+  EXPECT_TRUE(targets[1].starts_with("address ")) << targets[1];
+  EXPECT_EQ(socks.RefusedSignIns(), 1);
+  EXPECT_EQ(local_.Seen().count, 2);
 }
 
 }  // namespace

@@ -583,6 +583,14 @@ class CommandLineE2eTest : public QObject {
     QVERIFY2(
         badMirror.err.contains(QStringLiteral("--mirror: not an http:// or https:// address: 'x'")),
         qPrintable(badMirror.err));
+    const Finished badProxy =
+        window({QStringLiteral("--proxy"), QStringLiteral("http://u:hush@h:0")});
+    QCOMPARE(badProxy.exitCode, 2);
+    QCOMPARE(badProxy.err, QStringLiteral("magnet-finder: --proxy: the port is not a number from 1 "
+                                          "to 65535: 'http://u:***@h:0' (see --help)\n"));
+    const Finished both =
+        window({QStringLiteral("--proxy=http://h"), QStringLiteral("--no-proxy")});
+    QCOMPARE(both.exitCode, 2);
 
     QProcess running;
     Start(running, QStringLiteral(MF_WINDOW_PROGRAM),

@@ -5,9 +5,11 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loopback_server.h"
@@ -231,6 +233,35 @@ TEST_F(WebRequestHttpTest, SocksProxiesGetTheNameOrAnAddressAndTheCredentials) {
   EXPECT_TRUE(targets[1].starts_with("address ")) << targets[1];
   EXPECT_EQ(socks.RefusedSignIns(), 1);
   EXPECT_EQ(local_.Seen().count, 2);
+}
+
+// Requests on several threads read the process's proxy while it changes: each takes one whole
+// setting, through the proxy or straight, and gets its page either way.
+TEST_F(WebRequestHttpTest, RequestsOnSeveralThreadsTakeTheProxyAsItChanges) {
+  test::Socks5Proxy socks;
+  const auto through =
+      std::get<ProxySetting>(ParseProxy("socks5h://user:secret@" + socks.Address()));
+  std::atomic<int> fetched{0};
+  std::atomic<int> done{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 5; ++i) {
+        std::int32_t code = 0;
+        WebRequest({.url = Url("/page"), .statusCode = &code});
+        fetched += code == 200 ? 1 : 0;
+        ++done;
+      }
+    });
+  }
+  for (bool on = true; done.load() < 20; on = !on) {
+    UseProxy(on ? std::optional(through) : std::nullopt);
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  UseProxy(std::nullopt);
+  EXPECT_EQ(fetched.load(), 20);
 }
 
 }  // namespace

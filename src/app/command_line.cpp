@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "site/site_address.h"
+#include "web/proxy_setting.h"
 
 #ifndef MF_VERSION
 #define MF_VERSION "unknown"
@@ -54,6 +55,19 @@ std::variant<std::optional<Text>, QString> MirrorOption(const QCommandLineParser
   return std::optional<Text>(std::get<Text>(mirror));
 }
 
+// The proxy given with --proxy, checked; an error line naming a bad one (its password "***").
+std::variant<std::optional<std::string>, QString> ProxyOption(const QCommandLineParser& parser) {
+  if (!parser.isSet(QStringLiteral("proxy"))) {
+    return std::optional<std::string>();
+  }
+  const std::string given = parser.value(QStringLiteral("proxy")).toStdString();
+  auto proxy = ParseProxy(given);
+  if (auto* error = std::get_if<std::string>(&proxy)) {
+    return QStringLiteral("--proxy: ") + QString::fromStdString(*error);
+  }
+  return std::optional<std::string>(given);
+}
+
 }  // namespace
 
 WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
@@ -66,7 +80,9 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
   const QCommandLineOption pages(QStringLiteral("pages"), QString(), QStringLiteral("N"));
   const QCommandLineOption start(QStringLiteral("start"));
   const QCommandLineOption verbose(QStringLiteral("verbose"));
-  parser.addOptions({help, version, site, mirror, pages, start, verbose});
+  const QCommandLineOption proxy(QStringLiteral("proxy"), QString(), QStringLiteral("URL"));
+  const QCommandLineOption noProxy(QStringLiteral("no-proxy"));
+  parser.addOptions({help, version, site, mirror, pages, start, verbose, proxy, noProxy});
   AcceptToolkitOptions(parser);
   parser.addPositionalArgument(QStringLiteral("keyword"), QString());
 
@@ -101,6 +117,15 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
     return fail(*error);
   }
   result.options.mirror = std::get<std::optional<Text>>(chosenMirror);
+  if (parser.isSet(proxy) && parser.isSet(noProxy)) {
+    return fail(QStringLiteral("--proxy and --no-proxy exclude each other"));
+  }
+  auto chosenProxy = ProxyOption(parser);
+  if (auto* error = std::get_if<QString>(&chosenProxy)) {
+    return fail(*error);
+  }
+  result.options.proxy = std::get<std::optional<std::string>>(chosenProxy);
+  result.options.noProxy = parser.isSet(noProxy);
   if (parser.isSet(site)) {
     result.options.site = parser.value(site);
   }
@@ -136,6 +161,14 @@ QString WindowHelpText() {
       "                 tried in order)\n"
       "  --pages N      how many result pages a search walks (default 100)\n"
       "  --start        start the search as soon as the window is shown\n"
+      "  --proxy URL    every request goes through this proxy from now on, remembered for the\n"
+      "                 next starts: http://HOST:PORT, https://HOST:PORT, socks5h://HOST:PORT\n"
+      "                 (the proxy resolves the site's name) or socks5://HOST:PORT; add\n"
+      "                 user:password@ before HOST for a proxy that asks for them, with '@',\n"
+      "                 ':' and '/' in them percent-encoded (%40, %3A, %2F). Without a port:\n"
+      "                 80, 443, 1080. The password is never shown (***)\n"
+      "  --no-proxy     forget the remembered proxy: http_proxy, https_proxy and no_proxy\n"
+      "                 count again, as they do while no proxy was given\n"
       "  --verbose      every failed request writes one line to stderr (time, method, address,\n"
       "                 reason, duration), and so does each mirror passed over or answering\n"
       "  --version      print the version and exit\n"
@@ -145,8 +178,10 @@ QString WindowHelpText() {
       "taken too.\n"
       "Without a display, use magnet-finder-cli, or a virtual display: xvfb-run -a magnet-finder\n"
       "Environment: MAGNET_FINDER_SITE (the address of the chosen site), MAGNET_FINDER_LOG=1\n"
-      "(every failed request writes one line to stderr).\n"
-      "Files: ~/.config/magnet-finder/magnet-finder.conf (the site chosen in the window),\n"
+      "(every failed request writes one line to stderr), http_proxy, https_proxy and no_proxy\n"
+      "(the proxy while none is given or remembered).\n"
+      "Files: ~/.config/magnet-finder/magnet-finder.conf (the site chosen in the window and\n"
+      "the proxy, readable by you alone),\n"
       "~/.local/share/magnet-finder/sites/ (your site definitions; a broken one is reported on\n"
       "stderr in one line and skipped).\n"
       "Exit status: 0 when the window was closed, 1 without a display, 2 for a bad argument.\n");

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <string>
 
 #include "support/text_types.h"
 
@@ -20,6 +21,8 @@ struct WindowOptions {
   std::optional<QString> pageCount{};  // initial text of the page-count box
   bool start = false;                  // press Start once the window is shown
   bool verbose = false;                // every failed request writes a line to stderr
+  std::optional<std::string> proxy{};  // --proxy as given (UTF-8), checked: used and remembered
+  bool noProxy = false;                // --no-proxy: the remembered proxy is forgotten
 };
 
 struct WindowCommandLine {

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/proxy_choice.h"
 #include "app/search_control.h"
 #include "app/site_choice.h"
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     Print(stderr, QStringLiteral("magnet-finder: %1 (see --help)\n").arg(*error));
     return 2;
   }
+  mf::UseStartProxy(command.options, notes);
   for (const QString& note : notes) {
     Print(stderr, note + u'\n');
   }

@@ -21,29 +21,29 @@ namespace {
 
 const QString kSiteKey = QStringLiteral("site/id");
 
-QString CannotWrite(const QString& path, int error) {
-  return QStringLiteral("cannot remember the site in %1: %2")
-      .arg(path, QString::fromLocal8Bit(std::strerror(error)));
+QString CannotWrite(const QString& what, const QString& path, int error) {
+  return QStringLiteral("cannot remember the %1 in %2: %3")
+      .arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 // The folder (0700, as for the user's own configuration) and the file (0600) exist before
 // QSettings writes: it replaces the file by a new one with the old one's mode, so the settings are
 // never readable by others, not even for a moment. A file made by hand loses wider rights too.
-std::optional<QString> PrepareSettingsFile(const QString& file) {
+std::optional<QString> PrepareSettingsFile(const QString& file, const QString& what) {
   const QString folder = QFileInfo(file).path();
   QDir().mkpath(QFileInfo(folder).path());
   if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
-    return CannotWrite(folder, errno);
+    return CannotWrite(what, folder, errno);
   }
   const int descriptor = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_CLOEXEC,
                                 S_IRUSR | S_IWUSR);
   if (descriptor < 0) {
-    return CannotWrite(file, errno);
+    return CannotWrite(what, file, errno);
   }
   const bool owned = ::fchmod(descriptor, S_IRUSR | S_IWUSR) == 0;
   const int error = errno;
   ::close(descriptor);
-  return owned ? std::nullopt : std::optional<QString>(CannotWrite(file, error));
+  return owned ? std::nullopt : std::optional<QString>(CannotWrite(what, file, error));
 }
 
 }  // namespace
@@ -117,26 +117,42 @@ QString SettingsFile() {
   return folder + QStringLiteral("/magnet-finder/magnet-finder.conf");
 }
 
-std::string RememberedSiteId() {
+QString ReadSetting(const QString& key) {
   const QString file = SettingsFile();
   if (!QFileInfo::exists(file)) {
-    return std::string();
+    return QString();
   }
-  return QSettings(file, QSettings::IniFormat).value(kSiteKey).toString().toStdString();
+  return QSettings(file, QSettings::IniFormat).value(key).toString();
 }
 
-std::optional<QString> RememberSite(const std::string& id) {
+std::optional<QString> WriteSetting(const QString& key, const std::optional<QString>& value,
+                                    const QString& what) {
   const QString file = SettingsFile();
-  if (auto error = PrepareSettingsFile(file)) {
+  if (!value && !QFileInfo::exists(file)) {
+    return std::nullopt;  // nothing to forget
+  }
+  if (auto error = PrepareSettingsFile(file, what)) {
     return error;
   }
   QSettings settings(file, QSettings::IniFormat);
-  settings.setValue(kSiteKey, QString::fromStdString(id));
+  if (value) {
+    settings.setValue(key, *value);
+  } else {
+    settings.remove(key);
+  }
   settings.sync();
   if (settings.status() != QSettings::NoError) {
-    return QStringLiteral("cannot remember the site in %1").arg(file);
+    return QStringLiteral("cannot remember the %1 in %2").arg(what, file);
   }
   return std::nullopt;
+}
+
+std::string RememberedSiteId() {
+  return ReadSetting(kSiteKey).toStdString();
+}
+
+std::optional<QString> RememberSite(const std::string& id) {
+  return WriteSetting(kSiteKey, QString::fromStdString(id), QStringLiteral("site"));
 }
 
 QString ShownText(const QString& text, qsizetype maxLength) {

@@ -32,6 +32,13 @@ std::optional<QString> UseStartSite(const WindowOptions& options, const SiteCata
 
 // Where the window's settings are kept.
 QString SettingsFile();
+// One value of the settings file; empty when the file or the key is missing.
+QString ReadSetting(const QString& key);
+// Sets `key` to `value`, or removes it with nullopt, in the settings file, which is made (or
+// left) mode 0600 before the write; an error line naming the file and `what` ("site") when it
+// cannot be written.
+std::optional<QString> WriteSetting(const QString& key, const std::optional<QString>& value,
+                                    const QString& what);
 // The id of the site last chosen in the site menu; empty when none was.
 std::string RememberedSiteId();
 // Remembers `id` for the next start; an error line when the settings file cannot be written.

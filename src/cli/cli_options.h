@@ -5,7 +5,7 @@
 //   magnet-finder-cli sites
 //   magnet-finder-cli site lint FILE...
 //   magnet-finder-cli site test [ID|FILE...]
-// plus --verbose, --help and --version anywhere.
+// plus --proxy URL, --verbose, --help and --version anywhere.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,8 @@
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "web/proxy_setting.h"
 
 namespace mf::cli {
 
@@ -28,10 +30,11 @@ struct CliOptions {
   std::optional<std::string> mirror;  // --mirror as given: the site's base address
   std::vector<std::string> sites;     // site lint, site test: the ids and files given
   Format format = Format::kTsv;
-  bool quiet = false;    // no progress on stderr
-  bool open = false;     // magnets: hand every download link to xdg-open
-  bool raw = false;      // magnets: print links as the page writes them, not decoded
-  bool verbose = false;  // every failed request writes a line to stderr
+  bool quiet = false;                 // no progress on stderr
+  bool open = false;                  // magnets: hand every download link to xdg-open
+  bool raw = false;                   // magnets: print links as the page writes them, not decoded
+  bool verbose = false;               // every failed request writes a line to stderr
+  std::optional<ProxySetting> proxy;  // --proxy, checked: every request goes through it
 };
 
 // `arguments` without the program name. The error is one line naming the bad value.

@@ -14,6 +14,7 @@
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
+#include "web/proxy_setting.h"
 #include "web/web_request.h"
 
 #ifndef MF_VERSION
@@ -88,6 +89,9 @@ int WithOutputWritten(int status) {
 int Run(CliOptions options) {
   if (options.verbose) {
     mf::EnableFailureLog();
+  }
+  if (options.proxy) {
+    mf::UseProxy(*options.proxy);
   }
   if (options.command != Command::kSearch && options.command != Command::kMagnets) {
     return RunSiteCommand(options);

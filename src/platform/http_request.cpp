@@ -393,6 +393,11 @@ class HttpRequest::Transfer {
       ok = ok && Set(CURLOPT_PROXY, request_.proxyServer_.c_str()) &&
            Set(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)) &&
            Set(CURLOPT_NOPROXY, noProxy_.c_str());
+      if (!request_.proxyUser_.empty()) {
+        ok = ok && Set(CURLOPT_PROXYUSERNAME, request_.proxyUser_.c_str()) &&
+             Set(CURLOPT_PROXYPASSWORD, request_.proxyPassword_.c_str()) &&
+             Set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+      }
     }
     return ok;
   }
@@ -662,6 +667,16 @@ bool HttpRequest::SetProxy(int setting, std::string_view server, std::string_vie
   proxySetting_ = setting;
   proxyServer_ = setting == HTTPREQUEST_PROXYSETTING_PROXY ? std::string(server) : std::string();
   proxyBypass_ = setting == HTTPREQUEST_PROXYSETTING_PROXY ? std::string(bypass) : std::string();
+  return true;
+}
+
+bool HttpRequest::SetCredentials(std::string_view user, std::string_view password, int flags) {
+  if (flags != HTTPREQUEST_SETCREDENTIALS_FOR_PROXY || HoldsLineBreak(user) ||
+      HoldsLineBreak(password)) {
+    return false;
+  }
+  proxyUser_ = std::string(user);
+  proxyPassword_ = std::string(password);
   return true;
 }
 

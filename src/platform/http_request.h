@@ -44,6 +44,10 @@ inline constexpr int HTTPREQUEST_PROXYSETTING_PRECONFIG = 0;  // the environment
 inline constexpr int HTTPREQUEST_PROXYSETTING_DIRECT = 1;
 inline constexpr int HTTPREQUEST_PROXYSETTING_PROXY = 2;
 
+// Whom the credentials of `SetCredentials` are for.
+inline constexpr int HTTPREQUEST_SETCREDENTIALS_FOR_SERVER = 0;
+inline constexpr int HTTPREQUEST_SETCREDENTIALS_FOR_PROXY = 1;
+
 // Indices of `Option`.
 inline constexpr int WinHttpRequestOption_UserAgentString = 0;
 inline constexpr int WinHttpRequestOption_URL = 1;  // read only: the address given to Open
@@ -89,9 +93,14 @@ class HttpRequest {
   // a steady transfer.
   bool SetTimeouts(std::int32_t resolve, std::int32_t connect, std::int32_t send,
                    std::int32_t receive);
-  // PROXY takes "host:port" (or "http://host:port") and an optional bypass list of host names
-  // separated by ";" or ",".
+  // PROXY takes "host:port" (an HTTP proxy), or "scheme://host:port" with the scheme http,
+  // https, socks5h or socks5, and an optional bypass list of host names separated by ";" or ",".
   bool SetProxy(int setting, std::string_view server = {}, std::string_view bypass = {});
+  // Basic credentials for the proxy that SetProxy names (FOR_PROXY; credentials for a server are
+  // not offered), sent to the proxy only: to an HTTP proxy with each request or a tunnel's
+  // CONNECT, to a SOCKS5 proxy in its own sign-in. They never go into an address, so no message
+  // of libcurl's holds them. An empty user sends none; a CR, LF or zero byte is refused.
+  bool SetCredentials(std::string_view user, std::string_view password, int flags);
   // Adds a request header, or replaces one of exactly the same name (a name in another case is
   // a header line of its own); an empty value removes it. Headers go with the request sent next,
   // also when given before its `Open`; `Send` uses them up.
@@ -138,6 +147,8 @@ class HttpRequest {
   int proxySetting_ = HTTPREQUEST_PROXYSETTING_PRECONFIG;
   std::string proxyServer_;
   std::string proxyBypass_;
+  std::string proxyUser_;
+  std::string proxyPassword_;
   std::string userAgent_ = "Mozilla/4.0 (compatible; Win32; WinHttp.WinHttpRequest.5)";
   std::int32_t sslIgnoreFlags_ = 0;
   bool followRedirects_ = true;

@@ -53,6 +53,16 @@ bool IsByteArray(const Variant& value) {
   return value.Type() == (VT_ARRAY | VT_UI1) || value.Type() == (VT_ARRAY | VT_I1);
 }
 
+// A text argument, or a byte array taken as the bytes it holds (a credential that is no text of
+// the program's code page).
+HRESULT TextOrBytes(const CallArgs& args, std::size_t index, std::string* text) {
+  if (IsByteArray(args[index])) {
+    text->assign(args[index].AsBytes().begin(), args[index].AsBytes().end());
+    return S_OK;
+  }
+  return OptionalText(args, index, text);
+}
+
 HRESULT SendFailureCode(Failure failure) {
   switch (failure) {
     case Failure::kNone:
@@ -120,6 +130,8 @@ class WinHttpRequestObject final : public DispatchObject {
             .Method("SetTimeouts", {VT_I4, VT_I4, VT_I4, VT_I4}, VT_EMPTY, &Self::SetTimeouts)
             .Method("SetProxy", {VT_I4, VT_VARIANT, VT_VARIANT}, VT_EMPTY, &Self::SetProxy)
             .Optional(2)
+            .Method("SetCredentials", {VT_VARIANT, VT_VARIANT, VT_I4}, VT_EMPTY,
+                    &Self::SetCredentials)
             .Method("SetRequestHeader", {VT_BSTR, VT_BSTR}, VT_EMPTY, &Self::SetRequestHeader)
             .Method("Open", {VT_BSTR, VT_BSTR, VT_VARIANT}, VT_EMPTY, &Self::Open)
             .Optional(1)
@@ -154,6 +166,18 @@ class WinHttpRequestObject final : public DispatchObject {
       return hr;
     }
     return request_.SetProxy(args[0].AsInt32(), server, bypass) ? S_OK : E_INVALIDARG;
+  }
+
+  HRESULT SetCredentials(CallArgs& args, Variant&) {
+    std::string user;
+    std::string password;
+    if (const HRESULT hr = TextOrBytes(args, 0, &user); Failed(hr)) {
+      return hr;
+    }
+    if (const HRESULT hr = TextOrBytes(args, 1, &password); Failed(hr)) {
+      return hr;
+    }
+    return request_.SetCredentials(user, password, args[2].AsInt32()) ? S_OK : E_INVALIDARG;
   }
 
   HRESULT SetRequestHeader(CallArgs& args, Variant&) {

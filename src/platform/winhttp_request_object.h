@@ -4,7 +4,10 @@
 // which describes the transfer itself).
 //
 //   SetTimeouts(resolve, connect, send, receive)   milliseconds
-//   SetProxy(setting[, server[, bypass]])           2 = the named proxy "host:port"
+//   SetProxy(setting[, server[, bypass]])           2 = the named proxy "host:port" or
+//                                                   "scheme://host:port"
+//   SetCredentials(user, password, flags)           1 = for the proxy (0, for the server, is
+//                                                   not offered); texts or byte arrays
 //   SetRequestHeader(name, value)                   also before Open; CR or LF: refused
 //   Open(method, url[, async])                      only synchronous requests
 //   Option(index) get / put                         0 user agent, 1 URL (read only), 4 certificate

@@ -5,6 +5,7 @@
 #include "platform/request_log.h"
 #include "support/threads.h"
 #include "web/headers_cookies.h"
+#include "web/proxy_setting.h"
 
 namespace mf {
 namespace {
@@ -15,6 +16,7 @@ constexpr std::int32_t kOptionEnableRedirects = 6;
 // Unknown authority, wrong usage, invalid common name, invalid date: every certificate error.
 constexpr std::int32_t kIgnoreAllCertificateErrors = 0x0100 | 0x0200 | 0x1000 | 0x2000;
 constexpr std::int32_t kProxySettingNamedProxy = 2;
+constexpr std::int32_t kCredentialsForProxy = 1;
 constexpr std::int32_t kDefaultTimeoutMs = 15000;
 
 Text MethodName(std::int32_t method) {
@@ -50,12 +52,29 @@ bool ObtainRequestObject(const WebRequestParams& params, ComObject& request) {
   return ComCreate(request, Text(kHttpRequestProgId));
 }
 
+// The process's proxy (proxy_setting.h). Its credentials go over as bytes, so that a password
+// outside code page 936 arrives as the user gave it, and apart from the address, so that no
+// message about the proxy can hold them.
+void UseProcessProxy(const ComObject& request, const ProxySetting& proxy) {
+  ComCall(request, Text("SetProxy"), kProxySettingNamedProxy, Text(proxy.Address()));
+  if (!proxy.user.empty()) {
+    Variant user;
+    Variant password;
+    VariantSet(user, Bytes(proxy.user));
+    VariantSet(password, Bytes(proxy.password));
+    ComCall(request, Text("SetCredentials"), user, password, kCredentialsForProxy);
+  }
+}
+
 void ConfigureConnection(const ComObject& request, const WebRequestParams& params) {
   if (params.timeoutSeconds != -1) {
     const std::int32_t t = TimeoutMs(params.timeoutSeconds);
     ComCall(request, Text("SetTimeouts"), t, t, t, t);
   }
   if (params.proxyAddress.empty()) {
+    if (const std::shared_ptr<const ProxySetting> proxy = CurrentProxy()) {
+      UseProcessProxy(request, *proxy);
+    }
     return;
   }
   ComCall(request, Text("SetProxy"), kProxySettingNamedProxy, params.proxyAddress);

@@ -34,7 +34,8 @@ struct WebRequestParams {
   std::int32_t* statusCode = nullptr;  // out: the status, 0 when no response was read
   bool disableRedirects = false;       // true: a redirect response is returned as it is
   Bytes bodyBytes{};                   // non-empty: sent instead of bodyText
-  Text proxyAddress{};                 // non-empty: "host:port" of the proxy to go through
+  Text proxyAddress{};                 // non-empty: "host:port" of the proxy to go through;
+                                       // empty: the process's (proxy_setting.h), if any
   std::int32_t timeoutSeconds = 0;     // -1: leave the object's own; below 1: 15 seconds
   Text proxyUser{};                    // non-empty (with a proxy): send Basic credentials
   Text proxyPassword{};                //

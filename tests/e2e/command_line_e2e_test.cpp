@@ -17,6 +17,7 @@
 #include "gui_support.h"
 #include "platform/threads.h"
 #include "test_site.h"
+#include "tiny_proxy.h"
 
 namespace mf::test {
 namespace {
@@ -75,6 +76,16 @@ QProcessEnvironment WithFakeXdgOpen(const QTemporaryDir& bin, const QString& log
   environment.insert(QStringLiteral("PATH"),
                      bin.path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
   environment.insert(QStringLiteral("OPENED_LOG"), log);
+  return environment;
+}
+
+// The environment without a proxy of its own.
+QProcessEnvironment WithoutProxy() {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"http_proxy", "https_proxy", "no_proxy", "HTTPS_PROXY", "NO_PROXY",
+                           "ALL_PROXY", "all_proxy"}) {
+    environment.remove(QString::fromLatin1(name));
+  }
   return environment;
 }
 
@@ -217,6 +228,51 @@ class CommandLineE2eTest : public QObject {
     QVERIFY(search.err.contains(QStringLiteral(" failed after ")));
     QVERIFY(!search.out.contains(QStringLiteral("secret")) &&
             !search.err.contains(QStringLiteral("secret")));
+  }
+
+  // --proxy carries every request through the proxy, with its credentials; without it the
+  // environment's proxy and no_proxy count as before. The password is never printed, also not
+  // by --verbose for the requests the proxy refused.
+  void searchGoesThroughTheProxyGivenAndNeverPrintsItsPassword() {
+    QTemporaryDir directory;
+    TinyProxy proxy(directory.path().toStdString());
+    QVERIFY(proxy.Ready());
+    const QString right = QStringLiteral("http://user:secret@") + U(proxy.Address());
+    const QString wrong = QStringLiteral("http://user:hushhush@") + U(proxy.Address());
+    const QStringList search = {QStringLiteral("search"), QStringLiteral("代理"),
+                                QStringLiteral("--pages"), QStringLiteral("1"),
+                                QStringLiteral("-q")};
+    const QProcessEnvironment plain = WithoutProxy();
+    const Finished through = Cli(search + QStringList{QStringLiteral("--proxy"), right}, plain);
+    QCOMPARE(through.exitCode, 0);
+    QCOMPARE(through.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1),
+             ExpectedRows("代理", 1));
+    QCOMPARE(site_->Targets(), std::vector<std::string>{ListTarget("代理", 1)});
+
+    site_->Reset();
+    const Finished refused = Cli(
+        search + QStringList{QStringLiteral("--verbose"), QStringLiteral("--proxy"), wrong}, plain);
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY(site_->Targets().empty());
+    QVERIFY2(refused.err.contains(QStringLiteral(" failed after ")) &&
+                 refused.err.contains(QStringLiteral("HTTP 40")),
+             qPrintable(refused.err));
+    QVERIFY(!refused.err.contains(QStringLiteral("hushhush")) &&
+            !refused.out.contains(QStringLiteral("hushhush")));
+
+    QProcessEnvironment environment = plain;
+    environment.insert(QStringLiteral("http_proxy"), wrong);
+    QCOMPARE(Cli(search, environment).exitCode, 1);
+    QVERIFY(site_->Targets().empty());
+    QCOMPARE(Cli(search + QStringList{QStringLiteral("--proxy"), right}, environment).exitCode, 0);
+
+    const Finished bad =
+        Cli({QStringLiteral("magnets"), base_ + QStringLiteral("/x"), QStringLiteral("--proxy"),
+             QStringLiteral("socks4://user:hushhush@") + U(proxy.Address())});
+    QCOMPARE(bad.exitCode, 2);
+    QCOMPARE(bad.err, QStringLiteral("magnet-finder-cli: --proxy: not an http://, https://, "
+                                     "socks5h:// or socks5:// proxy address: 'socks4://user:***@") +
+                          U(proxy.Address()) + QStringLiteral("' (see --help)\n"));
   }
 
   void magnetsPrintsAndOpensTheLinksOfADetailPage() {
@@ -524,6 +580,11 @@ class CommandLineE2eTest : public QObject {
     QVERIFY2(
         badMirror.err.contains(QStringLiteral("--mirror: not an http:// or https:// address: 'x'")),
         qPrintable(badMirror.err));
+    const Finished badProxy =
+        window({QStringLiteral("--proxy"), QStringLiteral("http://u:hush@h:0")});
+    QCOMPARE(badProxy.exitCode, 2);
+    QCOMPARE(badProxy.err, QStringLiteral("magnet-finder: --proxy: the port is not a number from 1 "
+                                          "to 65535: 'http://u:***@h:0' (see --help)\n"));
 
     QProcess running;
     Start(running, QStringLiteral(MF_WINDOW_PROGRAM),

@@ -3,6 +3,9 @@
 // demo site's GBK layout through its bundled definition.
 #include <sys/stat.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -10,6 +13,7 @@
 #include <memory>
 
 #include "app/magnet.h"
+#include "app/proxy_choice.h"
 #include "app/site_choice.h"
 #include "demo_pages.h"
 #include "gui_support.h"
@@ -18,6 +22,8 @@
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
 #include "test_site.h"
+#include "tiny_proxy.h"
+#include "web/proxy_setting.h"
 
 namespace mf::test {
 namespace {
@@ -470,6 +476,54 @@ class SearchE2eTest : public QObject {
     QCOMPARE(CurrentSite().definition->id, BuiltInSite().id);
     QCOMPARE(notes.size(), 1);
     QVERIFY2(notes[0].contains(QStringLiteral("'other'")), qPrintable(notes[0]));
+  }
+
+  // A proxy given once carries the searches, and is kept for the next starts in the settings
+  // file, made 0600 even when it was readable by others; --no-proxy forgets it.
+  void aProxyGivenOnceIsUsedRememberedAndForgotten() {
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    QVERIFY(QDir().mkpath(QFileInfo(SettingsFile()).path()));
+    QFile loose(SettingsFile());
+    QVERIFY(loose.open(QIODevice::WriteOnly) && loose.write("[network]\n") > 0);
+    loose.close();
+    QVERIFY(loose.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                 QFile::ReadOther));
+    TinyProxy proxy(home.path().toStdString());
+    QVERIFY(proxy.Ready());
+    // The proxy refuses a wrong password: the page is not fetched, so it went nowhere else.
+    WindowOptions given;
+    given.proxy = "http://user:wrong@" + proxy.Address();
+    QStringList notes;
+    UseStartProxy(given, notes);
+    StartSearch(QStringLiteral("代理"), 1);
+    QVERIFY(WaitForStatus(QStringLiteral("解析完毕（1页获取失败）")));
+    QVERIFY(site_->Targets().empty());
+    StopRun();
+    const std::string address = "http://user:secret@" + proxy.Address();
+    given.proxy = address;
+    UseStartProxy(given, notes);
+    QVERIFY2(notes.isEmpty(), qPrintable(notes.join(u'\n')));
+    QVERIFY(Search(QStringLiteral("代理"), 1));
+    QCOMPARE(site_->Targets(), std::vector<std::string>{ListTarget("代理", 1)});
+    QCOMPARE(Rows().RowCount(), demo::kEntriesPerPage);
+    struct stat settings {};
+    QCOMPARE(::stat(QFile::encodeName(SettingsFile()).constData(), &settings), 0);
+    QCOMPARE(settings.st_mode & 0777u, 0600u);
+    QCOMPARE(RememberedProxy(), address);
+
+    // The next start.
+    UseProxy(std::nullopt);
+    UseStartProxy({}, notes);
+    QVERIFY(CurrentProxy() != nullptr);
+    QCOMPARE(CurrentProxy()->Address(), "http://" + proxy.Address());
+    QCOMPARE(CurrentProxy()->password, std::string("secret"));
+    WindowOptions forget;
+    forget.noProxy = true;
+    UseStartProxy(forget, notes);
+    QVERIFY(CurrentProxy() == nullptr);
+    QCOMPARE(RememberedProxy(), std::string());
+    QVERIFY(notes.isEmpty());
   }
 };
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -51,6 +52,8 @@ TEST(CliArguments, SearchAndMagnetsTakeTheirOptionsInEitherSpelling) {
   EXPECT_FALSE(std::get<CliOptions>(Parse({"magnets", "u"})).raw);
   EXPECT_TRUE(magnets.verbose);
 
+  EXPECT_FALSE(std::get<CliOptions>(Parse({"search", "a"})).proxy.has_value());
+
   EXPECT_EQ(std::get<CliOptions>(Parse({"search", "--help"})).command, Command::kHelp);
   EXPECT_EQ(std::get<CliOptions>(Parse({"bogus", "--version"})).command, Command::kVersion);
 }
@@ -79,12 +82,39 @@ TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
             "--site: a site address cannot hold a fragment ('#'): 'http://h/#f'");
   EXPECT_EQ(ErrorOf({"search", "a", "--quiet=yes"}), "--quiet takes no value: '--quiet=yes'");
   EXPECT_EQ(ErrorOf({"search", "a", "-x"}), "unknown option '-x'");
+  EXPECT_EQ(ErrorOf({"search", "a", "--proxy"}), "--proxy needs a value");
   const std::string outside =
       "the keyword holds characters outside code page 936 (GBK), the "
       "program's text: ";
   EXPECT_EQ(ErrorOf({"search", "한국어"}), outside + "'한국어'");
   EXPECT_EQ(ErrorOf({"search", "电影 🎬 é 🎬 ü"}), outside + "'🎬'");
   EXPECT_EQ(std::get<CliOptions>(Parse({"search", "纪录片 ü é ABC"})).keyword, "纪录片 ü é ABC");
+}
+
+// Every --proxy value of tests/data/proxy_addresses.txt, with any command, gives its line's
+// outcome; no error shows a password.
+TEST(CliArguments, ProxyAddressesAreCheckedAndDecoded) {
+  std::ifstream table(MF_TEST_DATA_DIR "/proxy_addresses.txt");
+  int cases = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    const std::string given = line.substr(0, line.find('\t'));
+    auto parsed = Parse(
+        {cases % 2 == 0 ? "site" : "magnets", cases % 2 == 0 ? "test" : "u", "--proxy=" + given});
+    std::string got =
+        std::holds_alternative<std::string>(parsed) ? std::get<std::string>(parsed) : "";
+    if (const auto* options = std::get_if<CliOptions>(&parsed); options && options->proxy) {
+      const ProxySetting& proxy = *options->proxy;
+      got = "ok " + proxy.Address() +
+            (proxy.user.empty() ? "" : " " + proxy.user + ":" + proxy.password);
+    }
+    EXPECT_EQ(given + "\t" + got, line);
+    EXPECT_TRUE(got.starts_with("ok ") || got.find("hush") == std::string::npos) << got;
+    ++cases;
+  }
+  EXPECT_GT(cases, 25);
 }
 
 TEST(CliOutput, FieldsNeverBreakTheirLine) {

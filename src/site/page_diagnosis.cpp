@@ -186,9 +186,12 @@ std::vector<PageFinding> DiagnoseEmptyPage(const FetchedPage& page, const Text& 
                                            const SiteDefinition& site) {
   std::vector<PageFinding> findings;
   const std::string contentType = platform::PrintableText(page.contentType);
-  if (page.status == 0 || page.status >= 400) {
-    findings.push_back({"failed", page.status >= 400 ? "the answer's status is an error"
-                                                     : platform::PrintableText(page.failure)});
+  if (page.status == 0) {
+    findings.push_back({"failed", "no answer came, so there is no page to look at"});
+    return findings;
+  }
+  if (page.status >= 400) {
+    findings.push_back({"failed", "the answer's status is an error"});
   }
   if (page.body.empty() || pageText.empty()) {
     findings.push_back({"empty", page.body.empty() ? "the answer has no body"

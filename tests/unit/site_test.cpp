@@ -417,6 +417,8 @@ TEST(PageDiagnosis, FindsThePatternsLeadingTextAndThePagesTitle) {
   EXPECT_EQ(findings("{}", json),
             "failed: the answer's status is an error\nnot JSON: the answer's "
             "Content-Type is text/html\nJSON: the answer is an empty object\n");
+  answer.status = 0;
+  EXPECT_EQ(findings("", json), "failed: no answer came, so there is no page to look at\n");
 
   EXPECT_EQ(PageReading(PageEncoding::kUtf8, "gbk"), "utf-8");
   EXPECT_EQ(PageReading(PageEncoding::kGbk, ""), "gbk");

@@ -5,6 +5,7 @@
 //   magnet-finder-cli sites
 //   magnet-finder-cli site lint FILE...
 //   magnet-finder-cli site test [ID|FILE...]
+//   magnet-finder-cli site probe ID|FILE KEYWORD [--pages N] [--mirror URL] [--save DIR] [--force]
 // plus --proxy URL, --verbose, --help and --version anywhere.
 #pragma once
 
@@ -18,17 +19,20 @@
 
 namespace mf::cli {
 
-enum class Command { kSearch, kMagnets, kSites, kSiteLint, kSiteTest, kHelp, kVersion };
+enum class Command { kSearch, kMagnets, kSites, kSiteLint, kSiteTest, kSiteProbe, kHelp, kVersion };
 enum class Format { kTsv, kJson, kText };
 
 struct CliOptions {
   Command command = Command::kHelp;
-  std::string keyword;                // search: UTF-8 as given
-  std::string url;                    // magnets: the detail page
-  std::int32_t pages = 0;             // search: pages 1..pages; 0: the site's default page count
-  std::optional<std::string> site;    // --site as given: an id, a definition file or an address
-  std::optional<std::string> mirror;  // --mirror as given: the site's base address
-  std::vector<std::string> sites;     // site lint, site test: the ids and files given
+  std::string keyword;  // search, site probe: UTF-8 as given
+  std::string url;      // magnets: the detail page
+  // search: pages 1..pages, 0: the site's default page count; site probe: 1 unless given.
+  std::int32_t pages = 0;
+  std::optional<std::string> site;     // --site as given: an id, a definition file or an address
+  std::optional<std::string> mirror;   // --mirror as given: the site's base address
+  std::vector<std::string> sites;      // site lint, test, probe: the ids and files given
+  std::optional<std::string> saveDir;  // site probe --save: where the pages and tests go
+  bool force = false;                  // site probe: --save replaces files that exist
   Format format = Format::kTsv;
   bool quiet = false;                 // no progress on stderr
   bool open = false;                  // magnets: hand every download link to xdg-open

@@ -10,6 +10,7 @@
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/site_commands.h"
+#include "cli/site_probe.h"
 #include "cli/stoppable_run.h"
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
@@ -92,6 +93,9 @@ int Run(CliOptions options) {
   }
   if (options.proxy) {
     mf::UseProxy(*options.proxy);
+  }
+  if (options.command == Command::kSiteProbe) {
+    return mf::cli::RunStoppable([&] { return mf::cli::RunSiteProbe(options, stdout, stderr); });
   }
   if (options.command != Command::kSearch && options.command != Command::kMagnets) {
     return RunSiteCommand(options);

@@ -79,14 +79,13 @@ std::string ShowRow(const SiteTest::Row& row) {
 }
 
 Outcome AddressTest(const SiteDefinition& site, const SiteTest& test) {
-  const Text got = ResultPageAddress(site, Text(site.mirrors.front()),
-                                     Utf8ToGbk(Text(test.keyword)), ToText(test.page));
-  if (Utf8(got) == test.address) {
+  const std::string got = TestAddress(site, test.keyword, test.page);
+  if (got == test.address) {
     return {&test, Outcome::Result::kPassed, {}};
   }
   return {&test,
           Outcome::Result::kFailed,
-          {"address: expected " + Quoted(test.address), "              got " + Quoted(Utf8(got))}};
+          {"address: expected " + Quoted(test.address), "              got " + Quoted(got)}};
 }
 
 Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher& matcher,
@@ -100,17 +99,12 @@ Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher
             Outcome::Result::kFailed,
             {"cannot read " + platform::PrintableText(test.savedPage)}};
   }
-  const Text pageText = PageTextOf(*body, site.pageEncoding, test.charset);
   std::vector<std::string> lines;
   if (test.kind == SiteTest::Kind::kDetailPage) {
-    std::vector<std::string> got;
-    for (const Text& link : FindMagnetLinks(matcher, pageText, site)) {
-      got.push_back(Utf8(link));
-    }
-    lines = Differences(test.magnets, got, "magnet links", Quoted);
+    lines = Differences(test.magnets, SavedPageMagnets(site, matcher, *body, test.charset),
+                        "magnet links", Quoted);
   } else {
-    const PageEntries entries =
-        ReadEntries(matcher, markup, pageText, site, Text(site.mirrors.front()));
+    const PageEntries entries = SavedPageEntries(site, matcher, markup, *body, test.charset);
     lines = Differences(test.rows, RowsAsTested(entries.rows, test.fullRows), "rows", ShowRow);
     if (!lines.empty()) {
       for (const std::string& problem : entries.problems) {
@@ -140,6 +134,27 @@ std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool 
     }
   }
   return tested;
+}
+
+std::string TestAddress(const SiteDefinition& site, const std::string& keyword, std::int32_t page) {
+  return Utf8(
+      ResultPageAddress(site, Text(site.mirrors.front()), Utf8ToGbk(Text(keyword)), ToText(page)));
+}
+
+PageEntries SavedPageEntries(const SiteDefinition& site, RegExpMatcher& matcher, regex& markup,
+                             const Bytes& body, const std::string& charset) {
+  return ReadEntries(matcher, markup, PageTextOf(body, site.pageEncoding, charset), site,
+                     Text(site.mirrors.front()));
+}
+
+std::vector<std::string> SavedPageMagnets(const SiteDefinition& site, RegExpMatcher& matcher,
+                                          const Bytes& body, const std::string& charset) {
+  std::vector<std::string> links;
+  for (const Text& link :
+       FindMagnetLinks(matcher, PageTextOf(body, site.pageEncoding, charset), site)) {
+    links.push_back(Utf8(link));
+  }
+  return links;
 }
 
 std::vector<SiteTestOutcome> RunSiteTests(const SiteDefinition& site) {

@@ -7,6 +7,7 @@
 // its own (the run enters one). Reads files; no network.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@
 #include "site/site_definition.h"
 
 namespace mf {
+
+class RegExpMatcher;
+class regex;
 
 struct SiteTestOutcome {
   const SiteTest* test = nullptr;
@@ -29,5 +33,18 @@ std::vector<SiteTestOutcome> RunSiteTests(const SiteDefinition& site);
 // optional field too (the hash as 40 lower-case hex digits). A result-page test compares the rows
 // that its saved page gives, built on the first mirror, in this form.
 std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool fullRows);
+
+// What the tests read, for a program that writes tests (site probe --save), so that what it
+// writes is what they will find.
+//
+// The address of result page `page` for `keyword` (UTF-8), built on the first mirror; UTF-8.
+std::string TestAddress(const SiteDefinition& site, const std::string& keyword, std::int32_t page);
+// The entries of a saved result page's bytes, read in the site's page encoding (or as `charset`,
+// what the answer named, says), detail addresses built on the first mirror.
+PageEntries SavedPageEntries(const SiteDefinition& site, RegExpMatcher& matcher, regex& markup,
+                             const Bytes& body, const std::string& charset);
+// The magnet links of a saved detail page's bytes, as written (UTF-8).
+std::vector<std::string> SavedPageMagnets(const SiteDefinition& site, RegExpMatcher& matcher,
+                                          const Bytes& body, const std::string& charset);
 
 }  // namespace mf

@@ -412,6 +412,99 @@ class CommandLineE2eTest : public QObject {
     QCOMPARE(magnets.out, links.join(QLatin1Char('\n')) + QLatin1Char('\n'));
   }
 
+  // A probe's --save, given back to site test, passes: the tests it writes are what the saved
+  // pages give offline, on the definition's first mirror, also when the probe ran at another.
+  void probeSaveWritesTestsThatSiteTestPasses_data() {
+    QTest::addColumn<QString>("site");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("firstMirror");
+    QTest::newRow("built-in") << QStringLiteral("cilisousuo") << QStringLiteral("cilisousuo")
+                              << QStringLiteral("http://www.cilisousuo.com/detail/");
+    QTest::newRow("gbk") << QStringLiteral(MF_SOURCE_DIR "/sites/demo-gbk.yaml")
+                         << QStringLiteral("demo-gbk")
+                         << QStringLiteral("http://127.0.0.1:8080/torrent/");
+  }
+  void probeSaveWritesTestsThatSiteTestPasses() {
+    QFETCH(QString, site);
+    QFETCH(QString, id);
+    QFETCH(QString, firstMirror);
+    const QTemporaryDir temporary;
+    const QString dir = temporary.filePath(QStringLiteral("saved"));
+    const QStringList probe = {QStringLiteral("site"),
+                               QStringLiteral("probe"),
+                               site,
+                               QStringLiteral("电影"),
+                               QStringLiteral("--pages"),
+                               QStringLiteral("2"),
+                               QStringLiteral("--mirror"),
+                               base_,
+                               QStringLiteral("--save"),
+                               dir};
+    const Finished probed = Cli(probe);
+    QVERIFY2(probed.exitCode == 0, qPrintable(probed.out + probed.err));
+    QCOMPARE(probed.out.count(QStringLiteral("\n  entries      20\n")), 2);
+    QVERIFY2(probed.out.contains(QStringLiteral("\n  magnets      ")), qPrintable(probed.out));
+    const QString definition = ReadAll(dir + QLatin1Char('/') + id + QStringLiteral(".yaml"));
+    QVERIFY(definition.contains(firstMirror));
+    QVERIFY(!definition.contains(base_));
+    QVERIFY(probed.out.contains(QStringLiteral("site test ") + dir + QLatin1Char('/') + id));
+
+    const Finished tested = Cli({QStringLiteral("site"), QStringLiteral("test"),
+                                 dir + QLatin1Char('/') + id + QStringLiteral(".yaml")});
+    QCOMPARE(tested.out.left(tested.out.indexOf(QLatin1Char('\n'))),
+             id + QStringLiteral(": 4 of 4 tests passed"));
+    QCOMPARE(tested.exitCode, 0);
+
+    // Another probe into the same folder leaves the files alone and fetches nothing.
+    site_->Reset();
+    const Finished again = Cli(probe);
+    QCOMPARE(again.exitCode, 1);
+    QVERIFY2(again.err.contains(QStringLiteral("exists (--force replaces it)")),
+             qPrintable(again.err));
+    QVERIFY(site_->Targets().empty());
+    QCOMPARE(Cli(probe + QStringList{QStringLiteral("--force")}).exitCode, 0);
+
+    // The pages' folder is never reached through a link: nothing is written where it points.
+    const QString linked = temporary.filePath(QStringLiteral("linked"));
+    const QString elsewhere = temporary.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(linked) && QDir().mkpath(elsewhere));
+    QVERIFY(QFile::link(elsewhere, linked + QLatin1Char('/') + id));
+    const Finished throughLink = Cli(probe.mid(0, probe.size() - 1) + QStringList{linked});
+    QCOMPARE(throughLink.exitCode, 1);
+    QVERIFY2(throughLink.err.contains(QStringLiteral("a link is not followed")),
+             qPrintable(throughLink.err));
+    QVERIFY(QDir(elsewhere).isEmpty());
+  }
+
+  // A page without entries gets what can be said of it; an error page its status.
+  void probeSaysWhyAPageGaveNoEntries() {
+    site_->Script(ListTarget("维护", 1),
+                  Reply{200,
+                        "<html><head><title>\n站点 维护中\x1b[2J</title></head><body>"
+                        "<a href=\"/a\">a</a><p><A HREF=\"/b\">b</a></body></html>"});
+    site_->Script(ListTarget("维护", 2), Reply{404, "<title>404</title>"});
+    const Finished probed =
+        Cli({QStringLiteral("site"), QStringLiteral("probe"), QStringLiteral("cilisousuo"),
+             QStringLiteral("维护"), QStringLiteral("--pages"), QStringLiteral("2")});
+    QCOMPARE(probed.exitCode, 1);
+    const QStringList expected = {
+        QStringLiteral("page 1 of 2"),
+        QStringLiteral("  entries      0"),
+        QStringLiteral("  title        \"站点 维护中\\x1b[2J\""),
+        QStringLiteral(
+            "  literal      'href=\"' (the entry pattern's leading text) occurs 2 times"),
+        QStringLiteral("page 2 of 2"),
+        QStringLiteral("  status       404"),
+        QStringLiteral("  failed       the answer's status is an error"),
+        QStringLiteral("  none         no row to follow"),
+    };
+    qsizetype at = 0;
+    for (const QString& line : expected) {
+      at = probed.out.indexOf(QLatin1Char('\n') + line + QLatin1Char('\n'), at);
+      QVERIFY2(at >= 0, qPrintable(line + QStringLiteral("\n---\n") + probed.out));
+    }
+  }
+
   void signalsStopAtOnceLeavingWholeLines_data() {
     QTest::addColumn<int>("signal");
     QTest::newRow("Ctrl-C") << SIGINT;

@@ -41,6 +41,15 @@ TEST(CliArguments, SearchAndMagnetsTakeTheirOptionsInEitherSpelling) {
   EXPECT_EQ(test.command, Command::kSiteTest);
   EXPECT_EQ(test.sites, (std::vector<std::string>{"a", "b.yaml"}));
   EXPECT_EQ(std::get<CliOptions>(Parse({"search", "--", "--a"})).keyword, "--a");
+  const auto probe = std::get<CliOptions>(
+      Parse({"site", "probe", "x.yaml", "电影", "--save=out", "--force", "--mirror", "http://m"}));
+  EXPECT_EQ(probe.command, Command::kSiteProbe);
+  EXPECT_EQ(probe.sites, (std::vector<std::string>{"x.yaml"}));
+  EXPECT_EQ(probe.keyword, "电影");
+  EXPECT_EQ(probe.pages, 1);  // one page unless asked
+  EXPECT_EQ(probe.saveDir, "out");
+  EXPECT_TRUE(probe.force);
+  EXPECT_EQ(std::get<CliOptions>(Parse({"site", "probe", "a", "b", "--pages", "3"})).pages, 3);
 
   const auto magnets =
       std::get<CliOptions>(Parse({"--verbose", "magnets", "http://h/d", "--open", "--raw"}));
@@ -62,7 +71,13 @@ TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
   EXPECT_EQ(ErrorOf({}), "a command is needed: search, magnets, sites or site");
   EXPECT_EQ(ErrorOf({"find", "x"}), "unknown command 'find' (search, magnets, sites or site)");
   EXPECT_EQ(ErrorOf({"site", "lint"}), "site lint needs a FILE");
-  EXPECT_EQ(ErrorOf({"site", "probe"}), "site needs lint or test, not 'probe'");
+  EXPECT_EQ(ErrorOf({"site", "frob"}), "site needs lint, test or probe, not 'frob'");
+  EXPECT_EQ(ErrorOf({"site", "probe", "a"}), "site probe needs an ID or FILE and a KEYWORD");
+  EXPECT_EQ(ErrorOf({"site", "probe", "a", "b", "c"}),
+            "site probe takes one site and one keyword (quote a keyword with spaces): 'c'");
+  EXPECT_EQ(ErrorOf({"site", "probe", "a", "b", "--save="}), "--save takes a folder, not ''");
+  EXPECT_EQ(ErrorOf({"site", "test", "--force"}), "--force does not go with site test");
+  EXPECT_EQ(ErrorOf({"search", "a", "--save", "d"}), "--save does not go with search");
   EXPECT_EQ(ErrorOf({"sites", "--site", "x"}), "--site does not go with sites");
   EXPECT_EQ(ErrorOf({"search"}), "search needs a KEYWORD");
   EXPECT_EQ(ErrorOf({"magnets", "u", "v"}), "one URL at most (quote a keyword with spaces): 'v'");
@@ -88,6 +103,7 @@ TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
       "program's text: ";
   EXPECT_EQ(ErrorOf({"search", "한국어"}), outside + "'한국어'");
   EXPECT_EQ(ErrorOf({"search", "电影 🎬 é 🎬 ü"}), outside + "'🎬'");
+  EXPECT_EQ(ErrorOf({"site", "probe", "a", "한"}), outside + "'한'");
   EXPECT_EQ(std::get<CliOptions>(Parse({"search", "纪录片 ü é ABC"})).keyword, "纪录片 ü é ABC");
 }
 

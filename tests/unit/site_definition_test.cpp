@@ -15,6 +15,7 @@
 #include "site/result_page.h"
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
+#include "site/site_test_writer.h"
 #include "site/title_cleanup.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
@@ -127,6 +128,78 @@ TEST(SiteCatalogue, ALaterFolderOverridesByIdAndABrokenFileIsListedAndSkipped) {
   EXPECT_EQ(std::get<std::string>(unknown), "unknown site 'nope' (known: cilisousuo)");
   EXPECT_TRUE(std::get<std::string>(ChooseSite("broken", catalogue)).starts_with("site 'broken'"));
   EXPECT_EQ(std::get<ChosenSite>(ChooseSite("http://h:1/", catalogue)).base, Text("http://h:1"));
+}
+
+// site probe --save writes a definition's tests: the block replaces the top-level `tests:` key
+// and what is under it, at the text level, so that everything else stays as written.
+TEST(SiteTestWriter, ReplacesOnlyTheTopLevelTestsBlock) {
+  const std::string block = "tests:\n  - new\n";
+  const std::pair<std::string, std::string> cases[] = {
+      // The last key, its comments and blank lines with it.
+      {"id: a\n# about the tests\ntests:\n  # old\n  - old\n\n- also old\n",
+       "id: a\n# about the tests\ntests:\n  - new\n"},
+      // Another key follows: the comments just above it stay with it.
+      {"tests: []  # none yet\n  - x\n\n# the detail page\ndetail:\n  a: b\n",
+       "tests:\n  - new\n\n# the detail page\ndetail:\n  a: b\n"},
+      // No top-level tests key: appended after an empty line; a key that only starts with
+      // "tests", and an indented one, are no such key.
+      {"testsuite: 1\nx:\n  tests: 2", "testsuite: 1\nx:\n  tests: 2\n\ntests:\n  - new\n"},
+      {"", "tests:\n  - new\n"},
+      {"a: 1\r\ntests :\r\n- old\r\nb: 2\r\n", "a: 1\r\ntests:\n  - new\nb: 2\r\n"},
+  };
+  for (const auto& [definition, expected] : cases) {
+    EXPECT_EQ(WithTestsBlock(definition, block), expected) << definition;
+  }
+}
+
+// What a site sent goes into the block, and must read back as the same bytes: quotes, control
+// characters and YAML's own syntax stay inside their scalar.
+TEST(SiteTestWriter, TheBlockReadsBackAsTheTestsItWasWrittenFrom) {
+  const std::string hostile = "a\"b\\c: d # e\t\x1b[2J\r\n- {x: 1}\xc2\x85 中文 '";
+  std::vector<SiteTest> tests(4);
+  tests[0].keyword = hostile;
+  tests[0].page = 1;
+  tests[0].address = "x";
+  tests[1].kind = SiteTest::Kind::kResultPage;
+  tests[1].savedPage = "demo/result-page-1.html";
+  tests[1].charset = "gbk";
+  tests[1].rows = {{hostile, "http://h/1", {}}, {"t", "", {}}};
+  tests[2] = tests[1];
+  tests[2].fullRows = true;
+  tests[2].charset.clear();
+  tests[2].rows[1].fields = {"magnet:?xt=urn:btih:" + std::string(40, 'a'),
+                             std::string(40, 'a'),
+                             "1 GB",
+                             hostile,
+                             "5",
+                             "0"};
+  tests[3].kind = SiteTest::Kind::kDetailPage;
+  tests[3].savedPage = "demo/detail-page.html";
+  tests[3].magnets = {hostile, "magnet:?xt=urn:btih:x&amp;dn=y"};
+
+  const std::string text = WithTestsBlock(BuiltInSiteText(), TestsBlock(tests) + "# after\n");
+  const LoadedSite loaded = ParseSiteDefinition(text, "written.yaml", "");
+  ASSERT_TRUE(loaded.definition) << FirstError(loaded.problems) << "\n" << text;
+  const std::vector<SiteTest>& read = loaded.definition->tests;
+  ASSERT_EQ(read.size(), tests.size());
+  for (std::size_t i = 0; i < tests.size(); ++i) {
+    EXPECT_EQ(read[i].kind, tests[i].kind) << i;
+    EXPECT_EQ(read[i].keyword, tests[i].keyword) << i;
+    EXPECT_EQ(read[i].address, tests[i].address) << i;
+    EXPECT_EQ(read[i].savedPage, tests[i].savedPage) << i;
+    EXPECT_EQ(read[i].charset, tests[i].charset) << i;
+    EXPECT_EQ(read[i].fullRows, tests[i].fullRows) << i;
+    EXPECT_EQ(read[i].magnets, tests[i].magnets) << i;
+    ASSERT_EQ(read[i].rows.size(), tests[i].rows.size()) << i;
+    for (std::size_t r = 0; r < tests[i].rows.size(); ++r) {
+      EXPECT_EQ(read[i].rows[r].title, tests[i].rows[r].title) << i << " " << r;
+      EXPECT_EQ(read[i].rows[r].address, tests[i].rows[r].address) << i << " " << r;
+      EXPECT_EQ(read[i].rows[r].fields, tests[i].rows[r].fields) << i << " " << r;
+    }
+  }
+  // The rest of the definition is as it was.
+  EXPECT_EQ(text.substr(0, text.find("\ntests:")),
+            std::string(BuiltInSiteText().substr(0, BuiltInSiteText().find("\ntests:"))));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "platform/threads.h"
 #include "site/detail_page.h"
 #include "site/download_link.h"
+#include "site/page_diagnosis.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
 #include "site/site_address.h"
@@ -350,6 +351,80 @@ TEST(SiteWalk, EndsAfterAPageWhoseEntriesWereAllSeenBefore) {
   }
   EXPECT_EQ(rows, (std::vector<std::size_t>{2, 2, 2}));
   EXPECT_EQ(asked, 3);
+}
+
+// What a probe says of a page that gave no entries: the text every match must start with, and
+// where it and the page's title are found.
+TEST(PageDiagnosis, FindsThePatternsLeadingTextAndThePagesTitle) {
+  const std::pair<const char*, const char*> literals[] = {
+      {R"x(href="(.*?)">(.*?)</a></div>)x", R"(href=")"},
+      {R"x(<li class="res"><a href="([^"]*)")x", R"(<li class="res"><a href=")"},
+      {R"(^\.\/item\"x\d+)", R"(./item"x)"},  // escaped punctuation is itself; \d is no text
+      {"磁力链接: <a", "磁力链接: <a"},
+      {"colou?r", "colo"},  // a character a quantifier may leave out is not part of it
+      {"ab*c", "a"},
+      {"ab{0,2}", "a"},
+      {"链接?x", "链"},  // the whole character, of several bytes
+      {"ab+c", "ab"},    // one that must come once is
+      {"[磁力]x", ""},
+      {"(a)b", ""},
+      {"abc|abd", ""},  // an alternative: nothing is common to every match
+      {"a(b|c)", "a"},
+      {"", ""},
+  };
+  for (const auto& [pattern, literal] : literals) {
+    EXPECT_EQ(LeadingLiteral(pattern), literal) << pattern;
+  }
+
+  const std::string page =
+      "<HTML><head><titlebar>no</titlebar><TITLE lang=zh>\n  磁力 \t搜索\n"
+      "</TITLE></head><A HREF=\"/a\"> href=\"/b\" hreF=\"\"</a>";
+  EXPECT_EQ(PageTitle(page), "磁力 搜索");
+  EXPECT_EQ(PageTitle(page, 5), "磁...");  // cut at a character's start
+  EXPECT_EQ(PageTitle("<title>never closed"), "never closed");
+  EXPECT_EQ(PageTitle("<p>no title</p>"), "");
+  EXPECT_EQ(CountOccurrences(page, R"(href=")"), 3u);
+  EXPECT_EQ(CountOccurrences("aaaa", "aa"), 2u);
+  EXPECT_EQ(CountOccurrences(page, ""), 0u);
+
+  // A JSON answer: what it holds instead of the rows; an HTML site's page that is no HTML.
+  SiteDefinition json;
+  json.pageFormat = PageFormat::kJson;
+  json.rowsPointer = "/data/torrents";
+  FetchedPage answer;
+  answer.status = 200;
+  answer.contentType = "application/json";
+  const auto findings = [&](const char* body, const SiteDefinition& site) {
+    answer.body = Bytes(body);
+    std::string lines;
+    for (const PageFinding& finding : DiagnoseEmptyPage(answer, Text(body), site)) {
+      lines += finding.label + ": " + finding.text + "\n";
+    }
+    return lines;
+  };
+  EXPECT_EQ(findings(R"({"error": "busy", "code\u001b": 429})", json),
+            "JSON: top-level keys: code\\x1b, error\n");
+  EXPECT_EQ(findings("[1, 2]", json), "JSON: the answer is array, not an object\n");
+  EXPECT_EQ(findings((std::string(100, '[') + std::string(100, ']')).c_str(), json),
+            "JSON: the page does not parse as JSON\ntitle: the page has no <title>\n");
+  EXPECT_EQ(findings("", json), "empty: the answer has no body\n");
+  EXPECT_EQ(findings("<title>Wait</title>", BuiltInSite()),
+            "not HTML: the answer's Content-Type is application/json\ntitle: \"Wait\"\n"
+            "literal: 'href=\"' (the entry pattern's leading text) is not on the page\n");
+  answer.status = 503;
+  answer.failure = "HTTP 503";
+  answer.contentType = "text/html";
+  EXPECT_EQ(findings("{}", json),
+            "failed: the answer's status is an error\nnot JSON: the answer's "
+            "Content-Type is text/html\nJSON: the answer is an empty object\n");
+  answer.status = 0;
+  EXPECT_EQ(findings("", json), "failed: no answer came, so there is no page to look at\n");
+
+  EXPECT_EQ(PageReading(PageEncoding::kUtf8, "gbk"), "utf-8");
+  EXPECT_EQ(PageReading(PageEncoding::kGbk, ""), "gbk");
+  EXPECT_EQ(PageReading(PageEncoding::kFromCharset, "gbk"), "charset=gbk → gbk");
+  EXPECT_EQ(PageReading(PageEncoding::kFromCharset, "utf-8"), "charset=utf-8 → utf-8");
+  EXPECT_EQ(PageReading(PageEncoding::kFromCharset, ""), "no charset → utf-8");
 }
 
 }  // namespace

@@ -1,0 +1,469 @@
+#include "cli/site_probe.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "cli/stoppable_run.h"
+#include "platform/printable_text.h"
+#include "platform/threads.h"
+#include "site/detail_page.h"
+#include "site/page_diagnosis.h"
+#include "site/page_fetch.h"
+#include "site/site_address.h"
+#include "site/site_catalogue.h"
+#include "site/site_self_test.h"
+#include "site/site_test_writer.h"
+#include "site/site_walk.h"
+#include "support/encoding.h"
+#include "support/pattern.h"
+#include "support/regexp_matcher.h"
+#include "support/threads.h"
+
+namespace mf::cli {
+namespace {
+
+constexpr int kLabelWidth = 13;
+constexpr std::size_t kMagnetsShown = 3;
+constexpr int kUsage = 2;
+
+// A write to the output failed: the command ends at once.
+struct OutputFailed {
+  int error;  // errno
+};
+
+// A file of --save could not be written: the command ends with this line.
+struct SaveFailed {
+  std::string line;
+};
+
+std::string Utf8(const Text& text) {
+  return GbkToUtf8(text).str();
+}
+
+// What a site sent, fit for the terminal.
+std::string Shown(const Text& text) {
+  return platform::PrintableText(Utf8(text));
+}
+
+std::string ShownAddress(const Text& address) {
+  return platform::PrintableText(platform::AddressWithoutPassword(Utf8(address)));
+}
+
+// The probe's report on stdout: headings and aligned "label  text" lines.
+class Report {
+ public:
+  explicit Report(std::FILE* out) : out_(out) {}
+
+  void Write(const std::string& text) {
+    platform::UnwindIfKilled();
+    const OutputWriteScope writing;
+    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fflush(out_) != 0) {
+      throw OutputFailed{errno};
+    }
+  }
+  void Line(const std::string& label, const std::string& text) {
+    std::string line = "  " + label;
+    line.resize(std::max<std::size_t>(line.size() + 1, kLabelWidth + 2), ' ');
+    Write(line + text + "\n");
+  }
+
+ private:
+  std::FILE* out_;
+};
+
+std::string Milliseconds(std::chrono::microseconds took) {
+  return std::to_string((took.count() + 500) / 1000) + " ms";
+}
+
+// The answer's status line: "200", "404", or why no answer came.
+std::string StatusOf(const FetchedPage& page) {
+  if (page.status == 0) {
+    return "none: " + platform::PrintableText(page.failure.empty() ? "no answer" : page.failure);
+  }
+  const std::string status = std::to_string(page.status);
+  const bool saysMore = page.Failed() && page.failure != "HTTP " + status;
+  return saysMore ? status + " (" + platform::PrintableText(page.failure) + ")" : status;
+}
+
+void ShowAnswer(Report& report, const FetchedPage& page, PageEncoding encoding,
+                std::chrono::microseconds took) {
+  report.Line("status", StatusOf(page));
+  report.Line("bytes", std::to_string(page.body.size()));
+  if (!page.contentType.empty()) {
+    report.Line("content-type", platform::PrintableText(page.contentType));
+  }
+  report.Line("read as", PageReading(encoding, page.charset));
+  report.Line("took", Milliseconds(took));
+}
+
+void ShowRow(Report& report, const EntryRow& row) {
+  report.Line("first row", Shown(row.title));
+  const std::pair<const char*, const Text*> fields[] = {
+      {"address", &row.address}, {"magnet", &row.magnet},   {"size", &row.size},
+      {"date", &row.date},       {"seeders", &row.seeders}, {"leechers", &row.leechers}};
+  for (const auto& [label, value] : fields) {
+    if (!value->empty()) {
+      report.Line(label, label == std::string("address") ? ShownAddress(*value) : Shown(*value));
+    }
+    if (label == std::string("magnet") && !row.infoHash.empty()) {
+      report.Line("hash", row.infoHash);
+    }
+  }
+}
+
+// The definition's text as its file holds it (the built-in one: as installed).
+std::optional<std::string> DefinitionText(const SiteDefinition& site) {
+  if (site.file == "built-in") {
+    return std::string(BuiltInSiteText());
+  }
+  std::ifstream in(site.file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in || text.str().size() > kMaxDefinitionBytes) {
+    return std::nullopt;
+  }
+  return text.str();
+}
+
+// The folder of --save: DIR, created 0755 when missing, and DIR/<id> for the pages. Files are
+// written whole under a temporary name and then renamed, so that no half-written file is left
+// and a link in the folder is replaced, never followed; without --force an existing file is
+// never replaced.
+class SaveFolder {
+ public:
+  SaveFolder(std::string dir, const std::string& id, bool force)
+      : dir_(std::move(dir)), id_(id), force_(force) {}
+  ~SaveFolder() {
+    for (const int fd : {pagesFd_, dirFd_}) {
+      if (fd >= 0) {
+        close(fd);
+      }
+    }
+  }
+  SaveFolder(const SaveFolder&) = delete;
+  SaveFolder& operator=(const SaveFolder&) = delete;
+
+  // Opens (or creates) both folders; throws SaveFailed naming the first of `names` (relative to
+  // DIR) that exists when it may not be replaced.
+  void Open(const std::vector<std::string>& names) {
+    if (mkdir(dir_.c_str(), 0755) != 0 && errno != EEXIST) {
+      Fail(dir_, "cannot create the folder");
+    }
+    dirFd_ = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd_ < 0) {
+      Fail(dir_, "cannot open the folder");
+    }
+    if (mkdirat(dirFd_, id_.c_str(), 0755) != 0 && errno != EEXIST) {
+      Fail(Path(id_), "cannot create the folder");
+    }
+    pagesFd_ = openat(dirFd_, id_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (pagesFd_ < 0) {
+      Fail(Path(id_), "cannot open the folder (a link is not followed)");
+    }
+    struct stat status {};
+    for (const std::string& name : names) {
+      if (!force_ && fstatat(dirFd_, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        throw SaveFailed{Path(name) + ": the file exists (--force replaces it)"};
+      }
+    }
+  }
+
+  // Writes `bytes` as `name`, a file of DIR (`inPages` false) or of DIR/<id>.
+  void Write(const std::string& name, std::string_view bytes, bool inPages) {
+    const int folder = inPages ? pagesFd_ : dirFd_;
+    const std::string shown = inPages ? id_ + "/" + name : name;
+    const std::string temporary = "." + name + ".part-" + std::to_string(getpid());
+    const int fd = openat(folder, temporary.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      Fail(Path(shown), "cannot write the file");
+    }
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n <= 0) {
+        const int error = errno;
+        close(fd);
+        unlinkat(folder, temporary.c_str(), 0);
+        errno = error;
+        Fail(Path(shown), "cannot write the file");
+      }
+      written += static_cast<std::size_t>(n);
+    }
+    if (close(fd) != 0 || renameat2(folder, temporary.c_str(), folder, name.c_str(),
+                                    force_ ? 0 : RENAME_NOREPLACE) != 0) {
+      const int error = errno;
+      unlinkat(folder, temporary.c_str(), 0);
+      errno = error;
+      Fail(Path(shown),
+           error == EEXIST ? "the file exists (--force replaces it)" : "cannot write the file");
+    }
+  }
+
+  std::string Path(const std::string& name) const {
+    return dir_ + (dir_.ends_with('/') ? "" : "/") + name;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& path, const std::string& what) const {
+    throw SaveFailed{platform::PrintableText(path) + ": " + what + ": " + std::strerror(errno)};
+  }
+
+  std::string dir_;
+  std::string id_;
+  bool force_;
+  int dirFd_ = -1;
+  int pagesFd_ = -1;
+};
+
+// A page that the probe fetched, kept for --save.
+struct KeptPage {
+  std::string name;  // inside DIR/<id>
+  Bytes body;
+  std::string charset;
+  bool detail = false;
+};
+
+class Probe {
+ public:
+  Probe(const CliOptions& options, std::shared_ptr<const SiteDefinition> site, Text replacement,
+        Report& report)
+      : options_(options),
+        site_(std::move(site)),
+        replacement_(std::move(replacement)),
+        report_(report) {}
+
+  // Walks the pages, then the detail page; true when every page gave entries.
+  bool Run() {
+    SiteWalk walk(site_, MirrorBases(*site_, replacement_), Utf8ToGbk(Text(options_.keyword)),
+                  options_.pages);
+    bool allGaveEntries = true;
+    while (!walk.Done()) {
+      const WalkedPage page = walk.Next();
+      allGaveEntries = ShowPage(page, walk.Pages()) && allGaveEntries;
+      if (page.last && page.number < walk.Pages()) {
+        report_.Write("the walk ends here, as the definition's stop-after says\n\n");
+      }
+    }
+    ShowDetail();
+    return allGaveEntries;
+  }
+
+  const std::vector<KeptPage>& Kept() const { return kept_; }
+
+ private:
+  bool ShowPage(const WalkedPage& walked, std::int32_t pages) {
+    const FetchedPage& page = walked.fetch.page;
+    report_.Write("page " + std::to_string(walked.number) + " of " + std::to_string(pages) + "\n");
+    report_.Line("address", ShownAddress(walked.fetch.address));
+    report_.Line("mirror", ShownAddress(walked.fetch.base));
+    for (const std::string& line : walked.fetch.passedOver) {
+      report_.Line("passed over", platform::PrintableText(line));
+    }
+    ShowAnswer(report_, page, site_->pageEncoding, walked.took);
+    const std::vector<EntryRow>& rows = walked.entries.rows;
+    report_.Line("entries", std::to_string(rows.size()));
+    if (!page.Failed()) {
+      const bool json = site_->pageFormat == PageFormat::kJson;
+      kept_.push_back({"result-page-" + std::to_string(walked.number) + (json ? ".json" : ".html"),
+                       page.body, page.charset, false});
+    }
+    if (!rows.empty()) {
+      if (!firstRow_) {
+        firstRow_ = rows.front();
+      }
+      ShowRow(report_, rows.front());
+    } else {
+      const Text pageText = PageTextOf(page.body, site_->pageEncoding, page.charset);
+      for (const PageFinding& finding : DiagnoseEmptyPage(page, pageText, *site_)) {
+        report_.Line(finding.label, finding.text);
+      }
+    }
+    for (const std::string& problem : walked.entries.problems) {
+      report_.Line("problem", platform::PrintableText(problem));
+    }
+    report_.Write("\n");
+    return !page.Failed() && !rows.empty();
+  }
+
+  void ShowDetail() {
+    report_.Write("detail page\n");
+    if (!site_->HasLink() || site_->detailAddress.empty()) {
+      report_.Line("none", "the site's rows carry their magnet links");
+      return;
+    }
+    if (!firstRow_ || firstRow_->address.empty()) {
+      report_.Line("none", "no row to follow");
+      return;
+    }
+    report_.Line("address", ShownAddress(firstRow_->address));
+    const auto start = std::chrono::steady_clock::now();
+    const FetchedPage page = FetchPage(firstRow_->address);
+    ShowAnswer(report_, page, site_->pageEncoding,
+               std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - start));
+    if (page.Failed() && page.body.empty()) {
+      return;
+    }
+    kept_.push_back({"detail-page.html", page.body, page.charset, true});
+    RegExpMatcher matcher;
+    const std::vector<Text> links =
+        FindMagnetLinks(matcher, PageTextOf(page.body, site_->pageEncoding, page.charset), *site_);
+    report_.Line("magnets", std::to_string(links.size()));
+    for (std::size_t i = 0; i < links.size() && i < kMagnetsShown; ++i) {
+      report_.Line(std::to_string(i + 1), Shown(links[i]));
+    }
+  }
+
+  const CliOptions& options_;
+  std::shared_ptr<const SiteDefinition> site_;
+  Text replacement_;
+  Report& report_;
+  std::optional<EntryRow> firstRow_;
+  std::vector<KeptPage> kept_;
+};
+
+// Rows are written as mappings, which a test compares field by field, when the site's rows have
+// more than a title and a link; else as [title, address] pairs.
+bool HasMoreThanTitleAndLink(const SiteDefinition& site) {
+  for (std::size_t f = 0; f < kRowFieldCount; ++f) {
+    if (site.HasField(static_cast<RowField>(f))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The tests that pin what the kept pages give, read as `site test` will read them.
+std::vector<SiteTest> TestsOf(const SiteDefinition& site, const std::string& keyword,
+                              const std::vector<KeptPage>& kept) {
+  std::vector<SiteTest> tests;
+  SiteTest& address = tests.emplace_back();
+  address.kind = SiteTest::Kind::kAddress;
+  address.keyword = keyword;
+  address.page = 1;
+  address.address = TestAddress(site, keyword, 1);
+  RegExpMatcher matcher;
+  regex markup;
+  for (const KeptPage& page : kept) {
+    SiteTest& test = tests.emplace_back();
+    test.kind = page.detail ? SiteTest::Kind::kDetailPage : SiteTest::Kind::kResultPage;
+    test.savedPage = site.id + "/" + page.name;
+    test.charset = page.charset;
+    if (page.detail) {
+      test.magnets = SavedPageMagnets(site, matcher, page.body, page.charset);
+    } else {
+      test.fullRows = HasMoreThanTitleAndLink(site);
+      test.rows = RowsAsTested(
+          SavedPageEntries(site, matcher, markup, page.body, page.charset).rows, test.fullRows);
+    }
+  }
+  return tests;
+}
+
+// The files --save writes, relative to DIR: every page the probe may fetch, and the definition.
+std::vector<std::string> SavedNames(const SiteDefinition& site, std::int32_t pages) {
+  std::vector<std::string> names{site.id + ".yaml", site.id + "/detail-page.html"};
+  const char* extension = site.pageFormat == PageFormat::kJson ? ".json" : ".html";
+  for (std::int32_t page = 1; page <= pages && page <= 1000; ++page) {
+    names.push_back(site.id + "/result-page-" + std::to_string(page) + extension);
+  }
+  return names;
+}
+
+void Save(Report& report, SaveFolder& folder, const SiteDefinition& site,
+          const std::string& definitionText, const std::string& keyword,
+          const std::vector<KeptPage>& kept) {
+  const std::string block = TestsBlock(TestsOf(site, keyword, kept));
+  for (const KeptPage& page : kept) {
+    folder.Write(page.name, page.body.view(), true);
+  }
+  const std::string definitionName = site.id + ".yaml";
+  folder.Write(definitionName, WithTestsBlock(definitionText, block), false);
+  report.Write("tests written to " + platform::PrintableText(folder.Path(definitionName)) + "\n");
+  std::istringstream lines(block);
+  for (std::string line; std::getline(lines, line);) {
+    report.Write(platform::PrintableText(line) + "\n");
+  }
+  report.Write("check them with: magnet-finder-cli site test " +
+               platform::PrintableText(folder.Path(definitionName)) + "\n");
+}
+
+// The site named and the base that replaces its mirrors' (empty: their own), or an error line.
+std::variant<std::pair<std::shared_ptr<const SiteDefinition>, Text>, std::string> ChooseProbed(
+    const CliOptions& options) {
+  auto chosen = ChooseSite(options.sites.front(), LoadSiteCatalogue());
+  if (auto* error = std::get_if<std::string>(&chosen)) {
+    return *error;
+  }
+  const ChosenSite& site = std::get<ChosenSite>(chosen);
+  std::variant<Text, std::string> base =
+      options.mirror ? ParseSiteAddress(*options.mirror) : SiteFromEnvironment();
+  if (auto* error = std::get_if<std::string>(&base)) {
+    return options.mirror ? "--mirror: " + *error : *error;
+  }
+  const Text& replacement = options.mirror || site.base.empty() ? std::get<Text>(base) : site.base;
+  return std::pair{site.definition, replacement};
+}
+
+}  // namespace
+
+int RunSiteProbe(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  const auto chosen = ChooseProbed(options);
+  if (const auto* error = std::get_if<std::string>(&chosen)) {
+    std::fprintf(err, "magnet-finder-cli: %s (see --help)\n",
+                 platform::PrintableText(*error).c_str());
+    return kUsage;
+  }
+  const auto& [site, replacement] = std::get<0>(chosen);
+  Report report(out);
+  try {
+    std::optional<SaveFolder> folder;
+    std::optional<std::string> definitionText;
+    if (options.saveDir) {
+      definitionText = DefinitionText(*site);
+      if (!definitionText) {
+        throw SaveFailed{platform::PrintableText(site->file) + ": cannot read the definition"};
+      }
+      folder.emplace(*options.saveDir, site->id, options.force);
+      folder->Open(SavedNames(*site, options.pages));
+    }
+    const ComApartmentScope apartment;
+    report.Write(platform::PrintableText(site->id) + " (" + platform::PrintableText(site->name) +
+                 "), " + platform::PrintableText(site->file) + "\n\n");
+    Probe probe(options, site, replacement, report);
+    const bool allGaveEntries = probe.Run();
+    if (folder) {
+      report.Write("\n");
+      Save(report, *folder, *site, *definitionText, options.keyword, probe.Kept());
+    }
+    return allGaveEntries ? 0 : 1;
+  } catch (const SaveFailed& failed) {
+    std::fflush(out);
+    std::fprintf(err, "magnet-finder-cli: %s\n", failed.line.c_str());
+    return 1;
+  } catch (const OutputFailed& failed) {
+    if (failed.error != EPIPE) {
+      std::fprintf(err, "magnet-finder-cli: cannot write the output: %s\n",
+                   std::strerror(failed.error));
+    }
+    return 1;
+  }
+}
+
+}  // namespace mf::cli

@@ -1,6 +1,6 @@
 // The command line of magnet-finder-cli:
-//   magnet-finder-cli search KEYWORD [--pages N] [--site ID|FILE|URL] [--mirror URL]
-//                                    [--format tsv|json] [--quiet]
+//   magnet-finder-cli search KEYWORD [--pages N] [--site ID|FILE|URL[,...] | --all-sites]
+//                                    [--mirror URL] [--jobs N] [--format tsv|json] [--quiet]
 //   magnet-finder-cli magnets URL [--site ID|FILE|URL] [--format text|json] [--open] [--raw]
 //   magnet-finder-cli sites
 //   magnet-finder-cli site lint FILE...
@@ -26,7 +26,10 @@ struct CliOptions {
   std::int32_t pages = 0;             // search: pages 1..pages; 0: the site's default page count
   std::optional<std::string> site;    // --site as given: an id, a definition file or an address
   std::optional<std::string> mirror;  // --mirror as given: the site's base address
-  std::vector<std::string> sites;     // site lint, site test: the ids and files given
+  // site lint, site test: the ids and files given; search: --site's comma-separated list.
+  std::vector<std::string> sites;
+  bool allSites = false;  // search: every usable definition of the catalogue
+  int jobs = 4;           // search: how many sites are walked at the same time, at most
   Format format = Format::kTsv;
   bool quiet = false;    // no progress on stderr
   bool open = false;     // magnets: hand every download link to xdg-open

@@ -61,7 +61,7 @@ std::string ChooseSite(const CliOptions& options) {
   return std::string();
 }
 
-// The progress of one site is today's single line; several sites are each named.
+// The progress of one site says "page K/N"; that of several names each site.
 mf::cli::Progress ProgressOf(const CliOptions& options,
                              const std::vector<mf::cli::SearchSite>& sites) {
   const auto style = mf::cli::Progress::StyleFor(stderr, options.quiet);

@@ -411,6 +411,27 @@ class CommandLineE2eTest : public QObject {
     QCOMPARE(last.value(QStringLiteral("site")).toString(), QStringLiteral("demo-gbk"));
     QCOMPARE(last.value(QStringLiteral("number")).toInt(), 2 * demo::kEntriesPerPage);
     QVERIFY(!last.contains(QStringLiteral("magnet")));
+
+    // Every usable definition; a broken one of the user's is named and skipped.
+    QTemporaryDir data;
+    QVERIFY(QDir(data.path()).mkpath(QStringLiteral("magnet-finder/sites")));
+    const QString broken = data.filePath(QStringLiteral("magnet-finder/sites/broken.yaml"));
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("format: 1\nid: [\n") > 0);
+    file.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    const Finished all =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--all-sites"),
+             QStringLiteral("--pages=1"), QStringLiteral("-q")},
+            environment);
+    QCOMPARE(all.exitCode, 0);
+    QVERIFY2(all.err.startsWith(QStringLiteral("magnet-finder-cli: skipped ") + broken +
+                                QStringLiteral(":3:1: error: ")),
+             qPrintable(all.err));
+    for (const QString& id : {QStringLiteral("cilisousuo"), QStringLiteral("demo-gbk")}) {
+      QCOMPARE(all.out.count(QLatin1Char('\t') + id + QLatin1Char('\n')), demo::kEntriesPerPage);
+    }
   }
 
   // A site whose only mirror refuses connections is named once its walk has ended; the other

@@ -2,6 +2,7 @@
 // script. See CliHelpText() (--help) for the command line.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <variant>
@@ -160,6 +161,14 @@ int main(int argc, char** argv) {
     case Command::kVersion:
       std::fputs("magnet-finder-cli " MF_VERSION "\n", stdout);
       return WithOutputWritten(0);
+    case Command::kSearch: {
+      // The search's workers have counted themselves out, but their threads end a moment later
+      // (libcurl's and OpenSSL's per-thread state goes at the thread's very end). As the window
+      // does, the process ends without exit handlers or static destructors, none of which may
+      // run beside them; stdout is written out first and stderr holds nothing.
+      const int status = WithOutputWritten(Run(options));
+      std::quick_exit(status);
+    }
     default:
       return WithOutputWritten(Run(options));
   }

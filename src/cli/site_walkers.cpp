@@ -8,25 +8,25 @@
 
 namespace mf::cli {
 
-// Pages wait here until the command's thread has written them. The queue holds at most two
-// reports per worker, so that a slow reader of the output (a pager, a full pipe) holds the workers
-// back instead of letting pages pile up in memory, and a reader that has gone away (a closed
-// pipe, a full disk) costs the sites few requests more.
+// Pages wait here until the command's thread has written them, and a worker fetches its next
+// page only once its last one is written. So a site's pages go out one after another as a walk
+// of one site always did: when its page K+1 is asked for, the rows of page K are out (a Ctrl-C
+// then loses none of them), a reader that has gone away (a closed pipe, a full disk) costs the
+// site no further request, and a slow reader holds the workers back instead of letting pages
+// pile up in memory. The sites still overlap: writing a page takes far less than fetching one.
 struct SiteWalkers::Shared {
-  Shared(std::vector<SearchSite> sites, Text keyword, std::int32_t pages, std::size_t mostQueued)
-      : sites(std::move(sites)),
-        keyword(std::move(keyword)),
-        pages(pages),
-        mostQueued(mostQueued) {}
+  Shared(std::vector<SearchSite> sites, Text keyword, std::int32_t pages)
+      : sites(std::move(sites)), keyword(std::move(keyword)), pages(pages) {}
 
   const std::vector<SearchSite> sites;
   const Text keyword;
   const std::int32_t pages;
-  const std::size_t mostQueued;
 
   std::mutex mutex;
   std::condition_variable changed;  // a report was queued or taken, or a worker ended
   std::deque<WalkReport> queue;
+  std::uint64_t queued = 0;   // reports queued so far
+  std::uint64_t written = 0;  // of them, those the command's thread has written
   std::size_t nextSite = 0;
   int running = 0;  // workers that have not ended
 
@@ -45,17 +45,19 @@ struct SiteWalkers::Shared {
     return nextSite < sites.size() ? std::optional(nextSite++) : std::nullopt;
   }
 
-  // Waits for room in the queue; a kill of the worker ends the wait (ThreadKilled).
+  // Queues the report and waits until the command's thread has written it; a kill of the worker
+  // ends the wait (ThreadKilled).
   void Hand(WalkReport report) {
     const auto wakeup = WakeOnKill();
     std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return queue.size() < mostQueued || platform::IsThisThreadKilled(); });
-    if (platform::IsThisThreadKilled()) {
+    queue.push_back(std::move(report));
+    const std::uint64_t ticket = ++queued;
+    changed.notify_all();
+    changed.wait(lock, [&] { return written >= ticket || platform::IsThisThreadKilled(); });
+    if (written < ticket) {
       lock.unlock();
       platform::UnwindIfKilled();
     }
-    queue.push_back(std::move(report));
-    changed.notify_all();
   }
 
   void WorkerEnded() {
@@ -113,7 +115,7 @@ std::uint32_t WalkSites(void* parameter) {
 SiteWalkers::SiteWalkers(std::vector<SearchSite> sites, Text keyword, std::int32_t pages,
                          int jobs) {
   const std::size_t workers = std::min(static_cast<std::size_t>(std::max(jobs, 1)), sites.size());
-  shared_ = std::make_shared<Shared>(std::move(sites), std::move(keyword), pages, 2 * workers);
+  shared_ = std::make_shared<Shared>(std::move(sites), std::move(keyword), pages);
   for (std::size_t i = 0; i < workers; ++i) {
     {
       const std::lock_guard lock(shared_->mutex);
@@ -146,6 +148,9 @@ SiteWalkers::~SiteWalkers() {
 std::optional<WalkReport> SiteWalkers::Next() {
   const auto wakeup = shared_->WakeOnKill();
   std::unique_lock lock(shared_->mutex);
+  // The caller is done with every report it took before: their workers may go on.
+  shared_->written = taken_;
+  shared_->changed.notify_all();
   shared_->changed.wait(lock, [&] {
     return !shared_->queue.empty() || shared_->running == 0 || platform::IsThisThreadKilled();
   });
@@ -158,7 +163,7 @@ std::optional<WalkReport> SiteWalkers::Next() {
   }
   WalkReport report = std::move(shared_->queue.front());
   shared_->queue.pop_front();
-  shared_->changed.notify_all();
+  ++taken_;
   return report;
 }
 

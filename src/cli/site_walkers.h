@@ -1,6 +1,7 @@
 // Walking several sites at the same time for the search command: a bounded number of worker
 // threads, each taking the next site not yet walked, walking it page by page (site/site_walk.h)
-// and handing every page to the command's thread through one queue.
+// and handing every page to the command's thread through one queue, fetching the next page once
+// that thread has written the last.
 //
 // Only the command's thread writes output: it takes the pages from the queue in the order they
 // came, so rows stream as they arrive, and lines of different sites never mix. Workers are
@@ -50,7 +51,8 @@ class SiteWalkers {
   SiteWalkers& operator=(const SiteWalkers&) = delete;
 
   // The next report, in the order they came; nothing once every walk has ended (or no worker
-  // could be started: Started() is then 0). A kill of the calling thread ends the wait
+  // could be started: Started() is then 0). A call says that the reports returned before are
+  // written: until then their workers wait. A kill of the calling thread ends the wait
   // (platform::ThreadKilled).
   std::optional<WalkReport> Next();
 
@@ -61,6 +63,7 @@ class SiteWalkers {
  private:
   std::shared_ptr<Shared> shared_;
   std::vector<ThreadHandle> handles_;
+  std::uint64_t taken_ = 0;  // reports Next has returned
 };
 
 }  // namespace mf::cli

@@ -315,6 +315,7 @@ DESCRIPTION
     them at once, and their rows are printed as they arrive, each with its site's id. A torrent
     whose info-hash is known is printed once, by the first site that had it. A site that cannot
     be reached is reported and the others go on.
+
     The keyword is sent in code page 936 (GBK), the program's text: a keyword with characters
     outside it is refused.
 
@@ -389,7 +390,8 @@ OPTIONS
 EXIT STATUS
     0    at least one page of any site searched (or the detail page) was fetched; every
          file linted without an error; every site test passed
-    1    every request failed (of every site searched), no usable site, xdg-open failed on a link, --open opened none, or the output
+    1    every request failed (of every site searched: a site that gave no page is named,
+         and the others go on), xdg-open failed on a link, --open opened none, or the output
          could not be written (a full disk; a closed pipe ends the command quietly); a
          definition has an error; a site test failed
     2    a bad command line
@@ -407,7 +409,8 @@ EXAMPLES
     magnet-finder-cli search 纪录片 --pages 3 --format json | jq -r .url
     magnet-finder-cli site lint mysite.yaml && magnet-finder-cli site test mysite.yaml
     magnet-finder-cli search 纪录片 --site mysite.yaml --pages 2
-    magnet-finder-cli search 纪录片 --all-sites --pages 3 --format json | jq -r '.magnet // empty'
+    magnet-finder-cli search 纪录片 --all-sites --pages 3 --format json |
+        jq -r '.magnet // empty'
 )";
 }
 

@@ -1,6 +1,6 @@
 // The command line of magnet-finder-cli:
-//   magnet-finder-cli search KEYWORD [--pages N] [--site ID|FILE|URL] [--mirror URL]
-//                                    [--format tsv|json] [--quiet]
+//   magnet-finder-cli search KEYWORD [--pages N] [--site ID|FILE|URL[,...] | --all-sites]
+//                                    [--mirror URL] [--jobs N] [--format tsv|json] [--quiet]
 //   magnet-finder-cli magnets URL [--site ID|FILE|URL] [--format text|json] [--open] [--raw]
 //   magnet-finder-cli sites
 //   magnet-finder-cli site lint FILE...
@@ -26,11 +26,14 @@ struct CliOptions {
   Command command = Command::kHelp;
   std::string keyword;  // search, site probe: UTF-8 as given
   std::string url;      // magnets: the detail page
-  // search: pages 1..pages, 0: the site's default page count; site probe: 1 unless given.
+  // search: pages 1..pages, 0: each site's default page count; site probe: 1 unless given.
   std::int32_t pages = 0;
-  std::optional<std::string> site;     // --site as given: an id, a definition file or an address
-  std::optional<std::string> mirror;   // --mirror as given: the site's base address
-  std::vector<std::string> sites;      // site lint, test, probe: the ids and files given
+  std::optional<std::string> site;    // --site as given: an id, a definition file or an address
+  std::optional<std::string> mirror;  // --mirror as given: the site's base address
+  // site lint, test, probe: the ids and files given; search: --site's comma-separated list.
+  std::vector<std::string> sites;
+  bool allSites = false;               // search: every usable definition of the catalogue
+  int jobs = 4;                        // search: how many sites are walked at the same time, at most
   std::optional<std::string> saveDir;  // site probe --save: where the pages and tests go
   bool force = false;                  // site probe: --save replaces files that exist
   Format format = Format::kTsv;

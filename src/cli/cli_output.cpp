@@ -1,6 +1,7 @@
 #include "cli/cli_output.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "platform/printable_text.h"
 
@@ -39,6 +40,42 @@ std::string EntryTsv(long number, std::string_view title, std::string_view url) 
 std::string EntryJson(long number, int page, std::string_view title, std::string_view url) {
   return "{\"number\":" + std::to_string(number) + ",\"page\":" + std::to_string(page) +
          ",\"title\":" + JsonString(title) + ",\"url\":" + JsonString(url) + "}\n";
+}
+
+std::string WideEntryTsvHeader() {
+  return "number\ttitle\turl\tmagnet\thash\tsize\tdate\tseeders\tleechers\tsite\n";
+}
+
+std::string WideEntryTsv(const WideEntry& entry) {
+  std::string line = std::to_string(entry.number);
+  for (const std::string* field :
+       {&entry.title, &entry.url, &entry.magnet, &entry.hash, &entry.size, &entry.date,
+        &entry.seeders, &entry.leechers, &entry.site}) {
+    line += "\t" + TsvField(*field);
+  }
+  return line + "\n";
+}
+
+std::string WideEntryJson(const WideEntry& entry) {
+  std::string line =
+      "{\"number\":" + std::to_string(entry.number) + ",\"page\":" + std::to_string(entry.page) +
+      ",\"site\":" + JsonString(entry.site) + ",\"title\":" + JsonString(entry.title);
+  const std::pair<const char*, const std::string*> optional[] = {
+      {"url", &entry.url},          {"magnet", &entry.magnet}, {"hash", &entry.hash},
+      {"size", &entry.size},        {"date", &entry.date},     {"seeders", &entry.seeders},
+      {"leechers", &entry.leechers}};
+  for (const auto& [key, value] : optional) {
+    if (!value->empty()) {
+      line += ",\"" + std::string(key) + "\":" + JsonString(*value);
+    }
+  }
+  return line + "}\n";
+}
+
+std::string SameTorrentJson(long sameAs, int page, std::string_view site, std::string_view url) {
+  return "{\"same_as\":" + std::to_string(sameAs) + ",\"page\":" + std::to_string(page) +
+         ",\"site\":" + JsonString(site) +
+         (url.empty() ? std::string() : ",\"url\":" + JsonString(url)) + "}\n";
 }
 
 std::string LinksJson(const std::vector<std::string>& links) {

@@ -20,6 +20,30 @@ std::string EntryTsvHeader();
 std::string EntryTsv(long number, std::string_view title, std::string_view url);
 // One entry as a JSON line: {"number":1,"page":1,"title":"...","url":"..."}.
 std::string EntryJson(long number, int page, std::string_view title, std::string_view url);
+// A row of a search over several sites, or of a site whose rows have more than a title and a
+// detail address: UTF-8, each field empty when the row has none.
+struct WideEntry {
+  long number = 0;
+  int page = 0;
+  std::string site;  // the site's id
+  std::string title;
+  std::string url;  // the detail page's address, password hidden
+  std::string magnet;
+  std::string hash;  // 40 lower-case hex digits
+  std::string size;
+  std::string date;
+  std::string seeders;
+  std::string leechers;
+};
+// "number title url magnet hash size date seeders leechers site", tab-separated.
+std::string WideEntryTsvHeader();
+std::string WideEntryTsv(const WideEntry& entry);
+// {"number":1,"page":1,"site":"a","title":"...", then each other field that is not empty}.
+std::string WideEntryJson(const WideEntry& entry);
+// A torrent that row `sameAs` had already: {"same_as":12,"page":2,"site":"b"}, with "url" when
+// this site has a detail page for it.
+std::string SameTorrentJson(long sameAs, int page, std::string_view site, std::string_view url);
+
 // All links as one JSON array of strings on one line.
 std::string LinksJson(const std::vector<std::string>& links);
 

@@ -4,12 +4,17 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_output.h"
+#include "cli/seen_torrents.h"
+#include "cli/site_walkers.h"
 #include "cli/stoppable_run.h"
 #include "platform/printable_text.h"
 #include "platform/threads.h"
@@ -64,18 +69,6 @@ std::string OutputFailedLine(const OutputFailed& failed) {
   return failed.error == EPIPE ? std::string()
                                : "magnet-finder-cli: cannot write the output: " +
                                      std::string(std::strerror(failed.error)) + "\n";
-}
-
-std::string EntryLines(const std::vector<EntryRow>& rows, const CliOptions& options, int page,
-                       long& number) {
-  std::string lines;
-  for (const EntryRow& row : rows) {
-    ++number;
-    lines += options.format == Format::kJson
-                 ? EntryJson(number, page, Utf8(row.title), Printed(row.address))
-                 : EntryTsv(number, Utf8(row.title), Printed(row.address));
-  }
-  return lines;
 }
 
 // Spawn attributes that start a program with no signal blocked and every signal at its default,
@@ -140,33 +133,155 @@ bool OpenAll(const std::vector<Text>& links, std::FILE* errors) {
   return all && (opened > 0 || links.empty());
 }
 
-int WalkPages(const CliOptions& options, std::FILE* out, Progress& progress) {
-  const ComApartmentScope apartment;
-  RegExpMatcher matcher;
-  regex markup;
-  const Text keyword = Utf8ToGbk(Text(options.keyword));
-  if (options.format == Format::kTsv) {
-    Write(out, EntryTsvHeader());
-  }
-  long number = 0;
-  int fetchedPages = 0;
-  for (std::int32_t page = 1; page <= options.pages; ++page) {
-    const FetchedPage fetched = FetchPage(ResultPageAddress(keyword, ToText(page)));
-    platform::UnwindIfKilled();
-    const std::string lines =
-        EntryLines(FindEntries(matcher, markup, PageTextOf(fetched)), options, page, number);
-    progress.Clear();
-    Write(out, lines);
-    Flush(out);
-    if (fetched.Failed()) {
-      progress.PageFailed(page, fetched.failure);
-    } else {
-      ++fetchedPages;
+// What a search prints, on the command's thread alone: the rows of every page as it arrives,
+// each torrent once, and each site's progress and problems.
+class SearchOutput {
+ public:
+  SearchOutput(const CliOptions& options, const std::vector<SearchSite>& sites, std::FILE* out,
+               Progress& progress)
+      : options_(options), out_(out), progress_(progress), several_(sites.size() > 1) {
+    for (const SearchSite& site : sites) {
+      states_.emplace_back().id = site.definition->id;
+      wide_ = wide_ || several_ || RowsHaveMore(*site.definition);
     }
-    progress.PageDone(page, number);
+  }
+
+  // The header goes out before the first request, so that output that cannot be written (a
+  // full disk) ends the search before it asks any site for anything.
+  void Begin() {
+    if (options_.format == Format::kTsv) {
+      Write(out_, wide_ ? WideEntryTsvHeader() : EntryTsvHeader());
+      Flush(out_);
+    }
+  }
+
+  void Page(std::size_t site, const WalkedPage& page) {
+    SiteState& state = states_[site];
+    if (options_.verbose) {
+      ReportMirrors(state, page.fetch);
+    }
+    std::string lines;
+    for (const EntryRow& row : page.entries.rows) {
+      lines += Line(state, page.number, row);
+    }
+    state.rows += static_cast<long>(page.entries.rows.size());
+    progress_.Clear();
+    Write(out_, lines);
+    Flush(out_);
+    for (const std::string& problem : page.entries.problems) {
+      progress_.Report("magnet-finder-cli: " + state.id + ": page " + std::to_string(page.number) +
+                       ": " + platform::PrintableText(problem) + "\n");
+    }
+    if (page.fetch.page.Failed()) {
+      state.failure = page.fetch.page.failure;
+      several_ ? progress_.SitePageFailed(site, page.number, state.failure)
+               : progress_.PageFailed(page.number, state.failure);
+    } else {
+      ++state.fetched;
+    }
+    several_ ? progress_.SitePageDone(site, page.number, state.rows)
+             : progress_.PageDone(page.number, number_);
+  }
+
+  // The end of a site's walk: a site that gave no page is named, and the others go on.
+  void Ended(std::size_t site, const std::string& broken) {
+    const SiteState& state = states_[site];
+    if (!broken.empty()) {
+      progress_.Report("magnet-finder-cli: " + state.id +
+                       ": the walk stopped: " + platform::PrintableText(broken) + "\n");
+    }
+    if (several_ && state.fetched == 0) {
+      progress_.Report("magnet-finder-cli: " + state.id + ": no page could be fetched: " +
+                       platform::PrintableText(broken.empty() ? state.failure : broken) + "\n");
+    }
+  }
+
+  bool AnyPageFetched() const {
+    return std::any_of(states_.begin(), states_.end(),
+                       [](const SiteState& state) { return state.fetched > 0; });
+  }
+
+ private:
+  struct SiteState {
+    std::string id;
+    long rows = 0;        // found on its pages, duplicates included
+    int fetched = 0;      // pages
+    std::string failure;  // of its last failed page
+    Text mirror;          // the mirror that answered last
+  };
+
+  // The rows of a site with more than a title and a detail address get the wide lines.
+  static bool RowsHaveMore(const SiteDefinition& site) {
+    for (std::size_t field = 0; field < kRowFieldCount; ++field) {
+      if (site.HasField(static_cast<RowField>(field))) {
+        return true;
+      }
+    }
+    return !site.HasLink();
+  }
+
+  std::string Line(const SiteState& state, int page, const EntryRow& row) {
+    const std::string url = Printed(row.address);
+    if (!row.infoHash.empty()) {
+      if (const long first = seen_.FirstRow(row.infoHash, number_ + 1); first != 0) {
+        return options_.format == Format::kJson ? SameTorrentJson(first, page, state.id, url)
+                                                : std::string();
+      }
+    }
+    ++number_;
+    if (!wide_) {
+      return options_.format == Format::kJson ? EntryJson(number_, page, Utf8(row.title), url)
+                                              : EntryTsv(number_, Utf8(row.title), url);
+    }
+    const WideEntry entry{
+        number_,           page,         state.id,       Utf8(row.title), url,
+        Utf8(row.magnet),  row.infoHash, Utf8(row.size), Utf8(row.date),  Utf8(row.seeders),
+        Utf8(row.leechers)};
+    return options_.format == Format::kJson ? WideEntryJson(entry) : WideEntryTsv(entry);
+  }
+
+  // --verbose: every mirror passed over, and the mirror that answered when it changes.
+  void ReportMirrors(SiteState& state, const MirrorFetcher::Result& fetch) {
+    for (const std::string& line : fetch.passedOver) {
+      progress_.Report("magnet-finder-cli: " + state.id +
+                       ": mirror passed over: " + platform::PrintableText(line) + "\n");
+    }
+    if (!fetch.page.Failed() && !(fetch.base == state.mirror)) {
+      state.mirror = fetch.base;
+      progress_.Report("magnet-finder-cli: " + state.id + ": answered by the mirror " +
+                       platform::PrintableText(Printed(fetch.base)) + "\n");
+    }
+  }
+
+  const CliOptions& options_;
+  std::FILE* out_;
+  Progress& progress_;
+  const bool several_;
+  bool wide_ = false;
+  std::vector<SiteState> states_;
+  SeenTorrents seen_;
+  long number_ = 0;  // rows printed
+};
+
+int WalkSites(const CliOptions& options, std::vector<SearchSite> sites, std::FILE* out,
+              Progress& progress) {
+  SearchOutput output(options, sites, out, progress);
+  output.Begin();
+  SiteWalkers walkers(std::move(sites), Utf8ToGbk(Text(options.keyword)), options.pages,
+                      options.jobs);
+  if (walkers.Started() == 0) {
+    progress.Report("magnet-finder-cli: cannot start a thread to walk the sites\n");
+    return 1;
+  }
+  while (const std::optional<WalkReport> report = walkers.Next()) {
+    if (report->page) {
+      output.Page(report->site, *report->page);
+    } else {
+      output.Ended(report->site, report->broken);
+    }
   }
   progress.Clear();
-  return fetchedPages > 0 ? 0 : 1;
+  return output.AnyPageFetched() ? 0 : 1;
 }
 
 int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
@@ -198,9 +313,10 @@ int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
 
 }  // namespace
 
-int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress) {
+int RunSearch(const CliOptions& options, std::vector<SearchSite> sites, std::FILE* out,
+              Progress& progress) {
   try {
-    return WalkPages(options, out, progress);
+    return WalkSites(options, std::move(sites), out, progress);
   } catch (const OutputFailed& failed) {
     progress.Report(OutputFailedLine(failed));
     return 1;

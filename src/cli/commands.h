@@ -4,16 +4,23 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/progress.h"
+#include "cli/search_sites.h"
 
 namespace mf::cli {
 
-// Walks result pages 1..options.pages for options.keyword and writes every entry to `out` as its
-// page is read; progress and failed pages go to `progress`. Returns the exit status: 0 when at
-// least one page was fetched, 1 when none was.
-int RunSearch(const CliOptions& options, std::FILE* out, Progress& progress);
+// Walks the result pages of `sites` for options.keyword (options.pages of each, or each site's
+// own count when 0), options.jobs sites at the same time (site_walkers.h), and writes every entry
+// to `out` as its page arrives, each torrent with a known info-hash once; progress, failed pages
+// and the problems of pages go to `progress`. One site whose rows have a title and a detail
+// address only prints the three columns number, title and url; several sites, or rows with more
+// fields, print the wide lines (cli_output.h). Returns the exit status: 0 when at least one page
+// of any site was fetched, 1 when none was.
+int RunSearch(const CliOptions& options, std::vector<SearchSite> sites, std::FILE* out,
+              Progress& progress);
 
 // Fetches the detail page options.url and writes its magnet links to `out`, decoded as a download
 // tool wants them (LinkForOpening) or, with options.raw, as the page writes them; with options.open

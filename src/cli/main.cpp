@@ -2,6 +2,7 @@
 // script. See CliHelpText() (--help) for the command line.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <variant>
@@ -9,6 +10,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/progress.h"
+#include "cli/search_sites.h"
 #include "cli/site_commands.h"
 #include "cli/site_probe.h"
 #include "cli/stoppable_run.h"
@@ -61,6 +64,42 @@ std::string ChooseSite(const CliOptions& options) {
   return std::string();
 }
 
+// The progress of one site says "page K/N"; that of several names each site.
+mf::cli::Progress ProgressOf(const CliOptions& options,
+                             const std::vector<mf::cli::SearchSite>& sites) {
+  const auto style = mf::cli::Progress::StyleFor(stderr, options.quiet);
+  const auto pagesOf = [&](const mf::cli::SearchSite& site) {
+    return options.pages != 0 ? options.pages : site.definition->pages;
+  };
+  if (sites.size() == 1) {
+    return mf::cli::Progress(stderr, style, pagesOf(sites[0]));
+  }
+  std::vector<mf::cli::Progress::Site> named;
+  for (const mf::cli::SearchSite& site : sites) {
+    named.push_back({site.definition->id, pagesOf(site)});
+  }
+  return mf::cli::Progress(stderr, style, std::move(named));
+}
+
+int Search(const CliOptions& options) {
+  auto chosen = mf::cli::ChooseSearchSites(options);
+  if (auto* error = std::get_if<std::string>(&chosen)) {
+    return UsageError(*error);
+  }
+  mf::cli::SearchSites& search = std::get<mf::cli::SearchSites>(chosen);
+  for (const std::string& skipped : search.skipped) {
+    std::fprintf(stderr, "magnet-finder-cli: %s\n", skipped.c_str());
+  }
+  if (search.sites.empty()) {
+    std::fputs("magnet-finder-cli: no usable site definition\n", stderr);
+    return 1;
+  }
+  return mf::cli::RunStoppable([&] {
+    mf::cli::Progress progress = ProgressOf(options, search.sites);
+    return mf::cli::RunSearch(options, std::move(search.sites), stdout, progress);
+  });
+}
+
 int RunSiteCommand(const CliOptions& options) {
   switch (options.command) {
     case Command::kSites:
@@ -87,7 +126,7 @@ int WithOutputWritten(int status) {
   return 1;
 }
 
-int Run(CliOptions options) {
+int Run(const CliOptions& options) {
   if (options.verbose) {
     mf::EnableFailureLog();
   }
@@ -100,24 +139,19 @@ int Run(CliOptions options) {
   if (options.command != Command::kSearch && options.command != Command::kMagnets) {
     return RunSiteCommand(options);
   }
+  if (options.command == Command::kSearch) {
+    return Search(options);
+  }
   if (const std::string error = ChooseSite(options); !error.empty()) {
     return UsageError(error);
   }
-  if (options.command == Command::kMagnets) {
+  {
     const std::string problem = mf::WebAddressProblem(options.url);
     if (!problem.empty()) {
       return UsageError(problem);
     }
     return mf::cli::RunStoppable([&] { return mf::cli::RunMagnets(options, stdout, stderr); });
   }
-  if (options.pages == 0) {
-    options.pages = mf::CurrentSite().definition->pages;
-  }
-  return mf::cli::RunStoppable([&] {
-    mf::cli::Progress progress(stderr, mf::cli::Progress::StyleFor(stderr, options.quiet),
-                               options.pages);
-    return mf::cli::RunSearch(options, stdout, progress);
-  });
 }
 
 }  // namespace
@@ -135,6 +169,14 @@ int main(int argc, char** argv) {
     case Command::kVersion:
       std::fputs("magnet-finder-cli " MF_VERSION "\n", stdout);
       return WithOutputWritten(0);
+    case Command::kSearch: {
+      // The search's workers have counted themselves out, but their threads end a moment later
+      // (libcurl's and OpenSSL's per-thread state goes at the thread's very end). As the window
+      // does, the process ends without exit handlers or static destructors, none of which may
+      // run beside them; stdout is written out first and stderr holds nothing.
+      const int status = WithOutputWritten(Run(options));
+      std::quick_exit(status);
+    }
     default:
       return WithOutputWritten(Run(options));
   }

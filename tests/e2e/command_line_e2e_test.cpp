@@ -8,9 +8,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
 #include <memory>
 
 #include "demo_pages.h"
@@ -505,27 +508,156 @@ class CommandLineE2eTest : public QObject {
     }
   }
 
+  // Two sites at the same time against the one demo site: the GBK layout by its definition and
+  // the built-in site, both at the demo site's address through --mirror. Every row of both is
+  // printed once, numbered as printed, with its site's id.
+  void severalSitesAreSearchedAtTheSameTime() {
+    const Finished search =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--site"),
+             QStringLiteral("demo-gbk,cilisousuo"), QStringLiteral("--mirror"), base_,
+             QStringLiteral("--pages"), QStringLiteral("2")});
+    QCOMPARE(search.exitCode, 0);
+    QStringList lines = search.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(
+        lines.takeFirst(),
+        QStringLiteral("number\ttitle\turl\tmagnet\thash\tsize\tdate\tseeders\tleechers\tsite"));
+    QMap<QString, QStringList> bySite;
+    for (int i = 0; i < lines.size(); ++i) {
+      const QStringList fields = lines[i].split(QLatin1Char('\t'));
+      QCOMPARE(fields.size(), 10);
+      QCOMPARE(fields[0], QString::number(i + 1));
+      QCOMPARE(fields.mid(3, 6).join(QString()), QString());  // neither site has more fields
+      bySite[fields[9]] << fields[1] + QLatin1Char('\t') + fields[2];
+    }
+    QStringList gbk;
+    QStringList builtIn;
+    for (int page = 1; page <= 2; ++page) {
+      for (const demo::Entry& entry : demo::MakeGbkResultPage("电影", page).findable) {
+        gbk << U(entry.title) + QLatin1Char('\t') + base_ + U(entry.link);
+      }
+      for (const demo::Entry& entry : demo::MakeResultPage("电影", page).findable) {
+        builtIn << U(entry.title) + QLatin1Char('\t') + base_ + U(entry.link);
+      }
+    }
+    QCOMPARE(bySite.keys(),
+             (QStringList{QStringLiteral("cilisousuo"), QStringLiteral("demo-gbk")}));
+    QCOMPARE(bySite[QStringLiteral("demo-gbk")], gbk);
+    QCOMPARE(bySite[QStringLiteral("cilisousuo")], builtIn);
+    for (const QString& done : {QStringLiteral("demo-gbk: page 2/2: 40 rows\n"),
+                                QStringLiteral("cilisousuo: page 2/2: 40 rows\n")}) {
+      QVERIFY2(search.err.contains(done), qPrintable(search.err));
+    }
+
+    const Finished json =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--site"),
+             QStringLiteral("cilisousuo,demo-gbk"), QStringLiteral("--pages=1"),
+             QStringLiteral("--format=json"), QStringLiteral("-q"), QStringLiteral("--jobs=1")});
+    QCOMPARE(json.exitCode, 0);
+    const QStringList objects = json.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(objects.size(), 2 * demo::kEntriesPerPage);
+    const QJsonObject last = QJsonDocument::fromJson(objects.last().toUtf8()).object();
+    // One worker walks the sites in the order given.
+    QCOMPARE(last.value(QStringLiteral("site")).toString(), QStringLiteral("demo-gbk"));
+    QCOMPARE(last.value(QStringLiteral("number")).toInt(), 2 * demo::kEntriesPerPage);
+    QVERIFY(!last.contains(QStringLiteral("magnet")));
+
+    // Every usable definition; a broken one of the user's is named and skipped.
+    QTemporaryDir data;
+    QVERIFY(QDir(data.path()).mkpath(QStringLiteral("magnet-finder/sites")));
+    const QString broken = data.filePath(QStringLiteral("magnet-finder/sites/broken.yaml"));
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("format: 1\nid: [\n") > 0);
+    file.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    const Finished all =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--all-sites"),
+             QStringLiteral("--pages=1"), QStringLiteral("-q")},
+            environment);
+    QCOMPARE(all.exitCode, 0);
+    QVERIFY2(all.err.startsWith(QStringLiteral("magnet-finder-cli: skipped ") + broken +
+                                QStringLiteral(":3:1: error: ")),
+             qPrintable(all.err));
+    for (const QString& id : {QStringLiteral("cilisousuo"), QStringLiteral("demo-gbk")}) {
+      QCOMPARE(all.out.count(QLatin1Char('\t') + id + QLatin1Char('\n')), demo::kEntriesPerPage);
+    }
+  }
+
+  // A site whose only mirror refuses connections is named once its walk has ended; the other
+  // site's rows are all printed and the search succeeds. Only when no site gave a page does it
+  // fail.
+  void aSiteThatCannotBeReachedFailsAlone() {
+    const Finished one =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--site"),
+             QStringLiteral("http://127.0.0.1:1,demo-gbk"), QStringLiteral("--pages"),
+             QStringLiteral("2")});
+    QCOMPARE(one.exitCode, 0);
+    QCOMPARE(one.out.count(QLatin1Char('\n')), 1 + 2 * demo::kEntriesPerPage);
+    QCOMPARE(one.out.count(QStringLiteral("\tdemo-gbk\n")), 2 * demo::kEntriesPerPage);
+    QCOMPARE(one.err.count(QStringLiteral("magnet-finder-cli: cilisousuo: page ")), 2);
+    QCOMPARE(one.err.count(QStringLiteral(" not fetched: cannot connect")), 2);
+    QVERIFY2(one.err.contains(QStringLiteral(
+                 "magnet-finder-cli: cilisousuo: no page could be fetched: cannot connect")),
+             qPrintable(one.err));
+    QVERIFY(!one.err.contains(QStringLiteral("demo-gbk: no page")));
+
+    const Finished none =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--site"),
+             QStringLiteral("demo-gbk,cilisousuo"), QStringLiteral("--mirror"),
+             QStringLiteral("http://127.0.0.1:1"), QStringLiteral("--pages"), QStringLiteral("1"),
+             QStringLiteral("-q")});
+    QCOMPARE(none.exitCode, 1);
+    QCOMPARE(none.err.count(QStringLiteral(": no page could be fetched: cannot connect")), 2);
+
+    const Finished twice = Cli({QStringLiteral("search"), QStringLiteral("x"),
+                                QStringLiteral("--site"), QStringLiteral("cilisousuo,http://h")});
+    QCOMPARE(twice.exitCode, 2);
+    QCOMPARE(twice.err, QStringLiteral("magnet-finder-cli: --site: 'cilisousuo' and 'http://h' are "
+                                       "both the site 'cilisousuo' (see --help)\n"));
+  }
+
   void signalsStopAtOnceLeavingWholeLines_data() {
     QTest::addColumn<int>("signal");
-    QTest::newRow("Ctrl-C") << SIGINT;
-    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::addColumn<QStringList>("sites");
+    QTest::newRow("Ctrl-C") << SIGINT << QStringList();
+    QTest::newRow("SIGTERM") << SIGTERM << QStringList();
+    QTest::newRow("Ctrl-C, two slow sites")
+        << SIGINT << QStringList{QStringLiteral("--site"), QStringLiteral("demo-gbk,cilisousuo")};
   }
+  // One site: its second page is held. Several: every answer is slow, and each site's walk waits
+  // for its first page.
   void signalsStopAtOnceLeavingWholeLines() {
     QFETCH(int, signal);
-    site_->Hold(ListTarget("停", 2));
+    QFETCH(QStringList, sites);
+    if (sites.isEmpty()) {
+      site_->Hold(ListTarget("停", 2));
+    } else {
+      site_->SetLatency(std::chrono::seconds(3));
+    }
     QProcess process;
     Start(process, QStringLiteral(MF_CLI_PROGRAM),
-          {QStringLiteral("search"), QStringLiteral("停"), QStringLiteral("--pages"),
-           QStringLiteral("5")});
+          QStringList{QStringLiteral("search"), QStringLiteral("停"), QStringLiteral("--pages"),
+                      QStringLiteral("5")} +
+              sites);
     QVERIFY(RunUntil([&] { return site_->Targets().size() == 2; }, 20000));
     ::kill(static_cast<pid_t>(process.processId()), signal);
     QElapsedTimer stopping;
     stopping.start();
     const Finished finished = Collect(process);
-    QVERIFY2(stopping.elapsed() < 5000, qPrintable(QString::number(stopping.elapsed())));
+    std::printf("signal to the end of the program: %lld ms\n",
+                static_cast<long long>(stopping.elapsed()));
+    QVERIFY2(stopping.elapsed() < (sites.isEmpty() ? 5000 : 500),
+             qPrintable(QString::number(stopping.elapsed())));
     QCOMPARE(finished.exitCode, 128 + signal);
-    QCOMPARE(finished.out, QStringLiteral("number\ttitle\turl\n") +
-                               ExpectedRows("停", 1).join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    if (sites.isEmpty()) {
+      QCOMPARE(finished.out, QStringLiteral("number\ttitle\turl\n") +
+                                 ExpectedRows("停", 1).join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    } else {
+      QCOMPARE(finished.out,
+               QStringLiteral("number\ttitle\turl\tmagnet\thash\tsize\tdate\tseeders\t"
+                              "leechers\tsite\n"));
+      QVERIFY2(!finished.err.contains(QStringLiteral("no page")), qPrintable(finished.err));
+    }
   }
 
   // Ctrl-C while a link is being opened: no further link is opened. A second signal ends the

@@ -12,6 +12,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/progress.h"
+#include "cli/seen_torrents.h"
 #include "platform/printable_text.h"
 
 namespace mf::cli {
@@ -50,6 +51,16 @@ TEST(CliArguments, SearchAndMagnetsTakeTheirOptionsInEitherSpelling) {
   EXPECT_EQ(probe.saveDir, "out");
   EXPECT_TRUE(probe.force);
   EXPECT_EQ(std::get<CliOptions>(Parse({"site", "probe", "a", "b", "--pages", "3"})).pages, 3);
+  const auto several = std::get<CliOptions>(
+      Parse({"search", "a", "--site=x,b.yaml,http://h:1/p", "--jobs", "2", "--pages", "3"}));
+  EXPECT_EQ(several.sites, (std::vector<std::string>{"x", "b.yaml", "http://h:1/p"}));
+  EXPECT_EQ(several.jobs, 2);
+  EXPECT_FALSE(several.allSites);
+  EXPECT_EQ(std::get<CliOptions>(Parse({"search", "a"})).jobs, 4);
+  EXPECT_TRUE(std::get<CliOptions>(Parse({"search", "a", "--all-sites"})).allSites);
+  // magnets takes one site: a comma is part of its name.
+  EXPECT_EQ(std::get<CliOptions>(Parse({"magnets", "u", "--site", "a,b"})).sites,
+            (std::vector<std::string>{"a,b"}));
 
   const auto magnets =
       std::get<CliOptions>(Parse({"--verbose", "magnets", "http://h/d", "--open", "--raw"}));
@@ -96,6 +107,21 @@ TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
   EXPECT_EQ(ErrorOf({"search", "a", "--site=http://h/#f"}),
             "--site: a site address cannot hold a fragment ('#'): 'http://h/#f'");
   EXPECT_EQ(ErrorOf({"search", "a", "--quiet=yes"}), "--quiet takes no value: '--quiet=yes'");
+  EXPECT_EQ(ErrorOf({"search", "a", "--site", "x,,y"}), "--site: an empty name in the list 'x,,y'");
+  EXPECT_EQ(ErrorOf({"search", "a", "--site", "x,"}), "--site: an empty name in the list 'x,'");
+  EXPECT_EQ(ErrorOf({"search", "a", "--site", "x,y,x"}), "--site names 'x' twice");
+  EXPECT_EQ(ErrorOf({"search", "a", "--site", "x,ftp://h"}),
+            "--site: not an http:// or https:// address: 'ftp://h'");
+  EXPECT_EQ(ErrorOf({"search", "a", "--all-sites", "--site", "x"}),
+            "--all-sites does not go with --site");
+  EXPECT_EQ(ErrorOf({"search", "a", "--site", "x", "--all-sites"}),
+            "--all-sites does not go with --site");
+  EXPECT_EQ(ErrorOf({"magnets", "u", "--all-sites"}), "--all-sites does not go with magnets");
+  EXPECT_EQ(ErrorOf({"sites", "--jobs", "2"}), "--jobs does not go with sites");
+  for (const char* jobs : {"0", "17", "x", ""}) {
+    EXPECT_EQ(ErrorOf({"search", "a", "--jobs", jobs}),
+              "--jobs takes a whole number from 1 to 16: '" + std::string(jobs) + "'");
+  }
   EXPECT_EQ(ErrorOf({"search", "a", "-x"}), "unknown option '-x'");
   EXPECT_EQ(ErrorOf({"search", "a", "--proxy"}), "--proxy needs a value");
   const std::string outside =
@@ -131,6 +157,18 @@ TEST(CliArguments, ProxyAddressesAreCheckedAndDecoded) {
     ++cases;
   }
   EXPECT_GT(cases, 25);
+TEST(SeenTorrents, ATorrentIsKnownByItsHashInEitherCaseAndOnlyAHashCounts) {
+  SeenTorrents seen;
+  const std::string hash(40, 'a');
+  EXPECT_EQ(seen.FirstRow(hash, 3), 0);
+  EXPECT_EQ(seen.FirstRow(std::string(40, 'A'), 9), 3);
+  EXPECT_EQ(seen.FirstRow(hash, 10), 3);
+  EXPECT_EQ(seen.FirstRow(std::string(39, 'a') + "b", 11), 0);
+  for (const std::string& none : {std::string(40, 'g'), std::string(38, 'a'), std::string()}) {
+    EXPECT_EQ(seen.FirstRow(none, 12), 0);
+    EXPECT_EQ(seen.FirstRow(none, 13), 0) << none;
+  }
+  EXPECT_EQ(seen.Count(), 2u);
 }
 
 TEST(CliOutput, FieldsNeverBreakTheirLine) {
@@ -139,6 +177,17 @@ TEST(CliOutput, FieldsNeverBreakTheirLine) {
   EXPECT_EQ(JsonString("q\"b\\n\n\x01\x7f中"), "\"q\\\"b\\\\n\\u000a\\u0001\\u007f中\"");
   EXPECT_EQ(EntryJson(1, 2, "t", "u"), "{\"number\":1,\"page\":2,\"title\":\"t\",\"url\":\"u\"}\n");
   EXPECT_EQ(LinksJson({}), "[]\n");
+  WideEntry entry{7, 2, "s", "t\tx", "", "magnet:?xt=urn:btih:ab", "ab", "1 GB", "", "5", "0"};
+  EXPECT_EQ(WideEntryTsvHeader(),
+            "number\ttitle\turl\tmagnet\thash\tsize\tdate\tseeders\tleechers\tsite\n");
+  EXPECT_EQ(WideEntryTsv(entry), "7\tt\\tx\t\tmagnet:?xt=urn:btih:ab\tab\t1 GB\t\t5\t0\ts\n");
+  EXPECT_EQ(WideEntryJson(entry),
+            "{\"number\":7,\"page\":2,\"site\":\"s\",\"title\":\"t\\u0009x\",\"magnet\":"
+            "\"magnet:?xt=urn:btih:ab\",\"hash\":\"ab\",\"size\":\"1 GB\",\"seeders\":\"5\","
+            "\"leechers\":\"0\"}\n");
+  EXPECT_EQ(SameTorrentJson(3, 1, "b", ""), "{\"same_as\":3,\"page\":1,\"site\":\"b\"}\n");
+  EXPECT_EQ(SameTorrentJson(3, 1, "b", "u"),
+            "{\"same_as\":3,\"page\":1,\"site\":\"b\",\"url\":\"u\"}\n");
   EXPECT_EQ(LinksJson({"a", "b&c"}), "[\"a\",\"b&c\"]\n");
 }
 
@@ -189,6 +238,23 @@ TEST(CliProgress, LinesForAFileABarForATerminalAndFailuresAlways) {
                      "\r\x1b[K[###############...............] page 2/4: 20 rows\r\x1b[K");
 }
 
+TEST(CliProgress, SeveralSitesAreEachNamed) {
+  std::FILE* stream = std::tmpfile();
+  {
+    Progress progress(stream, Progress::Style::kLines, {{"a", 3}, {"b-site", 10}});
+    progress.SitePageDone(1, 1, 20);
+    progress.SitePageFailed(0, 1, "HTTP 500");
+    progress.SitePageDone(0, 1, 0);
+  }
+  std::rewind(stream);
+  char text[256] = {};
+  EXPECT_GT(std::fread(text, 1, sizeof text - 1, stream), 0u);
+  std::fclose(stream);
+  EXPECT_STREQ(text,
+               "b-site: page 1/10: 20 rows\nmagnet-finder-cli: a: page 1 not fetched: HTTP 500\n"
+               "a: page 1/3: 0 rows\n");
+}
+
 // On a terminal of 40 columns every drawn line fits in 39, so none wraps; a bar left shown (the
 // walk was stopped) ends with a line break.
 TEST(CliProgress, TheBarFitsANarrowTerminalAndEndsItsLine) {
@@ -215,6 +281,34 @@ TEST(CliProgress, TheBarFitsANarrowTerminalAndEndsItsLine) {
   for (std::size_t line = 0; (line = shown.find("\x1b[K", line)) != std::string::npos; ++line) {
     EXPECT_LT(shown.find('\r', line) - line - 3, 40u) << shown;
   }
+}
+
+// Several sites on one line of 40 columns: cut with an ellipsis, never wrapped.
+TEST(CliProgress, TheBarOfSeveralSitesFitsANarrowTerminal) {
+  const auto drawn = [](std::vector<Progress::Site> sites) {
+    int terminal = -1;
+    int program = -1;
+    winsize size{};
+    size.ws_col = 40;
+    EXPECT_EQ(openpty(&terminal, &program, nullptr, nullptr, &size), 0);
+    std::FILE* stream = fdopen(program, "w");
+    {
+      Progress progress(stream, Progress::Style::kBar, std::move(sites));
+      progress.SitePageDone(0, 3, 45);
+    }
+    std::fclose(stream);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
+      shown.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(terminal);
+    return shown;
+  };
+  EXPECT_EQ(drawn({{"demo-json", 10}, {"demo-table", 5}}),
+            "\r\x1b[Kdemo-json 3/10 45 · demo-table 0/5 0\r\n");
+  EXPECT_EQ(drawn({{"demo-json", 10}, {"demo-table", 5}, {"c", 100}}),
+            "\r\x1b[Kdemo-json 3/10 45 · demo-table 0/5 0 ·…\r\n");
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ struct CliOptions {
   std::optional<std::string> mirror;  // --mirror as given: the site's base address
   // site lint, test, probe: the ids and files given; search: --site's comma-separated list.
   std::vector<std::string> sites;
-  bool allSites = false;               // search: every usable definition of the catalogue
-  int jobs = 4;                        // search: how many sites are walked at the same time, at most
+  bool allSites = false;  // search: every usable definition of the catalogue
+  int jobs = 4;           // search: how many sites are walked at the same time, at most
   std::optional<std::string> saveDir;  // site probe --save: where the pages and tests go
   bool force = false;                  // site probe: --save replaces files that exist
   Format format = Format::kTsv;

@@ -157,6 +157,8 @@ TEST(CliArguments, ProxyAddressesAreCheckedAndDecoded) {
     ++cases;
   }
   EXPECT_GT(cases, 25);
+}
+
 TEST(SeenTorrents, ATorrentIsKnownByItsHashInEitherCaseAndOnlyAHashCounts) {
   SeenTorrents seen;
   const std::string hash(40, 'a');

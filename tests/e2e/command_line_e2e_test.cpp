@@ -11,7 +11,9 @@
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -583,6 +585,53 @@ class CommandLineE2eTest : public QObject {
     }
   }
 
+  // The three example sites at once (a JSON answer of hashes, a table whose last page repeats, a
+  // site that moved to its second mirror): they share torrents, and each is printed once; a
+  // repeat names the row it repeats and its site. The table's walk ends on its repeated page.
+  void exampleSitesPrintEachTorrentOnce() {
+    const Finished search =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--site"),
+             QStringLiteral("demo-json,demo-table,demo-mirrors"), QStringLiteral("--mirror"), base_,
+             QStringLiteral("--format=json"), QStringLiteral("--verbose")});
+    QCOMPARE(search.exitCode, 0);
+    QMap<QString, QSet<QString>> sitesOf;  // by hash
+    QMap<int, QString> hashOf;             // by row number
+    int repeats = 0;
+    for (const QString& line : search.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+      const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+      const QString site = object.value(QStringLiteral("site")).toString();
+      if (object.contains(QStringLiteral("same_as"))) {
+        const int first = object.value(QStringLiteral("same_as")).toInt();
+        QVERIFY2(hashOf.contains(first), qPrintable(line));
+        sitesOf[hashOf[first]] << site;
+        ++repeats;
+        continue;
+      }
+      const QString hash = object.value(QStringLiteral("hash")).toString();
+      QCOMPARE(hash.size(), 40);
+      QVERIFY2(!sitesOf.contains(hash), qPrintable(line));
+      QVERIFY(object.value(QStringLiteral("magnet"))
+                  .toString()
+                  .startsWith(QStringLiteral("magnet:?xt=urn:btih:")));
+      hashOf[object.value(QStringLiteral("number")).toInt()] = hash;
+      sitesOf[hash] << site;
+    }
+    // JSON: torrents 1-100 on 5 pages; the table and the moved site 60 each on 3 pages, and the
+    // table's 4th page repeats its 3rd.
+    QCOMPARE(sitesOf.size(), 100);
+    QCOMPARE(repeats, 60 + 20 + 60 + 20);
+    const auto everywhere =
+        std::count_if(sitesOf.begin(), sitesOf.end(),
+                      [](const QSet<QString>& sites) { return sites.size() == 3; });
+    QVERIFY2(everywhere >= 40, qPrintable(QString::number(everywhere)));
+    QVERIFY2(search.err.contains(QStringLiteral("demo-table: page 4/10: ")),
+             qPrintable(search.err));
+    QVERIFY(!search.err.contains(QStringLiteral("demo-table: page 5/10")));
+    QVERIFY2(search.err.contains(QStringLiteral("demo-mirrors: mirror passed over: ") + base_ +
+                                 QStringLiteral("/old: redirects outside the mirrors")),
+             qPrintable(search.err));
+  }
+
   // A site whose only mirror refuses connections is named once its walk has ended; the other
   // site's rows are all printed and the search succeeds. Only when no site gave a page does it
   // fail.
@@ -623,6 +672,10 @@ class CommandLineE2eTest : public QObject {
     QTest::newRow("SIGTERM") << SIGTERM << QStringList();
     QTest::newRow("Ctrl-C, two slow sites")
         << SIGINT << QStringList{QStringLiteral("--site"), QStringLiteral("demo-gbk,cilisousuo")};
+    QTest::newRow("Ctrl-C, three slow example sites")
+        << SIGINT
+        << QStringList{QStringLiteral("--site"),
+                       QStringLiteral("demo-json,demo-table,demo-mirrors,cilisousuo")};
   }
   // One site: its second page is held. Several: every answer is slow, and each site's walk waits
   // for its first page.
@@ -639,7 +692,10 @@ class CommandLineE2eTest : public QObject {
           QStringList{QStringLiteral("search"), QStringLiteral("停"), QStringLiteral("--pages"),
                       QStringLiteral("5")} +
               sites);
-    QVERIFY(RunUntil([&] { return site_->Targets().size() == 2; }, 20000));
+    // One site has asked for its held second page; several sites, each for its first.
+    const std::size_t asked =
+        sites.isEmpty() ? 2 : static_cast<std::size_t>(sites.last().count(QLatin1Char(',')) + 1);
+    QVERIFY(RunUntil([&] { return site_->Targets().size() == asked; }, 20000));
     ::kill(static_cast<pid_t>(process.processId()), signal);
     QElapsedTimer stopping;
     stopping.start();

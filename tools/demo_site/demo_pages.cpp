@@ -50,16 +50,6 @@ std::string Date(std::uint64_t h) {
   return "20" + two(15 + h % 10) + "-" + two(1 + h / 10 % 12) + "-" + two(1 + h / 120 % 28);
 }
 
-// The keyword as the page shows it, before HTML escaping: valid UTF-8, no control characters.
-std::string PlainKeyword(std::string_view keyword) {
-  std::string text = ValidUtf8(keyword);
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20)
-      c = ' ';
-  }
-  return text;
-}
-
 std::string DisplayKeyword(std::string_view keyword) {
   return HtmlEscape(PlainKeyword(keyword));
 }
@@ -501,6 +491,15 @@ std::optional<DetailPage> MakeGbkDetailPage(std::string_view id, int links) {
   w.Line("</html>");
   page.body = w.Finish().body;
   return page;
+}
+
+std::string PlainKeyword(std::string_view keyword) {
+  std::string text = ValidUtf8(keyword);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20)
+      c = ' ';
+  }
+  return text;
 }
 
 }  // namespace mf::demo

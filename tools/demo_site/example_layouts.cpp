@@ -33,16 +33,6 @@ std::string TwoDigits(std::uint64_t n) {
   return (n < 10 ? "0" : "") + std::to_string(n);
 }
 
-// The keyword as the pages show it: valid UTF-8, control characters as spaces.
-std::string PlainKeyword(std::string_view keyword) {
-  std::string text = ValidUtf8(keyword);
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20)
-      c = ' ';
-  }
-  return text;
-}
-
 // The code point of the valid UTF-8 sequence at `at`, and moves `at` past it.
 char32_t NextCodePoint(std::string_view s, std::size_t& at) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };

@@ -1,7 +1,7 @@
 # Turns a program's --help text into a man page (troff, man macros), so that the page says what
 # the program says and cannot drift from it.
 #
-# Variables (awk -v): prog (the program's name), date, source (e.g. "Magnet Finder 0.2.0"),
+# Variables (awk -v): prog (the program's name), date, source (e.g. "Magnet Finder 0.3.0"),
 # summary (the NAME line's text, used when the help has no NAME section), see_also (program
 # names separated by spaces, each of section 1).
 #

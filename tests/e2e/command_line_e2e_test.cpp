@@ -771,6 +771,43 @@ class CommandLineE2eTest : public QObject {
     QCOMPARE(cli.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1), window);
   }
 
+  // The window walks the moved example site: its old address is passed over for the new one,
+  // which is asked from then on, and the walk ends on the repeated last page.
+  void windowWalksMirrorsAndEndsOnARepeatedPage() {
+    QProcess window;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Start(window, QStringLiteral(MF_WINDOW_PROGRAM),
+          {QStringLiteral("--site"), QStringLiteral("demo-mirrors"), QStringLiteral("--mirror"),
+           base_, QStringLiteral("--pages"), QStringLiteral("9"), QStringLiteral("--start"),
+           QStringLiteral("--verbose"), QStringLiteral("电影")},
+          environment);
+    const std::string query = "/torrents?q=%E7%94%B5%E5%BD%B1&p=";
+    const std::vector<std::string> expected = {"/old" + query + "1", "/new" + query + "1",
+                                               "/new" + query + "2", "/new" + query + "3",
+                                               "/new" + query + "4"};
+    QVERIFY(RunUntil([&] { return site_->Targets() == expected; }, 20000));
+    // Page 5 would follow within milliseconds.
+    QVERIFY(!RunUntil([&] { return site_->Targets().size() > expected.size(); }, 1000));
+    const QByteArray base = base_.toUtf8();
+    const QByteArray answered =
+        QByteArray("magnet-finder: mirror answered: ").append(base).append("/new\n");
+    const QByteArray passed = QByteArray("magnet-finder: mirror passed over: ")
+                                  .append(base)
+                                  .append("/old: redirects outside the mirrors");
+    QByteArray logged;
+    QVERIFY2(RunUntil(
+                 [&] {
+                   logged += window.readAllStandardError();
+                   return logged.contains(answered);
+                 },
+                 20000),
+             logged.constData());
+    QVERIFY(logged.contains(passed));
+    window.kill();
+    window.waitForFinished();
+  }
+
   void windowTakesSiteKeywordPagesAndStartFromItsCommandLine() {
     QProcess window;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -1,7 +1,7 @@
 // Feeds arbitrary text as a site definition file through the loader, and checks what must hold for
 // any text: it gives a definition or at least one error, never both and never neither; every
 // problem prints as one line; a definition that loads has what the programs rely on (an id, http
-// or https mirrors, patterns, groups no higher than its patterns have), and its address templates
+// or https mirrors, a way to its entries and to their magnets), and its address templates
 // give an http(s) address.
 #include <cstddef>
 #include <cstdint>
@@ -25,16 +25,26 @@ void CheckDefinition(const mf::SiteDefinition& site) {
   for (const std::string& mirror : site.mirrors) {
     MF_FUZZ_REQUIRE(mf::WebAddressProblem(mirror).empty(), "a mirror that is no web address");
   }
-  MF_FUZZ_REQUIRE(!site.entryPattern.empty() && !site.magnetPattern.empty(), "an empty pattern");
+  // Entries are found by a pattern or by pointers, and every row leads to its magnets: through a
+  // detail page (a link, an address and a magnet pattern) or by a magnet or hash of its own.
+  MF_FUZZ_REQUIRE(site.pageFormat == mf::PageFormat::kJson ? !site.titlePointer.empty()
+                                                           : !site.entryPattern.empty(),
+                  "no way to find entries");
+  MF_FUZZ_REQUIRE(site.HasLink() == !site.detailAddress.empty() &&
+                      site.detailAddress.empty() == site.magnetPattern.empty(),
+                  "a link without a detail page, or a detail page without a link");
+  MF_FUZZ_REQUIRE(
+      site.HasLink() || site.HasField(mf::RowField::kMagnet) || site.HasField(mf::RowField::kHash),
+      "rows that lead to no magnet");
   const mf::Text address =
       mf::ResultPageAddress(site, mf::Text(site.mirrors.front()), mf::Text("k"), mf::Text("1"));
   MF_FUZZ_REQUIRE(mf::WebAddressProblem(address.view()).empty() || address.empty(),
                   "a search address that is no web address");
   const mf::Text detail = mf::ExpandAddress(
       site.detailAddress, {{"base", mf::Text(site.mirrors.front())}, {"link", mf::Text("/d")}});
-  MF_FUZZ_REQUIRE(
-      site.detailAddress.starts_with("{link}") || mf::WebAddressProblem(detail.view()).empty(),
-      "a detail address that is no web address");
+  MF_FUZZ_REQUIRE(site.detailAddress.empty() || site.detailAddress.starts_with("{link}") ||
+                      mf::WebAddressProblem(detail.view()).empty(),
+                  "a detail address that is no web address");
 }
 
 }  // namespace

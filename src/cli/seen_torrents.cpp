@@ -4,21 +4,10 @@
 #include <optional>
 #include <random>
 
+#include "site/info_hash.h"
+
 namespace mf::cli {
 namespace {
-
-std::optional<std::uint8_t> HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return static_cast<std::uint8_t>(c - '0');
-  }
-  if (c >= 'a' && c <= 'f') {
-    return static_cast<std::uint8_t>(c - 'a' + 10);
-  }
-  if (c >= 'A' && c <= 'F') {
-    return static_cast<std::uint8_t>(c - 'A' + 10);
-  }
-  return std::nullopt;
-}
 
 // A 64-bit mix with every bit of the input reaching every bit of the output (splitmix64's).
 std::uint64_t Mix(std::uint64_t value) {
@@ -47,19 +36,11 @@ std::size_t SeenTorrents::KeyHash::operator()(const Key& key) const {
 SeenTorrents::SeenTorrents() : rows_(0, KeyHash{RandomSeed()}) {}
 
 long SeenTorrents::FirstRow(std::string_view infoHash, long number) {
-  Key key{};
-  if (infoHash.size() != 2 * key.size()) {
+  const std::optional<Key> key = InfoHashBytes(infoHash);
+  if (!key) {
     return 0;
   }
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    const auto high = HexDigit(infoHash[2 * i]);
-    const auto low = HexDigit(infoHash[2 * i + 1]);
-    if (!high || !low) {
-      return 0;
-    }
-    key[i] = static_cast<std::uint8_t>(*high << 4 | *low);
-  }
-  const auto [it, added] = rows_.try_emplace(key, number);
+  const auto [it, added] = rows_.try_emplace(*key, number);
   return added ? 0 : it->second;
 }
 

@@ -74,6 +74,22 @@ std::optional<std::string> NormalizedInfoHash(std::string_view text) {
   return hex;
 }
 
+std::optional<std::array<std::uint8_t, 20>> InfoHashBytes(std::string_view hex) {
+  std::array<std::uint8_t, 20> bytes{};
+  if (hex.size() != 2 * bytes.size()) {
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const int high = HexValue(hex[2 * i]);
+    const int low = HexValue(hex[2 * i + 1]);
+    if (high < 0 || low < 0) {
+      return std::nullopt;
+    }
+    bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  return bytes;
+}
+
 std::optional<std::string> InfoHashOfMagnet(std::string_view magnet) {
   constexpr std::string_view kTopic = "xt=urn:btih:";
   std::size_t at = magnet.find(kTopic);

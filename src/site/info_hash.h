@@ -2,6 +2,8 @@
 // Pure functions; any thread may call them.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +13,10 @@ namespace mf {
 // `text` as 40 lower-case hex digits when it is an info-hash: 40 hex digits (either case) or 32
 // base32 characters (RFC 4648, either case); nothing otherwise.
 std::optional<std::string> NormalizedInfoHash(std::string_view text);
+
+// The 20 bytes of a hash that NormalizedInfoHash gives (40 hex digits, either case); nothing for
+// any other text.
+std::optional<std::array<std::uint8_t, 20>> InfoHashBytes(std::string_view hex);
 
 // The info-hash of a magnet link's first "xt=urn:btih:" parameter, normalized; nothing when it has
 // none or it is no info-hash.

@@ -19,14 +19,6 @@ constexpr std::uint64_t Mix(std::uint64_t x) {
   return x ^ (x >> 31);
 }
 
-std::string Hex(std::uint64_t value, int digits) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out(digits, '0');
-  for (int i = digits - 1; i >= 0; --i, value >>= 4)
-    out[i] = kDigits[value & 15];
-  return out;
-}
-
 template <std::size_t N>
 const char* Pick(const std::array<const char*, N>& words, std::uint64_t h) {
   return words[h % N];
@@ -491,6 +483,14 @@ std::optional<DetailPage> MakeGbkDetailPage(std::string_view id, int links) {
   w.Line("</html>");
   page.body = w.Finish().body;
   return page;
+}
+
+std::string Hex(std::uint64_t value, int digits) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out(digits, '0');
+  for (int i = digits - 1; i >= 0; --i, value >>= 4)
+    out[i] = kDigits[value & 15];
+  return out;
 }
 
 std::string PlainKeyword(std::string_view keyword) {

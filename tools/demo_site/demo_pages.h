@@ -81,6 +81,8 @@ std::string HtmlEscape(std::string_view text);
 // Magnet display names keep the unreserved ASCII characters and percent-encode the rest.
 std::string EncodeMagnetName(std::string_view name);
 std::string ValidUtf8(std::string_view bytes);  // invalid sequences become U+FFFD
+// `value`'s lowest `digits` hex digits, lower case, with leading zeros.
+std::string Hex(std::uint64_t value, int digits);
 // The keyword as a page shows it, before any escaping: valid UTF-8, control characters as spaces.
 std::string PlainKeyword(std::string_view keyword);
 std::uint64_t StableHash(std::string_view bytes);

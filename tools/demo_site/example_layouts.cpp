@@ -21,14 +21,6 @@ const char* Pick(const std::array<const char*, N>& words, std::uint64_t h) {
   return words[h % N];
 }
 
-std::string Hex(std::uint64_t value, int digits) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out(digits, '0');
-  for (int i = digits - 1; i >= 0; --i, value >>= 4)
-    out[i] = kDigits[value & 15];
-  return out;
-}
-
 std::string TwoDigits(std::uint64_t n) {
   return (n < 10 ? "0" : "") + std::to_string(n);
 }

@@ -173,10 +173,7 @@ std::string PageReading(PageEncoding encoding, std::string_view charset) {
   if (encoding != PageEncoding::kFromCharset) {
     return encoding == PageEncoding::kGbk ? "gbk" : "utf-8";
   }
-  // Asked of the reader itself, so that this never disagrees with it: bytes that are GBK and
-  // not UTF-8 stay as they are only when the page is read as GBK.
-  const Text gbkOnly("\xB5\xE7");
-  const bool gbk = PageTextOf(Bytes(gbkOnly.view()), encoding, charset) == gbkOnly;
+  const bool gbk = ReadsAsGbk(encoding, charset);
   const std::string named =
       charset.empty() ? "no charset" : "charset=" + platform::PrintableText(charset);
   return named + " → " + (gbk ? "gbk" : "utf-8");

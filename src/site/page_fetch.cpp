@@ -144,12 +144,15 @@ Text PageTextOf(const Bytes& body) {
   return Utf8ToGbk(ToText(body));
 }
 
+bool ReadsAsGbk(PageEncoding encoding, std::string_view charset) {
+  return encoding == PageEncoding::kGbk ||
+         (encoding == PageEncoding::kFromCharset &&
+          (charset == "gbk" || charset == "gb2312" || charset == "gb18030" || charset == "x-gbk" ||
+           charset == "cp936" || charset == "windows-936"));
+}
+
 Text PageTextOf(const Bytes& body, PageEncoding encoding, std::string_view charset) {
-  const bool gbk = encoding == PageEncoding::kGbk ||
-                   (encoding == PageEncoding::kFromCharset &&
-                    (charset == "gbk" || charset == "gb2312" || charset == "gb18030" ||
-                     charset == "x-gbk" || charset == "cp936" || charset == "windows-936"));
-  return gbk ? ToText(body) : PageTextOf(body);
+  return ReadsAsGbk(encoding, charset) ? ToText(body) : PageTextOf(body);
 }
 
 Text PageTextOf(const FetchedPage& page) {

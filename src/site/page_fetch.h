@@ -50,6 +50,9 @@ std::int64_t RetryAfterSeconds(const Text& responseHeaders,
 Text PageTextOf(const Bytes& body);
 // The same, read as `encoding` says; `charset` is what the answer named.
 Text PageTextOf(const Bytes& body, PageEncoding encoding, std::string_view charset);
+// True when a page is read as GBK: the definition says so, or says `charset` and the answer
+// names GBK, GB2312, GB18030 or one of their aliases.
+bool ReadsAsGbk(PageEncoding encoding, std::string_view charset);
 // As the site in use reads its pages.
 Text PageTextOf(const FetchedPage& page);
 

@@ -7,6 +7,8 @@
 // with highlight markup, which "<span class=\"mhl\">|</span>|<span class=\".*?</script>" removes.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,13 @@ struct EntryRow {
   Text date;
   Text seeders;
   Text leechers;
+  // The same fields as numbers, when the site's text could be read as one: the size in bytes, the
+  // date as seconds since 1970-01-01 UTC, the seeders and leechers as counts. Sorting and the
+  // command line's JSON use these; absent when the site gives none or nothing readable.
+  std::optional<std::int64_t> sizeBytes;
+  std::optional<std::int64_t> dateSeconds;
+  std::optional<std::int64_t> seederCount;
+  std::optional<std::int64_t> leecherCount;
 };
 
 // The entries of a page, and what was wrong with the page or some of its rows (one line each,

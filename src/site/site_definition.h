@@ -77,6 +77,10 @@ struct SiteTest {
 };
 
 struct SiteDefinition {
+  // True for the built-in definition alone: its pages, patterns and rows are program text (code
+  // page 936), as they always were. Every other site keeps its text as the site wrote it: its
+  // pages, patterns, keyword and rows are UTF-8 in the site layer.
+  bool programText = false;
   std::string id;                    // file-name-safe: a-z, 0-9, ".", "_", "-"
   std::string name;                  // UTF-8
   std::vector<std::string> mirrors;  // http(s) base addresses, no trailing slash; first is used

@@ -8,11 +8,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "site/info_hash.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
+#include "site/row_values.h"
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
 #include "site/site_test_writer.h"
@@ -256,13 +260,170 @@ entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0}
   // The hash as the site wrote it; the title as UTF-8, percent-encoded.
   EXPECT_EQ(row.magnet,
             Text("magnet:?xt=urn:btih:ABCDEF0123456789abcdef0123456789ABCDEF01&dn=%E4%B8%AD%20A"));
-  EXPECT_EQ(row.size, Text("12"));
+  EXPECT_EQ(row.size, Text("12 B"));
+  EXPECT_EQ(row.sizeBytes, 12);
   EXPECT_EQ(row.seeders, Text("7"));
+  EXPECT_EQ(row.seederCount, 7);
   EXPECT_EQ(row.address, Text());
   EXPECT_EQ(ReadEntries(matcher, markup, Utf8ToGbk(Text(cases[1].json)), *loaded.definition, Text())
                 .rows.front()
                 .infoHash,
             "6162636465666768696a6b6c6d6e6f7071727374");  // base32 of "abcdefghijklmnopqrst"
+}
+
+// The answer itself as the rows (the empty pointer), and an answer that says it is the last.
+TEST(ReadEntries, TheWholeAnswerMayBeTheRowsAndSayItIsTheLast) {
+  const LoadedSite loaded = ParseSiteDefinition(R"(format: 1
+id: a
+name: a
+mirrors: [https://a.example]
+search: {address: "{base}/q?q={keyword}"}
+page-format: json
+entries: {rows: "", title: /name, hash: /ih, last-page: /0/last}
+)",
+                                                "a.yaml", "");
+  ASSERT_TRUE(loaded.definition) << FirstError(loaded.problems);
+  EXPECT_TRUE(loaded.definition->OnePage());
+  EXPECT_EQ(loaded.definition->PagesToWalk(7), 1);
+  const ComApartmentScope apartment;
+  RegExpMatcher matcher;
+  regex markup;
+  const auto read = [&](const char* json) {
+    return ReadEntries(matcher, markup, Text(json), *loaded.definition, Text());
+  };
+  const std::string hash = "\"ih\":\"abcdef0123456789abcdef0123456789abcdef01\"";
+  const PageEntries last = read(("[{\"name\":\"x\"," + hash + ",\"last\":true}]").c_str());
+  EXPECT_EQ(last.rows.size(), 1u);
+  EXPECT_TRUE(last.lastPage);
+  for (const char* notTrue : {"1", "\"true\"", "null"}) {
+    const std::string json = "[{\"name\":\"x\"," + hash + ",\"last\":" + notTrue + "}]";
+    EXPECT_FALSE(read(json.c_str()).lastPage) << notTrue;
+  }
+  EXPECT_FALSE(read("[]").lastPage);  // the pointer leads nowhere
+  EXPECT_EQ(read("{}").problems.front(), "the rows pointer '' leads to object, not an array");
+}
+
+std::string Repeated(const std::string& text, int times) {
+  std::string repeated;
+  for (int i = 0; i < times; ++i) {
+    repeated += text;
+  }
+  return repeated;
+}
+
+// An RSS feed's items: prefixed names and attributes as written, CDATA and XML's references
+// decoded; no entity of a DTD expanded; what is no XML, or has no place for the rows, is named.
+TEST(ReadEntries, XmlRowsAreFoundByElementPathsAndNothingElseIsExpanded) {
+  const LoadedSite loaded = ParseSiteDefinition(R"(format: 1
+id: x
+name: x
+mirrors: [https://x.example]
+search: {address: "{base}/rss?q={keyword}&p={page}"}
+page-format: xml
+entries:
+  rows: /rss/channel/item
+  title: title
+  magnet: enclosure/@url
+  hash: "nyaa:infoHash"
+  seeders: "nyaa:seeders"
+)",
+                                                "x.yaml", "");
+  ASSERT_TRUE(loaded.definition) << FirstError(loaded.problems);
+  const ComApartmentScope apartment;
+  RegExpMatcher matcher;
+  regex markup;
+  const auto read = [&](const std::string& xml) {
+    return ReadEntries(matcher, markup, Utf8ToGbk(Text(xml)), *loaded.definition, Text());
+  };
+  const std::string hash =
+      "<nyaa:infoHash>ABCDEF0123456789abcdef0123456789abcdef01</nyaa:infoHash>";
+  const PageEntries feed = read(
+      "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY boom \"BOOM\"><!ENTITY file SYSTEM "
+      "\"file:///etc/passwd\">]><rss xmlns:nyaa=\"https://nyaa.example\"><channel>"
+      "<item><title><![CDATA[中 <b>]]></title>" +
+      hash +
+      "<nyaa:seeders>3</nyaa:seeders></item>"
+      "<item><title>A &amp; &#x4E2D;&boom;&file;</title><enclosure url=\"magnet:?xt=urn:btih:"
+      "abcdef0123456789abcdef0123456789abcdef02&amp;dn=a\"/><seeders>9</seeders></item>"
+      "<item><title>zero</title><nyaa:infoHash>" +
+      std::string(40, '0') +
+      "</nyaa:infoHash>"
+      "</item></channel></rss>");
+  ASSERT_EQ(feed.rows.size(), 2u) << (feed.problems.empty() ? "" : feed.problems.front());
+  EXPECT_TRUE(feed.problems.empty());
+  EXPECT_EQ(feed.rows[0].title, Utf8ToGbk(Text("中 <b>")));
+  EXPECT_EQ(feed.rows[0].infoHash, "abcdef0123456789abcdef0123456789abcdef01");
+  EXPECT_EQ(feed.rows[0].seederCount, 3);
+  EXPECT_EQ(feed.rows[1].title, Utf8ToGbk(Text("A & 中&boom;&file;")));
+  EXPECT_EQ(feed.rows[1].magnet,
+            Text("magnet:?xt=urn:btih:abcdef0123456789abcdef0123456789abcdef02&dn=a"));
+  EXPECT_EQ(feed.rows[1].seeders, Text());  // <seeders> is not <nyaa:seeders>
+
+  struct Case {
+    std::string xml;
+    std::size_t rows;
+    std::string problem;  // the start of the first, when any
+  } cases[] = {
+      {"<rss><channel></channel></rss>", 0, ""},  // no results: no items
+      {"<html><body>busy</html>", 0, "the answer is not XML: "},
+      {"{\"json\": true}", 0, "the answer is not XML: "},
+      {"<feed><entry/></feed>", 0, "the rows path '/rss/channel/item' leads nowhere"},
+      {Repeated("<a>", 100000), 0, "the answer is not XML: "},  // deep and never closed
+      {Repeated("<a>", 100000) + Repeated("</a>", 100000), 0,
+       "the rows path '/rss/channel/item' leads nowhere"},
+      {"<rss><channel>" + Repeated("<item><title>t</title>" + hash + "</item>", 5000) +
+           "</channel></rss>",
+       5000, ""},
+  };
+  for (const Case& c : cases) {
+    const PageEntries got = read(c.xml);
+    EXPECT_EQ(got.rows.size(), c.rows) << c.xml.substr(0, 60);
+    EXPECT_EQ(got.problems.empty() ? "" : got.problems.front().substr(0, c.problem.size()),
+              c.problem)
+        << c.xml.substr(0, 60);
+  }
+}
+
+// Sizes, dates and counts as sites write them (tests/data/row_values.txt): the number each reads
+// as, or none, and the one form it is shown in.
+TEST(RowValues, EachTextReadsAsItsNumberAndIsShownInOneForm) {
+  std::ifstream in(fs::path(MF_TEST_DATA_DIR) / "row_values.txt");
+  int checked = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line.front() == '#') {
+      continue;
+    }
+    std::vector<std::string> fields;
+    std::istringstream parts(line);
+    for (std::string field; std::getline(parts, field, '\t');) {
+      fields.push_back(field);
+    }
+    ASSERT_EQ(fields.size(), 4u) << line;
+    const std::size_t colon = fields[0].find(':');
+    const std::string kind = fields[0].substr(0, colon);
+    const std::string unit = colon == std::string::npos ? "" : fields[0].substr(colon + 1);
+    std::optional<std::int64_t> number;
+    std::string shown;
+    if (kind == "size") {
+      const std::map<std::string, std::int64_t> units = {{"", 1}, {"KiB", 1024}, {"GiB", 1 << 30}};
+      number = SizeInBytes(fields[1], units.at(unit));
+      shown = number ? ShownSize(*number) : "";
+    } else if (kind == "date") {
+      const int zone = unit.empty()
+                           ? 0
+                           : (unit[0] == '-' ? -1 : 1) * (std::stoi(unit.substr(1, 2)) * 3600 +
+                                                          std::stoi(unit.substr(4, 2)) * 60);
+      number = DateSeconds(fields[1], zone);
+      shown = number ? ShownDate(*number) : "";
+    } else {
+      number = WholeCount(fields[1]);
+      shown = number ? std::to_string(*number) : "";
+    }
+    EXPECT_EQ(number ? std::to_string(*number) : "-", fields[2]) << line;
+    EXPECT_EQ(number ? shown : "-", fields[3]) << line;
+    ++checked;
+  }
+  EXPECT_GT(checked, 60);
 }
 
 TEST(InfoHash, FortyHexOrThirtyTwoBase32CharactersOnly) {

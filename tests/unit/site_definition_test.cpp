@@ -212,18 +212,23 @@ TEST(SiteTestWriter, TheBlockReadsBackAsTheTestsItWasWrittenFrom) {
 namespace mf {
 namespace {
 
+// A site at https://s.example with this search address and these other keys.
+LoadedSite Defined(const std::string& address, const std::string& rest) {
+  LoadedSite loaded = ParseSiteDefinition(
+      "format: 1\nid: s\nname: s\nmirrors: [https://s.example]\nsearch: {address: \"" + address +
+          "\"}\n" + rest,
+      "s.yaml", "");
+  EXPECT_TRUE(loaded.definition) << FirstError(loaded.problems);
+  return loaded;
+}
+
 // Rows that pointers find in JSON answers, and what a bad answer or a bad row gives instead.
 TEST(ReadEntries, JsonRowsBecomeRowsAndEveryBadAnswerOrRowIsNamed) {
-  const LoadedSite loaded = ParseSiteDefinition(R"(format: 1
-id: j
-name: j
-mirrors: [https://j.example]
-search: {address: "{base}/s?q={keyword}&p={page}"}
-page-format: json
-entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0}
-)",
-                                                "j.yaml", "");
-  ASSERT_TRUE(loaded.definition) << FirstError(loaded.problems);
+  const LoadedSite loaded =
+      Defined("{base}/s?q={keyword}&p={page}",
+              "page-format: json\n"
+              "entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0}\n");
+  ASSERT_TRUE(loaded.definition);
   const ComApartmentScope apartment;
   RegExpMatcher matcher;
   regex markup;
@@ -273,16 +278,10 @@ entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0}
 
 // The answer itself as the rows (the empty pointer), and an answer that says it is the last.
 TEST(ReadEntries, TheWholeAnswerMayBeTheRowsAndSayItIsTheLast) {
-  const LoadedSite loaded = ParseSiteDefinition(R"(format: 1
-id: a
-name: a
-mirrors: [https://a.example]
-search: {address: "{base}/q?q={keyword}"}
-page-format: json
-entries: {rows: "", title: /name, hash: /ih, last-page: /0/last}
-)",
-                                                "a.yaml", "");
-  ASSERT_TRUE(loaded.definition) << FirstError(loaded.problems);
+  const LoadedSite loaded = Defined(
+      "{base}/q?q={keyword}",
+      "page-format: json\nentries: {rows: \"\", title: /name, hash: /ih, last-page: /0/last}\n");
+  ASSERT_TRUE(loaded.definition);
   EXPECT_TRUE(loaded.definition->OnePage());
   EXPECT_EQ(loaded.definition->PagesToWalk(7), 1);
   const ComApartmentScope apartment;
@@ -314,21 +313,15 @@ std::string Repeated(const std::string& text, int times) {
 // An RSS feed's items: prefixed names and attributes as written, CDATA and XML's references
 // decoded; no entity of a DTD expanded; what is no XML, or has no place for the rows, is named.
 TEST(ReadEntries, XmlRowsAreFoundByElementPathsAndNothingElseIsExpanded) {
-  const LoadedSite loaded = ParseSiteDefinition(R"(format: 1
-id: x
-name: x
-mirrors: [https://x.example]
-search: {address: "{base}/rss?q={keyword}&p={page}"}
-page-format: xml
+  const LoadedSite loaded = Defined("{base}/rss?q={keyword}&p={page}", R"(page-format: xml
 entries:
   rows: /rss/channel/item
   title: title
   magnet: enclosure/@url
   hash: "nyaa:infoHash"
   seeders: "nyaa:seeders"
-)",
-                                                "x.yaml", "");
-  ASSERT_TRUE(loaded.definition) << FirstError(loaded.problems);
+)");
+  ASSERT_TRUE(loaded.definition);
   const ComApartmentScope apartment;
   RegExpMatcher matcher;
   regex markup;

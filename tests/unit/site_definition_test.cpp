@@ -339,9 +339,8 @@ entries:
       "<item><title>A &amp; &#x4E2D;&boom;&file;</title><enclosure url=\"magnet:?xt=urn:btih:"
       "abcdef0123456789abcdef0123456789abcdef02&amp;dn=a\"/><seeders>9</seeders></item>"
       "<item><title>zero</title><nyaa:infoHash>" +
-      std::string(40, '0') +
-      "</nyaa:infoHash>"
-      "</item></channel></rss>");
+      std::string(40, '0') + "</nyaa:infoHash></item><item><title>zero</title><nyaa:infoHash>" +
+      std::string(32, 'A') + "</nyaa:infoHash></item></channel></rss>");
   ASSERT_EQ(feed.rows.size(), 2u) << (feed.problems.empty() ? "" : feed.problems.front());
   EXPECT_TRUE(feed.problems.empty());
   EXPECT_EQ(feed.rows[0].title, Utf8ToGbk(Text("中 <b>")));

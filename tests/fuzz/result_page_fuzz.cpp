@@ -75,11 +75,12 @@ void CheckRows(const Text& page, const RegExpMatcher& matcher, const regex& mark
 
 // A number read from a row's text stays in its bounds and is shown in its one form; a text that
 // reads as none stays as it was.
+template <typename Show>
 void CheckNumber(const Text& text, const std::optional<std::int64_t>& number, std::int64_t most,
-                 const std::string& shown) {
+                 Show show) {
   if (number) {
     MF_FUZZ_REQUIRE(*number >= 0 && *number <= most, "a number is out of its bounds");
-    MF_FUZZ_REQUIRE(text.view() == shown, "a number is not shown in its one form");
+    MF_FUZZ_REQUIRE(text.view() == show(*number), "a number is not shown in its one form");
   }
 }
 
@@ -95,13 +96,11 @@ void CheckAnswerRows(const PageEntries& entries, const char* format) {
                     what + "has an info-hash that is not 40 lower-case hex digits");
     MF_FUZZ_REQUIRE(!IsZeroInfoHash(row.infoHash), what + "has the info-hash of no torrent");
     constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
-    CheckNumber(row.size, row.sizeBytes, kMost, row.sizeBytes ? ShownSize(*row.sizeBytes) : "");
-    CheckNumber(row.date, row.dateSeconds, 253'402'300'799,
-                row.dateSeconds ? ShownDate(*row.dateSeconds) : "");
-    CheckNumber(row.seeders, row.seederCount, kMost,
-                row.seederCount ? std::to_string(*row.seederCount) : "");
-    CheckNumber(row.leechers, row.leecherCount, kMost,
-                row.leecherCount ? std::to_string(*row.leecherCount) : "");
+    const auto count = [](std::int64_t n) { return std::to_string(n); };
+    CheckNumber(row.size, row.sizeBytes, kMost, ShownSize);
+    CheckNumber(row.date, row.dateSeconds, 253'402'300'799, ShownDate);
+    CheckNumber(row.seeders, row.seederCount, kMost, count);
+    CheckNumber(row.leechers, row.leecherCount, kMost, count);
   }
   for (const std::string& problem : entries.problems) {
     MF_FUZZ_REQUIRE(!fuzz::HasControlByte(problem), "a problem line carries a control byte");

@@ -78,10 +78,18 @@ std::vector<Text> MirrorBases(const SiteDefinition& site, const Text& replacemen
   return bases;
 }
 
-MirrorFetcher::MirrorFetcher(std::vector<Text> bases) : bases_(std::move(bases)) {
+MirrorFetcher::MirrorFetcher(std::vector<Text> bases, std::shared_ptr<const SiteDefinition> site)
+    : bases_(std::move(bases)), site_(std::move(site)) {
   if (bases_.empty()) {
     bases_.emplace_back();
   }
+}
+
+FetchedPage MirrorFetcher::FetchOne(const Text& address, bool followRedirects) const {
+  if (site_) {
+    return followRedirects ? FetchPage(address, *site_) : FetchPageNoRedirects(address, *site_);
+  }
+  return followRedirects ? FetchPage(address) : FetchPageNoRedirects(address);
 }
 
 MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& base)>& addressOn) {
@@ -90,7 +98,7 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
     // No other mirror to turn to: the request follows redirects itself, as it always has.
     result.base = bases_.front();
     result.address = addressOn(result.base);
-    result.page = FetchPage(result.address);
+    result.page = FetchOne(result.address, true);
     return result;
   }
   std::vector<std::size_t> order = {current_};
@@ -108,7 +116,7 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
     std::set<std::string> visited = {std::string(address.view())};
     std::string passed;
     for (int hop = 0; passed.empty(); ++hop) {
-      FetchedPage page = FetchPageNoRedirects(address);
+      FetchedPage page = FetchOne(address, false);
       platform::UnwindIfKilled();
       if (page.unreachable) {
         passed = page.failure;
@@ -161,12 +169,19 @@ bool WalkEnd::After(const std::vector<EntryRow>& rows) {
   return site_.stopAfterSeenEntries && allSeen;
 }
 
+bool WalkEnd::After(const FetchedPage& page, const PageEntries& entries) {
+  if (site_.OnePage()) {
+    return true;
+  }
+  return !page.Failed() && (After(entries.rows) || entries.lastPage);
+}
+
 SiteWalk::SiteWalk(std::shared_ptr<const SiteDefinition> site, std::vector<Text> bases,
                    Text keyword, std::int32_t pages)
     : site_(std::move(site)),
-      mirrors_(std::move(bases)),
+      mirrors_(std::move(bases), site_),
       keyword_(std::move(keyword)),
-      pages_(pages > 0 ? pages : site_->pages),
+      pages_(site_->PagesToWalk(pages)),
       end_(*site_) {}
 
 WalkedPage SiteWalk::Next() {
@@ -179,8 +194,7 @@ WalkedPage SiteWalk::Next() {
   const FetchedPage& fetched = page.fetch.page;
   const Text text = PageTextOf(fetched.body, site_->pageEncoding, fetched.charset);
   page.entries = ReadEntries(matcher_, markup_, text, *site_, page.fetch.base);
-  // A page that could not be fetched says nothing of where the results end.
-  page.last = !fetched.Failed() && end_.After(page.entries.rows);
+  page.last = end_.After(fetched, page.entries);
   ended_ = page.last;
   page.took = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - start);

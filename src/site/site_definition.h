@@ -112,6 +112,11 @@ struct SiteDefinition {
   Text magnetPattern;  // code page 936
   std::int32_t magnetGroup = 1;
   std::vector<SiteTest> tests;
+  // What a live check of the site searches for (`check:`, UTF-8): a keyword the site always has
+  // results for, and a text on every page of the site, which tells it from a parked or resold
+  // domain. Empty when the definition names none.
+  std::string checkKeyword;
+  std::string checkPageText;
   std::string file;    // where it was read from ("built-in" for the embedded one)
   std::string folder;  // the folder its saved pages are relative to; empty when none
 

@@ -6,6 +6,7 @@
 #include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/site_address.h"
+#include "site/site_check.h"
 #include "support/text_ops.h"
 
 namespace mf {
@@ -93,6 +94,7 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
     result.page = FetchPage(result.address);
     return result;
   }
+  std::size_t unreachable = 0;  // mirrors that gave no answer at all
   std::vector<std::size_t> order = {current_};
   for (std::size_t i = 0; i < bases_.size(); ++i) {
     if (i != current_) {
@@ -111,6 +113,7 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
       FetchedPage page = FetchPageNoRedirects(address);
       platform::UnwindIfKilled();
       if (page.unreachable) {
+        ++unreachable;
         passed = page.failure;
       } else if (page.location.empty()) {
         // The mirror the last redirect led to answered (the one tried, when none led elsewhere).
@@ -137,7 +140,9 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
     }
     result.passedOver.push_back(Shown(bases_[mirror]) + ": " + passed);
   }
-  // No mirror answered: the page failed with the last one's reason.
+  // No mirror answered: the page failed with the last one's reason, and got no answer at all
+  // only when none of them answered.
+  result.page.unreachable = unreachable == bases_.size();
   result.page.failure =
       result.passedOver.size() == 1
           ? result.passedOver.front().substr(result.passedOver.front().find(": ") + 2)
@@ -176,12 +181,17 @@ WalkedPage SiteWalk::Next() {
   const Text number = ToText(page.number);
   page.fetch = mirrors_.Fetch(
       [&](const Text& base) { return ResultPageAddress(*site_, base, keyword_, number); });
-  const FetchedPage& fetched = page.fetch.page;
-  const Text text = PageTextOf(fetched.body, site_->pageEncoding, fetched.charset);
-  page.entries = ReadEntries(matcher_, markup_, text, *site_, page.fetch.base);
+  FetchedPage& fetched = page.fetch.page;
+  FailIfNotTheSite(fetched, *site_);
+  // A page that failed has no entries; the built-in site alone reads its error pages as pages.
+  if (!fetched.Failed() || site_->programText) {
+    const Text text = PageTextOf(fetched.body, site_->pageEncoding, fetched.charset);
+    page.entries = ReadEntries(matcher_, markup_, text, *site_, page.fetch.base);
+  }
   // A page that could not be fetched says nothing of where the results end.
   page.last = !fetched.Failed() && end_.After(page.entries.rows);
-  ended_ = page.last;
+  page.unreachable = unreachable_.After(fetched);
+  ended_ = page.last || page.unreachable;
   page.took = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - start);
   return page;

@@ -64,7 +64,25 @@ struct WalkedPage {
   MirrorFetcher::Result fetch;
   PageEntries entries;
   bool last = false;  // the definition's stop-after rule ends the walk after this page
+  // The walk ends after this page: the site gave no answer to UnreachableRun::kPages in a row.
+  bool unreachable = false;
   std::chrono::microseconds took{0};
+};
+
+// Ends a walk after kPages pages in a row that got no answer at all (FetchedPage::unreachable):
+// a site that cannot be reached costs three pages' time-outs, not a walk's. Any answer, an HTTP
+// error too, starts the count again.
+class UnreachableRun {
+ public:
+  static constexpr int kPages = 3;
+  // True when the walk ends after `page`.
+  bool After(const FetchedPage& page) {
+    run_ = page.unreachable ? run_ + 1 : 0;
+    return run_ >= kPages;
+  }
+
+ private:
+  int run_ = 0;
 };
 
 // Ends a walk early as the definition's `stop-after` says; the built-in site never does.
@@ -87,7 +105,8 @@ class SiteWalk {
 
   // Reads the next page. Call only while !Done().
   WalkedPage Next();
-  // True once every page was read or the definition's stop-after rule ended the walk.
+  // True once every page was read, the definition's stop-after rule ended the walk, or the site
+  // could not be reached (WalkedPage::unreachable).
   bool Done() const { return ended_ || next_ > pages_; }
 
   const SiteDefinition& Site() const { return *site_; }
@@ -101,6 +120,7 @@ class SiteWalk {
   std::int32_t next_ = 1;
   bool ended_ = false;
   WalkEnd end_;
+  UnreachableRun unreachable_;
   RegExpMatcher matcher_;
   regex markup_;
 };

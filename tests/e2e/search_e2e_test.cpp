@@ -17,6 +17,7 @@
 #include "app/site_choice.h"
 #include "demo_pages.h"
 #include "gui_support.h"
+#include "loopback_server.h"
 #include "platform/threads.h"
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
@@ -250,6 +251,21 @@ class SearchE2eTest : public QObject {
     QCOMPARE(captions_[8], PageStatus(8));
     QCOMPARE(captions_[9], PageStatus(9));
     QCOMPARE(site_->Targets().size(), std::size_t{9});
+  }
+
+  // A site that refuses every connection costs three pages, not the hundred the box asks for, and
+  // the final text says why and where to choose another site.
+  void aSiteThatNeverAnswersEndsTheRunAfterThreePages() {
+    UseSearchSite(Text("http://127.0.0.1:" + std::to_string(FreeLoopbackPort())));
+    StartSearch(QStringLiteral("无法连接"), 100);
+    const bool ended =
+        WaitForStatus(QStringLiteral("解析完毕（站点无法连接：右键标题栏可换站点）"));
+    UseSearchSite(Text(base_));
+    QVERIFY(ended);
+    QCOMPARE(
+        captions_,
+        (QStringList{QStringLiteral("开始运行。。。"), QStringLiteral("第1页获取失败"),
+                     QStringLiteral("第2页获取失败"), QStringLiteral("第3页获取失败"), Status()}));
   }
 
   void numbersContinueAcrossSearches() {

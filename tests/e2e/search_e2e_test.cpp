@@ -15,10 +15,12 @@
 #include "app/magnet.h"
 #include "app/proxy_choice.h"
 #include "app/site_choice.h"
+#include "app/site_menu.h"
 #include "demo_pages.h"
 #include "gui_support.h"
 #include "loopback_server.h"
 #include "platform/threads.h"
+#include "site/check_record.h"
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
@@ -471,6 +473,16 @@ class SearchE2eTest : public QObject {
     QVERIFY(builtIn != nullptr && other != nullptr);
     QVERIFY(builtIn->isChecked() && !other->isChecked());
     QCOMPARE(other->text(), QStringLiteral("站点 other (other)"));
+    // A site whose last check failed is marked; one that was ok or never checked is not.
+    qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toUtf8());
+    QCOMPARE(WriteCheckRecords({{"other", {CheckVerdict::kUnreachable, 0}},
+                                {BuiltInSite().id, {CheckVerdict::kOk, 0}}}),
+             std::string());
+    std::unique_ptr<QMenu> marked(CreateSiteMenu(window_, WindowSites()));
+    QCOMPARE(marked->findChild<QAction*>(QStringLiteral("other"))->text(),
+             QStringLiteral("站点 other (other)（上次检查：无法连接）"));
+    QCOMPARE(marked->findChild<QAction*>(QString::fromStdString(BuiltInSite().id))->text(),
+             builtIn->text());
     other->trigger();
     menu->close();
     QVERIFY(Search(QStringLiteral("换站"), 1));

@@ -13,6 +13,7 @@
 #include "site/page_fetch.h"
 #include "site/result_page.h"
 #include "site/site_address.h"
+#include "site/site_check.h"
 #include "site/site_walk.h"
 #include "support/encoding.h"
 #include "support/text_ops.h"
@@ -49,8 +50,10 @@ struct WorkerWalk {
   SiteInUse site;
   MirrorFetcher mirrors{site.mirrors, site.definition};
   WalkEnd end{*site.definition};
+  UnreachableRun unreachableRun{};
   bool ended = false;
-  Text answered{};  // the mirror that answered last
+  bool unreachable = false;  // the walk ended for want of any answer
+  Text answered{};           // the mirror that answered last
 };
 thread_local std::unique_ptr<WorkerWalk> workerWalk;
 
@@ -86,18 +89,23 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
   const ComApartmentScope apartment;
   WorkerWalk& walk = WalkOf(CurrentSite());
   const SiteDefinition& site = *walk.site.definition;
-  const MirrorFetcher::Result fetch = walk.mirrors.Fetch(
+  MirrorFetcher::Result fetch = walk.mirrors.Fetch(
       [&](const Text& base) { return ResultPageAddress(site, base, keyword, page); });
-  const FetchedPage& fetched = fetch.page;
+  FetchedPage& fetched = fetch.page;
+  FailIfNotTheSite(fetched, site);
 
   PageEntries entries;
   {
     const std::lock_guard lock(PageWorkLock);
     // The site's encoding, converted to code page 936.
     PageText = PageTextOf(fetched.body, site.pageEncoding, fetched.charset);
-    entries = ReadEntries(*EntryMatcher, *MarkupPattern, PageText, site, fetch.base);
+    // A page that failed has no entries; the built-in site alone reads its error pages as pages.
+    if (!fetched.Failed() || site.programText) {
+      entries = ReadEntries(*EntryMatcher, *MarkupPattern, PageText, site, fetch.base);
+    }
   }
-  walk.ended = walk.end.After(fetched, entries);
+  walk.unreachable = walk.unreachableRun.After(fetched);
+  walk.ended = walk.end.After(fetched, entries) || walk.unreachable;
   ReportMirrors(fetch, walk);
   AppendEntryRows(std::move(entries.rows));
   return !fetched.Failed();
@@ -105,6 +113,10 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
 
 bool WalkEndsAfterThisPage() {
   return workerWalk && workerWalk->ended;
+}
+
+bool WalkEndedUnreachable() {
+  return workerWalk && workerWalk->unreachable;
 }
 
 }  // namespace mf

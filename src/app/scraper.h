@@ -8,7 +8,8 @@ namespace mf {
 // Fetches result page `page` (decimal digits) for `keyword` and appends one row per entry to
 // 超级列表框1: its running number, its title without the highlight markup, and its detail-page
 // address. Runs on the search worker. False when the page could not be fetched (no response, an
-// error status, an empty page): such a page adds no row, unless its error page holds entries.
+// error status, an empty page, an answer that is not the site's: site_check.h): such a page adds
+// no row, unless it is an error page of the built-in site that holds entries.
 //
 // The site's mirrors are tried in order, and the one that answered is asked first for the rest of
 // the search. A row of a site without detail pages holds its magnet link in the address column.
@@ -17,5 +18,7 @@ bool ScrapeResultPage(const Text& keyword, const Text& page);
 // True when the site's definition ends the walk after the page ScrapeResultPage last read on this
 // thread (a page without entries, or with none not seen before, when the definition says so).
 bool WalkEndsAfterThisPage();
+// True when it ends because the site gave no answer to UnreachableRun::kPages pages in a row.
+bool WalkEndedUnreachable();
 
 }  // namespace mf

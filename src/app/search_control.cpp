@@ -124,9 +124,10 @@ std::uint32_t SearchWorker(void*) {
       break;
     }
   }
-  SetLabelCaption(kStatus, failedPages == 0
-                               ? "解析完毕"_gbk
-                               : "解析完毕（"_gbk + ToText(failedPages) + "页获取失败）"_gbk);
+  SetLabelCaption(kStatus,
+                  WalkEndedUnreachable() ? "解析完毕（站点无法连接：右键标题栏可换站点）"_gbk
+                  : failedPages == 0 ? "解析完毕"_gbk
+                                     : "解析完毕（"_gbk + ToText(failedPages) + "页获取失败）"_gbk);
   return 0;
 }
 

@@ -42,7 +42,8 @@ void OnCloseLabelPress(int x, int y, int modifierKeys);
 void OnMinimizeLabelPress(int x, int y, int modifierKeys);
 
 // The search worker's thread routine: pages 1 to the page count, then "解析完毕" (with the number
-// of pages that could not be fetched, "解析完毕（2页获取失败）", when there were any).
+// of pages that could not be fetched, "解析完毕（2页获取失败）", when there were any; when the
+// walk ended because the site gave no answer, "解析完毕（站点无法连接：右键标题栏可换站点）").
 std::uint32_t SearchWorker(void* unused);
 
 // What the worker calls for each page; false when the page could not be fetched. Tests put fakes

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/site_check_mark.h"
 #include "app/site_choice.h"
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
@@ -45,8 +46,10 @@ QMenu* CreateSiteMenu(QWidget* parent, const SiteCatalogue& catalogue) {
     sites.insert(sites.begin(), inUse);
   }
   auto* group = new QActionGroup(menu);
+  const CheckRecords checks = ReadCheckRecords();
   for (const auto& site : sites) {
-    QAction* action = menu->addAction(SiteMenuLabel(*site), menu, [site] { PickSite(site); });
+    QAction* action = menu->addAction(SiteMenuLabel(*site) + LastCheckMark(site->id, checks), menu,
+                                      [site] { PickSite(site); });
     action->setObjectName(QString::fromStdString(site->id));
     action->setCheckable(true);
     action->setChecked(site->id == inUse->id);

@@ -1,5 +1,6 @@
 // The site menu, opened by a right-click on the window's title area: every usable site definition
-// by name and id, the site in use checked. A pick makes that definition the site in use at once,
+// by name and id (marked when its last live check failed: site_check_mark.h), the site in use
+// checked. A pick makes that definition the site in use at once,
 // so a running search follows it from its next page, and remembers it for the next start
 // (site_choice.h). The page-count box and every other control are left as they are. UI thread
 // only.

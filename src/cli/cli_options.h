@@ -3,6 +3,7 @@
 //                                    [--mirror URL] [--jobs N] [--format tsv|json] [--quiet]
 //   magnet-finder-cli magnets URL [--site ID|FILE|URL] [--format text|json] [--open] [--raw]
 //   magnet-finder-cli sites
+//   magnet-finder-cli sites check [ID|FILE|URL...] [--mirror URL] [--format tsv|json] [--jobs N]
 //   magnet-finder-cli site lint FILE...
 //   magnet-finder-cli site test [ID|FILE...]
 //   magnet-finder-cli site probe ID|FILE KEYWORD [--pages N] [--mirror URL] [--save DIR] [--force]
@@ -19,7 +20,17 @@
 
 namespace mf::cli {
 
-enum class Command { kSearch, kMagnets, kSites, kSiteLint, kSiteTest, kSiteProbe, kHelp, kVersion };
+enum class Command {
+  kSearch,
+  kMagnets,
+  kSites,
+  kSitesCheck,
+  kSiteLint,
+  kSiteTest,
+  kSiteProbe,
+  kHelp,
+  kVersion
+};
 enum class Format { kTsv, kJson, kText };
 
 struct CliOptions {
@@ -30,10 +41,11 @@ struct CliOptions {
   std::int32_t pages = 0;
   std::optional<std::string> site;    // --site as given: an id, a definition file or an address
   std::optional<std::string> mirror;  // --mirror as given: the site's base address
-  // site lint, test, probe: the ids and files given; search: --site's comma-separated list.
+  // site lint, test, probe, sites check: the ids and files given; search: --site's
+  // comma-separated list.
   std::vector<std::string> sites;
   bool allSites = false;  // search: every usable definition of the catalogue
-  int jobs = 4;           // search: how many sites are walked at the same time, at most
+  int jobs = 4;  // search, sites check: how many sites are walked at the same time, at most
   std::optional<std::string> saveDir;  // site probe --save: where the pages and tests go
   bool force = false;                  // site probe: --save replaces files that exist
   Format format = Format::kTsv;

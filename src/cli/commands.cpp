@@ -173,6 +173,7 @@ class SearchOutput {
       progress_.Report("magnet-finder-cli: " + state.id + ": page " + std::to_string(page.number) +
                        ": " + platform::PrintableText(problem) + "\n");
     }
+    state.unreachable = page.unreachable;
     if (page.fetch.page.Failed()) {
       state.failure = page.fetch.page.failure;
       several_ ? progress_.SitePageFailed(site, page.number, state.failure)
@@ -187,6 +188,12 @@ class SearchOutput {
   // The end of a site's walk: a site that gave no page is named, and the others go on.
   void Ended(std::size_t site, const std::string& broken) {
     const SiteState& state = states_[site];
+    if (state.unreachable) {
+      progress_.Report("magnet-finder-cli: " + state.id + ": unreachable: no answer to " +
+                       std::to_string(UnreachableRun::kPages) + " pages in a row (" +
+                       platform::PrintableText(state.failure) + "); its walk ends here\n");
+      return;
+    }
     if (!broken.empty()) {
       progress_.Report("magnet-finder-cli: " + state.id +
                        ": the walk stopped: " + platform::PrintableText(broken) + "\n");
@@ -205,10 +212,11 @@ class SearchOutput {
  private:
   struct SiteState {
     std::string id;
-    long rows = 0;        // found on its pages, duplicates included
-    int fetched = 0;      // pages
-    std::string failure;  // of its last failed page
-    Text mirror;          // the mirror that answered last
+    long rows = 0;             // found on its pages, duplicates included
+    int fetched = 0;           // pages
+    std::string failure;       // of its last failed page
+    Text mirror;               // the mirror that answered last
+    bool unreachable = false;  // its walk ended for want of any answer
   };
 
   // The rows of a site with more than a title and a detail address get the wide lines.

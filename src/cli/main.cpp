@@ -14,6 +14,7 @@
 #include "cli/search_sites.h"
 #include "cli/site_commands.h"
 #include "cli/site_probe.h"
+#include "cli/sites_check.h"
 #include "cli/stoppable_run.h"
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
@@ -100,10 +101,27 @@ int Search(const CliOptions& options) {
   });
 }
 
+int SitesCheck(CliOptions options) {
+  options.allSites = options.sites.empty();
+  auto chosen = mf::cli::ChooseSearchSites(options);
+  if (auto* error = std::get_if<std::string>(&chosen)) {
+    // The sites are named as words here, not by --site.
+    return UsageError(error->starts_with("--site: ") ? "sites check: " + error->substr(8) : *error);
+  }
+  mf::cli::SearchSites& check = std::get<mf::cli::SearchSites>(chosen);
+  for (const std::string& skipped : check.skipped) {
+    std::fprintf(stderr, "magnet-finder-cli: %s\n", skipped.c_str());
+  }
+  return mf::cli::RunStoppable(
+      [&] { return mf::cli::RunSitesCheck(options, check.sites, stdout, stderr); });
+}
+
 int RunSiteCommand(const CliOptions& options) {
   switch (options.command) {
     case Command::kSites:
       return mf::cli::RunSites(stdout);
+    case Command::kSitesCheck:
+      return SitesCheck(options);
     case Command::kSiteLint:
       return mf::cli::RunSiteLint(options.sites, stdout);
     default:
@@ -169,11 +187,12 @@ int main(int argc, char** argv) {
     case Command::kVersion:
       std::fputs("magnet-finder-cli " MF_VERSION "\n", stdout);
       return WithOutputWritten(0);
-    case Command::kSearch: {
-      // The search's workers have counted themselves out, but their threads end a moment later
-      // (libcurl's and OpenSSL's per-thread state goes at the thread's very end). As the window
-      // does, the process ends without exit handlers or static destructors, none of which may
-      // run beside them; stdout is written out first and stderr holds nothing.
+    case Command::kSearch:
+    case Command::kSitesCheck: {
+      // The workers (of a search or a check) have counted themselves out, but their threads end a
+      // moment later (libcurl's and OpenSSL's per-thread state goes at the thread's very end). As
+      // the window does, the process ends without exit handlers or static destructors, none of
+      // which may run beside them; stdout is written out first and stderr holds nothing.
       const int status = WithOutputWritten(Run(options));
       std::quick_exit(status);
     }

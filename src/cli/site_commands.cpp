@@ -5,6 +5,7 @@
 
 #include "cli/cli_output.h"
 #include "platform/printable_text.h"
+#include "site/check_record.h"
 #include "site/site_catalogue.h"
 #include "site/site_self_test.h"
 
@@ -20,6 +21,18 @@ std::string StatusOf(const CatalogueEntry& entry) {
     return FirstError(entry.problems);
   }
   return entry.overridden ? "ok, overridden by a later file" : "ok";
+}
+
+// "ok at 2026-09-01T12:00:00Z", "not checked here" before the first check, "-" for a file that
+// does not load.
+std::string LastCheckOf(const SiteDefinition* site, const CheckRecords& checks) {
+  if (site == nullptr) {
+    return "-";
+  }
+  const auto found = checks.find(site->id);
+  return found == checks.end() ? "not checked here"
+                               : std::string(VerdictName(found->second.verdict)) + " at " +
+                                     CheckTime(found->second.at);
 }
 
 // Runs the tests of one definition and writes its report; true when none failed.
@@ -54,12 +67,13 @@ bool TestOne(const SiteDefinition& site, std::FILE* out) {
 
 int RunSites(std::FILE* out) {
   const SiteCatalogue catalogue = LoadSiteCatalogue();
-  Write(out, "id\tname\tmirror\tfile\tstatus\n");
+  const CheckRecords checks = ReadCheckRecords();
+  Write(out, "id\tname\tmirror\tfile\tstatus\tlast check\n");
   for (const CatalogueEntry& entry : catalogue.entries) {
     const SiteDefinition* site = entry.definition.get();
     Write(out, TsvField(site ? site->id : "-") + "\t" + TsvField(site ? site->name : "-") + "\t" +
                    TsvField(site ? site->mirrors.front() : "-") + "\t" + TsvField(entry.file) +
-                   "\t" + TsvField(StatusOf(entry)) + "\n");
+                   "\t" + TsvField(StatusOf(entry)) + "\t" + LastCheckOf(site, checks) + "\n");
   }
   return 0;
 }

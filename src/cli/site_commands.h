@@ -1,5 +1,6 @@
 // The site commands of magnet-finder-cli: sites, site lint and site test. They read definition
-// files and saved pages, and fetch nothing. Each returns the exit status.
+// files, saved pages and the verdicts of earlier checks, and fetch nothing. Each returns the exit
+// status.
 #pragma once
 
 #include <cstdio>
@@ -8,7 +9,8 @@
 
 namespace mf::cli {
 
-// Every definition found: id, name, first mirror, file and status, tab-separated with a header.
+// Every definition found: id, name, first mirror, file, status and the verdict and time of its
+// last check (sites_check.h), tab-separated with a header.
 int RunSites(std::FILE* out);
 
 // The problems of each file, one line each; 1 when any file has an error.

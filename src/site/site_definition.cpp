@@ -34,6 +34,22 @@ constexpr std::size_t kMaxTrackers = 32;
 constexpr std::size_t kMaxTrackerBytes = 512;
 constexpr std::size_t kMaxHeaderValueBytes = 1024;
 constexpr int kMostDelaySeconds = 60;
+constexpr std::size_t kMaxCheckTextBytes = 200;
+
+// True when `utf8` is well-formed UTF-8 without control characters (C0, DEL, C1).
+bool PrintableUtf8(const std::string& utf8) {
+  const Bytes units = DecodeToUtf16(Text(utf8));
+  if (EncodeFromUtf16(units, 65001).str() != utf8) {
+    return false;  // malformed, or cut at a zero byte
+  }
+  for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
+    const unsigned unit = units.data()[i] | (units.data()[i + 1] << 8U);
+    if ((unit < 0x20 && unit != 0) || (unit >= 0x7F && unit <= 0x9F)) {
+      return false;
+    }
+  }
+  return true;
+}
 
 // Thrown inside the loader only, to stop at the first error of a part it cannot go on without.
 struct Stop {};
@@ -180,8 +196,10 @@ class Loader {
              {"trackers", [this](const YAML::Node& n) { ReadTrackers(n); }},
              {"headers", [this](const YAML::Node& n) { ReadHeaders(n); }},
              {"delay", [this](const YAML::Node& n) { ReadDelay(n); }},
-             {"tests", [this](const YAML::Node& n) { ReadTests(n); }}},
-            {"page-encoding", "page-format", "detail", "trackers", "headers", "delay", "tests"});
+             {"tests", [this](const YAML::Node& n) { ReadTests(n); }},
+             {"check", [this](const YAML::Node& n) { ReadCheck(n); }}},
+            {"page-encoding", "page-format", "detail", "trackers", "headers", "delay", "tests",
+             "check"});
     CheckRowsLeadToMagnets(root);
   }
 
@@ -652,6 +670,29 @@ class Loader {
                 site_.magnetGroup = Group(n, "magnet-group", "magnet-pattern");
               }}},
             {"magnet-group"});
+  }
+
+  void ReadCheck(const YAML::Node& node) {
+    ReadMap(node, "'check'",
+            {{"keyword",
+              [this](const YAML::Node& n) {
+                site_.checkKeyword = CheckText(n, "keyword");
+                if (GbkToUtf8(Utf8ToGbk(Text(site_.checkKeyword))).str() != site_.checkKeyword) {
+                  Fail(n, "'keyword' holds a character that GBK cannot write");
+                }
+              }},
+             {"page-text",
+              [this](const YAML::Node& n) { site_.checkPageText = CheckText(n, "page-text"); }}},
+            {"page-text"});
+  }
+  // A word or text of `check`: printable UTF-8 on one line, 1 to kMaxCheckTextBytes bytes.
+  std::string CheckText(const YAML::Node& node, const std::string& key) {
+    const std::string text = String(node, key);
+    if (text.empty() || text.size() > kMaxCheckTextBytes || !PrintableUtf8(text)) {
+      Fail(node, "'" + key + "' must be 1 to " + std::to_string(kMaxCheckTextBytes) +
+                     " bytes of printable UTF-8 text, not '" + platform::PrintableText(text) + "'");
+    }
+    return text;
   }
 
   void ReadTests(const YAML::Node& node) {

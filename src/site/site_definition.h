@@ -133,6 +133,11 @@ struct SiteDefinition {
   // The least time between two requests to the site from this process; zero for none.
   std::chrono::milliseconds delay{0};
   std::vector<SiteTest> tests;
+  // What a live check of the site searches for (`check:`, UTF-8): a keyword the site always has
+  // results for, and a text on every page of the site, which tells it from a parked or resold
+  // domain. Empty when the definition names none.
+  std::string checkKeyword;
+  std::string checkPageText;
   std::string file;    // where it was read from ("built-in" for the embedded one)
   std::string folder;  // the folder its saved pages are relative to; empty when none
 

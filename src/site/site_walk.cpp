@@ -6,6 +6,7 @@
 #include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/site_address.h"
+#include "site/site_check.h"
 #include "support/text_ops.h"
 
 namespace mf {
@@ -101,6 +102,7 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
     result.page = FetchOne(result.address, true);
     return result;
   }
+  std::size_t unreachable = 0;  // mirrors that gave no answer at all
   std::vector<std::size_t> order = {current_};
   for (std::size_t i = 0; i < bases_.size(); ++i) {
     if (i != current_) {
@@ -119,6 +121,7 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
       FetchedPage page = FetchOne(address, false);
       platform::UnwindIfKilled();
       if (page.unreachable) {
+        ++unreachable;
         passed = page.failure;
       } else if (page.location.empty()) {
         // The mirror the last redirect led to answered (the one tried, when none led elsewhere).
@@ -145,7 +148,9 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
     }
     result.passedOver.push_back(Shown(bases_[mirror]) + ": " + passed);
   }
-  // No mirror answered: the page failed with the last one's reason.
+  // No mirror answered: the page failed with the last one's reason, and got no answer at all
+  // only when none of them answered.
+  result.page.unreachable = unreachable == bases_.size();
   result.page.failure =
       result.passedOver.size() == 1
           ? result.passedOver.front().substr(result.passedOver.front().find(": ") + 2)
@@ -191,11 +196,16 @@ WalkedPage SiteWalk::Next() {
   const Text number = ToText(page.number);
   page.fetch = mirrors_.Fetch(
       [&](const Text& base) { return ResultPageAddress(*site_, base, keyword_, number); });
-  const FetchedPage& fetched = page.fetch.page;
-  const Text text = PageTextOf(fetched.body, site_->pageEncoding, fetched.charset);
-  page.entries = ReadEntries(matcher_, markup_, text, *site_, page.fetch.base);
+  FetchedPage& fetched = page.fetch.page;
+  FailIfNotTheSite(fetched, *site_);
+  // A page that failed has no entries; the built-in site alone reads its error pages as pages.
+  if (!fetched.Failed() || site_->programText) {
+    const Text text = PageTextOf(fetched.body, site_->pageEncoding, fetched.charset);
+    page.entries = ReadEntries(matcher_, markup_, text, *site_, page.fetch.base);
+  }
   page.last = end_.After(fetched, page.entries);
-  ended_ = page.last;
+  page.unreachable = unreachable_.After(fetched);
+  ended_ = page.last || page.unreachable;
   page.took = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - start);
   return page;

@@ -71,7 +71,25 @@ struct WalkedPage {
   // The walk ends after this page: the definition's stop-after rule, the answer says it is the
   // last page, or the site has but one.
   bool last = false;
+  // The walk ends after this page: the site gave no answer to UnreachableRun::kPages in a row.
+  bool unreachable = false;
   std::chrono::microseconds took{0};
+};
+
+// Ends a walk after kPages pages in a row that got no answer at all (FetchedPage::unreachable):
+// a site that cannot be reached costs three pages' time-outs, not a walk's. Any answer, an HTTP
+// error too, starts the count again.
+class UnreachableRun {
+ public:
+  static constexpr int kPages = 3;
+  // True when the walk ends after `page`.
+  bool After(const FetchedPage& page) {
+    run_ = page.unreachable ? run_ + 1 : 0;
+    return run_ >= kPages;
+  }
+
+ private:
+  int run_ = 0;
 };
 
 // Ends a walk early as the definition's `stop-after` says; the built-in site never does.
@@ -99,7 +117,8 @@ class SiteWalk {
 
   // Reads the next page. Call only while !Done().
   WalkedPage Next();
-  // True once every page was read or the definition's stop-after rule ended the walk.
+  // True once every page was read, the definition's stop-after rule ended the walk, or the site
+  // could not be reached (WalkedPage::unreachable).
   bool Done() const { return ended_ || next_ > pages_; }
 
   const SiteDefinition& Site() const { return *site_; }
@@ -113,6 +132,7 @@ class SiteWalk {
   std::int32_t next_ = 1;
   bool ended_ = false;
   WalkEnd end_;
+  UnreachableRun unreachable_;
   RegExpMatcher matcher_;
   regex markup_;
 };

@@ -710,11 +710,50 @@ class CommandLineE2eTest : public QObject {
     QCOMPARE(none.exitCode, 1);
     QCOMPARE(none.err.count(QStringLiteral(": no page could be fetched: cannot connect")), 2);
 
+    // One site, ten pages asked: its walk ends after the third page that got no answer, with one
+    // line naming it unreachable.
+    const Finished alone =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--site"),
+             QStringLiteral("http://127.0.0.1:1"), QStringLiteral("--pages"), QStringLiteral("10"),
+             QStringLiteral("-q")});
+    QCOMPARE(alone.exitCode, 1);
+    QCOMPARE(alone.err.count(QStringLiteral(" not fetched: cannot connect")), 3);
+    QCOMPARE(alone.err.count(QStringLiteral("magnet-finder-cli: cilisousuo: unreachable: no answer "
+                                            "to 3 pages in a row (cannot connect")),
+             1);
+
     const Finished twice = Cli({QStringLiteral("search"), QStringLiteral("x"),
                                 QStringLiteral("--site"), QStringLiteral("cilisousuo,http://h")});
     QCOMPARE(twice.exitCode, 2);
     QCOMPARE(twice.err, QStringLiteral("magnet-finder-cli: --site: 'cilisousuo' and 'http://h' are "
                                        "both the site 'cilisousuo' (see --help)\n"));
+  }
+
+  // A JSON site that answers with a challenge page in HTML gave no page: the search fails, and
+  // says what came instead of reading rows from it. So does a page that never came.
+  void aJsonSiteAnsweringHtmlGaveNoPage() {
+    for (int page = 1; page <= 2; ++page) {
+      site_->Script(
+          "/api/search?q=" + demo::PercentEncodeUtf8("电影") + "&page=" + std::to_string(page),
+          Reply{200, "<html><title>Just a moment...</title></html>"});
+    }
+    const Finished search =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--site"),
+             QStringLiteral("demo-json"), QStringLiteral("--mirror"), base_,
+             QStringLiteral("--pages"), QStringLiteral("2"), QStringLiteral("-q")});
+    QCOMPARE(search.exitCode, 1);
+    QCOMPARE(
+        search.err,
+        QStringLiteral("magnet-finder-cli: page 1 not fetched: the page is not JSON (a page "
+                       "titled \"Just a moment...\")\nmagnet-finder-cli: page 2 not fetched: the "
+                       "page is not JSON (a page titled \"Just a moment...\")\n"));
+    const Finished gone =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--site"),
+             QStringLiteral("demo-json"), QStringLiteral("--mirror"),
+             QStringLiteral("http://127.0.0.1:1"), QStringLiteral("--pages"), QStringLiteral("1"),
+             QStringLiteral("-q")});
+    QCOMPARE(gone.exitCode, 1);
+    QVERIFY2(!gone.err.contains(QStringLiteral("JSON")), qPrintable(gone.err));
   }
 
   void signalsStopAtOnceLeavingWholeLines_data() {

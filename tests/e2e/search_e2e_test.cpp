@@ -15,9 +15,12 @@
 #include "app/magnet.h"
 #include "app/proxy_choice.h"
 #include "app/site_choice.h"
+#include "app/site_menu.h"
 #include "demo_pages.h"
 #include "gui_support.h"
+#include "loopback_server.h"
 #include "platform/threads.h"
+#include "site/check_record.h"
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
@@ -252,6 +255,21 @@ class SearchE2eTest : public QObject {
     QCOMPARE(site_->Targets().size(), std::size_t{9});
   }
 
+  // A site that refuses every connection costs three pages, not the hundred the box asks for, and
+  // the final text says why and where to choose another site.
+  void aSiteThatNeverAnswersEndsTheRunAfterThreePages() {
+    UseSearchSite(Text("http://127.0.0.1:" + std::to_string(FreeLoopbackPort())));
+    StartSearch(QStringLiteral("无法连接"), 100);
+    const bool ended =
+        WaitForStatus(QStringLiteral("解析完毕（站点无法连接：右键标题栏可换站点）"));
+    UseSearchSite(Text(base_));
+    QVERIFY(ended);
+    QCOMPARE(
+        captions_,
+        (QStringList{QStringLiteral("开始运行。。。"), QStringLiteral("第1页获取失败"),
+                     QStringLiteral("第2页获取失败"), QStringLiteral("第3页获取失败"), Status()}));
+  }
+
   void numbersContinueAcrossSearches() {
     QVERIFY(Search(QStringLiteral("动画"), 1));
     QCOMPARE(Rows().RowCount(), demo::kEntriesPerPage);
@@ -477,6 +495,16 @@ class SearchE2eTest : public QObject {
     QVERIFY(builtIn != nullptr && other != nullptr);
     QVERIFY(builtIn->isChecked() && !other->isChecked());
     QCOMPARE(other->text(), QStringLiteral("站点 other (other)"));
+    // A site whose last check failed is marked; one that was ok or never checked is not.
+    qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toUtf8());
+    QCOMPARE(WriteCheckRecords({{"other", {CheckVerdict::kUnreachable, 0}},
+                                {BuiltInSite().id, {CheckVerdict::kOk, 0}}}),
+             std::string());
+    std::unique_ptr<QMenu> marked(CreateSiteMenu(window_, WindowSites()));
+    QCOMPARE(marked->findChild<QAction*>(QStringLiteral("other"))->text(),
+             QStringLiteral("站点 other (other)（上次检查：无法连接）"));
+    QCOMPARE(marked->findChild<QAction*>(QString::fromStdString(BuiltInSite().id))->text(),
+             builtIn->text());
     other->trigger();
     menu->close();
     QVERIFY(Search(QStringLiteral("换站"), 1));

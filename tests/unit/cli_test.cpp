@@ -1,10 +1,17 @@
-// The command line's argument parsing, output escaping and progress lines.
+// The command line's argument parsing, output escaping and progress lines, and the live check of
+// sites against local servers that play each verdict.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -13,7 +20,12 @@
 #include "cli/cli_output.h"
 #include "cli/progress.h"
 #include "cli/seen_torrents.h"
+#include "cli/site_commands.h"
+#include "cli/sites_check.h"
+#include "hostile_server.h"
+#include "loopback_server.h"
 #include "platform/printable_text.h"
+#include "site/check_record.h"
 
 namespace mf::cli {
 namespace {
@@ -74,6 +86,14 @@ TEST(CliArguments, SearchAndMagnetsTakeTheirOptionsInEitherSpelling) {
 
   EXPECT_FALSE(std::get<CliOptions>(Parse({"search", "a"})).proxy.has_value());
 
+  const auto check = std::get<CliOptions>(
+      Parse({"sites", "check", "a", "b.yaml", "--mirror=http://m", "--jobs=8", "--format=json"}));
+  EXPECT_EQ(check.command, Command::kSitesCheck);
+  EXPECT_EQ(check.sites, (std::vector<std::string>{"a", "b.yaml"}));
+  EXPECT_EQ(check.mirror, "http://m");
+  EXPECT_EQ(check.jobs, 8);
+  EXPECT_EQ(check.format, Format::kJson);
+
   EXPECT_EQ(std::get<CliOptions>(Parse({"search", "--help"})).command, Command::kHelp);
   EXPECT_EQ(std::get<CliOptions>(Parse({"bogus", "--version"})).command, Command::kVersion);
 }
@@ -118,6 +138,9 @@ TEST(CliArguments, ABadCommandLineGetsOneLineNamingTheBadValue) {
             "--all-sites does not go with --site");
   EXPECT_EQ(ErrorOf({"magnets", "u", "--all-sites"}), "--all-sites does not go with magnets");
   EXPECT_EQ(ErrorOf({"sites", "--jobs", "2"}), "--jobs does not go with sites");
+  EXPECT_EQ(ErrorOf({"sites", "list"}), "sites takes no argument but check: 'list'");
+  EXPECT_EQ(ErrorOf({"sites", "check", "--pages", "2"}), "--pages does not go with sites check");
+  EXPECT_EQ(ErrorOf({"sites", "check", "--format", "text"}), "--format takes tsv or json: 'text'");
   for (const char* jobs : {"0", "17", "x", ""}) {
     EXPECT_EQ(ErrorOf({"search", "a", "--jobs", jobs}),
               "--jobs takes a whole number from 1 to 16: '" + std::string(jobs) + "'");
@@ -220,6 +243,17 @@ TEST(CliOutput, ControlCharactersFromASiteAreWrittenAsText) {
   EXPECT_EQ(platform::PrintableText("a\\b\x1b[2J\r\n"), "a\\b\\x1b[2J\\r\\n");
 }
 
+// What was written to `stream`, a temporary file, which is closed.
+std::string Contents(std::FILE* stream) {
+  std::rewind(stream);
+  std::string text;
+  for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) {
+    text += static_cast<char>(c);
+  }
+  std::fclose(stream);
+  return text;
+}
+
 std::string Written(Progress::Style style) {
   std::FILE* stream = std::tmpfile();
   {
@@ -229,13 +263,7 @@ std::string Written(Progress::Style style) {
     progress.PageDone(2, 20);
     progress.Clear();
   }
-  std::rewind(stream);
-  std::string text;
-  for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) {
-    text += static_cast<char>(c);
-  }
-  std::fclose(stream);
-  return text;
+  return Contents(stream);
 }
 
 TEST(CliProgress, LinesForAFileABarForATerminalAndFailuresAlways) {
@@ -319,6 +347,143 @@ TEST(CliProgress, TheBarOfSeveralSitesFitsANarrowTerminal) {
             "\r\x1b[Kdemo-json 3/10 45 · demo-table 0/5 0\r\n");
   EXPECT_EQ(drawn({{"demo-json", 10}, {"demo-table", 5}, {"c", 100}}),
             "\r\x1b[Kdemo-json 3/10 45 · demo-table 0/5 0 ·…\r\n");
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream split(line);
+  for (std::string field; std::getline(split, field, '\t');) {
+    fields.push_back(field);
+  }
+  if (line.ends_with('\t')) {
+    fields.emplace_back();
+  }
+  return fields;
+}
+
+// Every site of tests/data/site_checks.txt, checked at once against a local server that answers
+// as its line says: each gets its line's verdict, rows and reason, the lines in the order given
+// (the silent site first, ended by its deadline while the others are done), and the verdicts are
+// kept for `sites`; a record file that is no record is passed over and written anew.
+TEST(SitesCheck, EachSiteGetsTheVerdictItsAnswerEarns) {
+  struct Case {
+    std::vector<std::string> fields;  // id, format, answer, verdict, rows, reason
+  };
+  std::vector<Case> cases;
+  std::map<std::string, std::pair<int, std::string>> answers;  // by id
+  std::ifstream table(MF_TEST_DATA_DIR "/site_checks.txt");
+  for (std::string line; std::getline(table, line);) {
+    if (!line.empty() && line[0] != '#') {
+      cases.push_back({Fields(line)});
+      ASSERT_EQ(cases.back().fields.size(), 6u) << line;
+      const std::string& answer = cases.back().fields[2];
+      answers[cases.back().fields[0]] = {std::atoi(answer.c_str()),
+                                         answer.substr(answer.find(' ') + 1)};
+    }
+  }
+  ASSERT_GE(cases.size(), 15u);
+  test::LocalServer local(std::make_unique<httplib::Server>());
+  local.server().Get(
+      R"(/([^/]+)/s)", [&](const httplib::Request& request, httplib::Response& response) {
+        const auto& [status, body] = answers.at(request.matches[1]);
+        response.status = status;
+        response.set_content(body, body.starts_with('{') ? "application/json" : "text/html");
+      });
+  local.Start();
+  test::HostileServer silent;
+  silent.Script("/silent/s?q=%77%6F%72%64", test::Silence());  // "word", every byte escaped
+  const std::string refused = "http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort());
+
+  std::vector<SearchSite> sites;
+  for (const Case& row : cases) {
+    const std::string& id = row.fields[0];
+    auto site = std::make_shared<SiteDefinition>();
+    site->id = id;
+    site->searchAddress = "{base}/" + id + "/s?q={keyword}";
+    site->checkKeyword = "word";
+    if (row.fields[1] == "json") {
+      site->pageFormat = PageFormat::kJson;
+      site->rowsPointer = "/rows";
+      site->titlePointer = "/name";
+      site->fieldPointers[static_cast<std::size_t>(RowField::kHash)] = "/hash";
+    } else {
+      site->entryPattern = Text("<a href=\"(.*?)\">(.*?)</a>");
+      site->detailAddress = "{base}{link}";
+      site->checkPageText = "Our Site";
+    }
+    const std::string& answer = row.fields[2];
+    const std::string base = answer == "silent"    ? silent.BaseAddress()
+                             : answer == "refused" ? refused
+                             : answer == "tls"     ? local.Url("", "https")
+                                                   : local.Url("");
+    site->mirrors = {base};
+    sites.push_back({site, {Text(base)}});
+  }
+  const std::filesystem::path cache = testing::TempDir() + "sites-check-cache";
+  std::filesystem::remove_all(cache);
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  const std::filesystem::path records = cache / "magnet-finder/site-checks.json";
+  std::filesystem::create_directories(records.parent_path());
+  std::ofstream(records) << "{\"sites\": [1, 2";  // cut short: no record at all
+
+  CliOptions options;
+  options.jobs = 4;
+  std::FILE* out = std::tmpfile();
+  std::FILE* errors = std::tmpfile();
+  EXPECT_EQ(RunSitesCheck(options, sites, out, errors, std::chrono::milliseconds(1000)), 1);
+  EXPECT_EQ(Contents(errors), "");
+  std::istringstream lines(Contents(out));
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "id\tverdict\trows\tmirror\tms\treason");
+  for (const Case& row : cases) {
+    ASSERT_TRUE(std::getline(lines, line));
+    const std::vector<std::string> got = Fields(line);
+    ASSERT_EQ(got.size(), 6u) << line;
+    EXPECT_EQ(got[0], row.fields[0]);
+    EXPECT_EQ(got[1], row.fields[3]) << line;
+    EXPECT_EQ(got[2], row.fields[4]) << line;
+    EXPECT_EQ(got[3], row.fields[3] == "unreachable" ? "-" : sites[&row - &cases[0]].bases[0].str())
+        << line;
+    EXPECT_TRUE(got[5].starts_with(row.fields[5]) && (row.fields[5].empty() == got[5].empty()))
+        << line;
+  }
+  EXPECT_FALSE(std::getline(lines, line)) << line;
+  const CheckRecords kept = ReadCheckRecords();
+  ASSERT_EQ(kept.size(), cases.size());
+  for (const Case& row : cases) {
+    EXPECT_STREQ(VerdictName(kept.at(row.fields[0]).verdict), row.fields[3].c_str());
+  }
+  struct stat status {};
+  ASSERT_EQ(stat(records.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777u, 0600u);
+
+  // JSON, and every site ok: exit 0. Records of other sites stay.
+  options.format = Format::kJson;
+  out = std::tmpfile();
+  errors = std::tmpfile();
+  const std::vector<SearchSite> good = {sites[3], sites[4]};
+  EXPECT_EQ(RunSitesCheck(options, good, out, errors), 0);
+  std::string json = Contents(out);
+  for (std::size_t at = json.find("\"ms\":"); at != std::string::npos;
+       at = json.find("\"ms\":", at + 1)) {
+    json.replace(at + 5, json.find(',', at) - at - 5, "M");  // the time differs from run to run
+  }
+  EXPECT_EQ(json, "[{\"id\":\"ok\",\"verdict\":\"ok\",\"rows\":2,\"mirror\":\"" + local.Url("") +
+                      "\",\"ms\":M,\"reason\":\"\"},\n {\"id\":\"ok-json\",\"verdict\":\"ok\","
+                      "\"rows\":1,\"mirror\":\"" +
+                      local.Url("") + "\",\"ms\":M,\"reason\":\"\"}]\n");
+  EXPECT_EQ(ReadCheckRecords().size(), cases.size());
+
+  // `sites` shows each definition's last verdict, or that none was kept here.
+  EXPECT_EQ(WriteCheckRecords({{"demo-gbk", {CheckVerdict::kBlocked, 86400}}}), "");
+  out = std::tmpfile();
+  EXPECT_EQ(RunSites(out), 0);
+  const std::string listed = Contents(out);
+  EXPECT_TRUE(listed.starts_with("id\tname\tmirror\tfile\tstatus\tlast check\n")) << listed;
+  EXPECT_NE(listed.find("\tok\tblocked at 1970-01-02T00:00:00Z\n"), std::string::npos) << listed;
+  EXPECT_NE(listed.find("demo-table.yaml\tok\tnot checked here\n"), std::string::npos) << listed;
+  unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

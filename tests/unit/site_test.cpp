@@ -476,6 +476,89 @@ TEST(PaceRequest, AKillEndsTheWaitAtOnce) {
   EXPECT_EQ(stage, 2);  // well within the minute: WaitUntil gives up after 10 s
 }
 
+// A walk gives up after three pages in a row without any answer: a site whose mirrors all refuse
+// the connection is asked for three pages, not ten. An answer from any mirror, an HTTP error or a
+// redirect away too, is an answer, and that walk goes on to its last page.
+TEST(SiteWalk, EndsAfterThreePagesThatGotNoAnswerAtAll) {
+  test::LocalServer local(std::make_unique<httplib::Server>());
+  std::atomic<int> asked{0};
+  local.server().Get(R"(/err/list/(\d+))",
+                     [&](const httplib::Request&, httplib::Response& response) {
+                       ++asked;
+                       response.status = 500;
+                     });
+  local.server().Get(R"(/away/list/(\d+))",
+                     [](const httplib::Request&, httplib::Response& response) {
+                       response.set_redirect("http://moved.invalid/");
+                     });
+  local.Start();
+  const std::string refused = "http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort());
+  const std::string alsoRefused = "http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort());
+  const auto walked = [](std::vector<std::string> mirrors) {
+    auto site = std::make_shared<SiteDefinition>();
+    site->mirrors = mirrors;
+    site->searchAddress = "{base}/list/{page}";
+    site->entryPattern = Text("<a href=\"(.*?)\">(.*?)</a>");
+    site->detailAddress = "{base}{link}";
+    SiteWalk walk(site, MirrorBases(*site), Text("k"), 10);
+    std::vector<bool> unreachable;
+    while (!walk.Done()) {
+      const WalkedPage page = walk.Next();
+      EXPECT_TRUE(page.fetch.page.Failed());
+      unreachable.push_back(page.unreachable);
+    }
+    return unreachable;
+  };
+  EXPECT_EQ(walked({refused}), (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(walked({refused, alsoRefused}), (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(walked({refused, local.Url("/err")}), std::vector<bool>(10, false));
+  EXPECT_EQ(walked({local.Url("/away"), refused}), std::vector<bool>(10, false));
+  EXPECT_EQ(asked, 10);
+}
+
+// A page that is not the site's (a JSON site's HTML, a page without the text its check names)
+// fails with what it is, and a page that failed gives no entries and no problems.
+TEST(SiteWalk, APageThatIsNotTheSitesOrFailedGivesNoEntries) {
+  const std::string hash(40, 'a');
+  const std::string rows = R"({"rows":[{"name":"one","hash":")" + hash + R"("}]})";
+  test::LocalServer local(std::make_unique<httplib::Server>());
+  local.server().Get(
+      R"(/(\w+)/s)", [&](const httplib::Request& request, httplib::Response& response) {
+        const std::string kind = request.matches[1];
+        response.status = kind == "missing" ? 404 : 200;
+        response.set_content(kind == "html" ? "<title>Just a moment...</title><a href=\"/t\">t</a>"
+                             : kind == "parked" ? "<title>For sale</title><a href=\"/t\">t</a>"
+                             : kind == "ours"   ? "<title>Our Site</title><a href=\"/t\">t</a>"
+                                                : rows,
+                             "text/html");
+      });
+  local.Start();
+  const auto first = [&](const std::string& kind, bool json) {
+    auto site = std::make_shared<SiteDefinition>();
+    site->mirrors = {local.Url("/" + kind)};
+    site->searchAddress = "{base}/s?q={keyword}";
+    site->pageFormat = json ? PageFormat::kJson : PageFormat::kHtml;
+    site->rowsPointer = "/rows";
+    site->titlePointer = "/name";
+    site->fieldPointers[static_cast<std::size_t>(RowField::kHash)] = "/hash";
+    site->entryPattern = Text("<a href=\"(.*?)\">(.*?)</a>");
+    site->detailAddress = json ? "" : "{base}{link}";
+    site->checkPageText = json ? "" : "our site";
+    SiteWalk walk(site, MirrorBases(*site), Text("k"), 1);
+    const WalkedPage page = walk.Next();
+    EXPECT_TRUE(page.entries.problems.empty()) << kind << ": " << page.entries.problems.front();
+    return std::pair(page.fetch.page.failure, page.entries.rows.size());
+  };
+  EXPECT_EQ(first("json", true), std::pair(std::string(), std::size_t{1}));
+  EXPECT_EQ(first("html", true),
+            std::pair(std::string("the page is not JSON (a page titled \"Just a moment...\")"),
+                      std::size_t{0}));
+  EXPECT_EQ(first("missing", true), std::pair(std::string("HTTP 404"), std::size_t{0}));
+  EXPECT_EQ(first("ours", false), std::pair(std::string(), std::size_t{1}));
+  EXPECT_EQ(first("parked", false),
+            std::pair(std::string("not the site: 'our site' is not on the page"), std::size_t{0}));
+}
+
 // What a probe says of a page that gave no entries: the text every match must start with, and
 // where it and the page's title are found.
 TEST(PageDiagnosis, FindsThePatternsLeadingTextAndThePagesTitle) {

@@ -7,6 +7,7 @@
 
 #include "site/page_diagnosis.h"
 #include "site/site_walk.h"
+#include "site/xml_rows.h"
 #include "support/encoding.h"
 #include "support/text_ops.h"
 
@@ -59,6 +60,12 @@ std::string NotTheSitesPage(const FetchedPage& page, const SiteDefinition& site)
     const Text body = ToText(page.body);
     if (!nlohmann::json::accept(body.view().begin(), body.view().end())) {
       return "the page is not JSON" + TitledAs(body.view());
+    }
+  }
+  if (site.pageFormat == PageFormat::kXml) {
+    const Text body = ToText(page.body);
+    if (!IsSitesFeed(body.view(), site)) {
+      return "the page is not the site's feed" + TitledAs(body.view());
     }
   }
   if (!site.checkPageText.empty() && !HoldsNoCase(PageUtf8(page, site), site.checkPageText)) {

@@ -115,6 +115,17 @@ std::string XmlPathProblem(std::string_view path, bool fromRoot) {
   return std::string();
 }
 
+bool IsSitesFeed(std::string_view utf8, const SiteDefinition& site) {
+  pugi::xml_document document;
+  if (!document.load_buffer(utf8.data(), utf8.size(), pugi::parse_default, pugi::encoding_utf8)) {
+    return false;
+  }
+  std::string_view rowsPath = site.rowsPointer;
+  rowsPath.remove_prefix(rowsPath.starts_with('/') ? 1 : 0);
+  const std::vector<std::string_view> steps = Steps(rowsPath);
+  return !steps.empty() && document.document_element().name() == steps.front();
+}
+
 JsonRows ReadXmlRows(std::string_view utf8, const SiteDefinition& site) {
   JsonRows result;
   pugi::xml_document document;

@@ -25,6 +25,10 @@ namespace mf {
 // its parent exists (a feed without items) gives no rows and no problem.
 JsonRows ReadXmlRows(std::string_view utf8, const SiteDefinition& site);
 
+// True when `utf8` parses as XML and its root element is the one the rows' path starts at (an RSS
+// feed for "/rss/channel/item"); an HTML page, a challenge or a parked domain's page is not.
+bool IsSitesFeed(std::string_view utf8, const SiteDefinition& site);
+
 // Why `path` is no element path ("an element name cannot be empty", ...); empty when it is one.
 // `fromRoot`: the rows' path, which starts with "/" and takes no attribute; else a field's,
 // which does not start with "/".

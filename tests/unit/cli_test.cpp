@@ -406,6 +406,11 @@ TEST(SitesCheck, EachSiteGetsTheVerdictItsAnswerEarns) {
       site->rowsPointer = "/rows";
       site->titlePointer = "/name";
       site->fieldPointers[static_cast<std::size_t>(RowField::kHash)] = "/hash";
+    } else if (row.fields[1] == "xml") {
+      site->pageFormat = PageFormat::kXml;
+      site->rowsPointer = "/rss/channel/item";
+      site->titlePointer = "title";
+      site->fieldPointers[static_cast<std::size_t>(RowField::kHash)] = "hash";
     } else {
       site->entryPattern = Text("<a href=\"(.*?)\">(.*?)</a>");
       site->detailAddress = "{base}{link}";

@@ -204,6 +204,14 @@ TEST(CliOutput, ControlCharactersFromASiteAreWrittenAsText) {
        "31m \xc2\x85 \xc2\x80",
        "C1 \\u009b31m \\u0085 \\u0080"},
       {"kept \xc2\xa0\xc3\x9b 中 \\", "kept \xc2\xa0\xc3\x9b 中 \\\\"},
+      // A lone C1 byte is no UTF-8 (an 8-bit terminal's CSI), nor is a cut character.
+      {"lone \x9b"
+       "31m cut \xe4\xb8",
+       "lone \\x9b31m cut \\xe4\\xb8"},
+      // Format characters turn or hide what follows: direction overrides, zero-width ones, tags.
+      {"\xe2\x80\xae"
+       "gnp.exe \xe2\x81\xa6x\xe2\x80\x8b\xef\xbb\xbf\xf3\xa0\x80\x81 \xf0\x9f\x98\x80",
+       "\\u202egnp.exe \\u2066x\\u200b\\ufeff\\U000e0001 \xf0\x9f\x98\x80"},
   };
   for (const auto& title : titles) {
     EXPECT_EQ(TsvField(title.given), title.tsv);

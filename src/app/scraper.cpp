@@ -98,6 +98,9 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
     rows = ReadEntries(*EntryMatcher, *MarkupPattern, PageText, site, fetch.base).rows;
   }
   walk.ended = !fetched.Failed() && walk.end.After(rows);
+  if (walk.ended) {
+    rows.clear();  // none, or all on earlier pages: the site repeats a page past its end
+  }
   ReportMirrors(fetch, walk);
   AppendEntryRows(std::move(rows));
   return !fetched.Failed();

@@ -159,6 +159,29 @@ TEST(CliArguments, ProxyAddressesAreCheckedAndDecoded) {
   EXPECT_GT(cases, 25);
 }
 
+// A password on the command line is hidden from the process list once read; a file that holds
+// the address instead must be private and regular (a FIFO would hang, a directory is no file).
+TEST(CliArguments, ProxyPasswordsStayOutOfTheProcessList) {
+  std::string words[] = {
+      "p",  "--proxy", "http://u:secret@h:1", "--proxy=socks5h://a:b%40c@h", "-proxy", "http://h:1",
+      "--", "--proxy", "http://u:kept@h"};
+  std::vector<char*> argv;
+  for (std::string& word : words) {
+    argv.push_back(word.data());
+  }
+  HideProxyPasswords(static_cast<int>(argv.size()), argv.data());
+  EXPECT_EQ(words[2], "http://u:******@h:1");
+  EXPECT_EQ(words[3], "--proxy=socks5h://a:*****@h");
+  EXPECT_EQ(words[5], "http://h:1");
+  EXPECT_EQ(words[8], "http://u:kept@h");
+  EXPECT_EQ(ErrorOf({"search", "a", "--proxy-file", "/"}),
+            "--proxy-file: '/' is not a regular file");
+  EXPECT_EQ(ErrorOf({"search", "a", "--proxy-file", "/nonexistent/p"}),
+            "--proxy-file: cannot read '/nonexistent/p': No such file or directory");
+  EXPECT_EQ(ErrorOf({"sites", "--proxy", "http://h", "--proxy-file=f"}),
+            "--proxy and --proxy-file exclude each other");
+}
+
 TEST(SeenTorrents, ATorrentIsKnownByItsHashInEitherCaseAndOnlyAHashCounts) {
   SeenTorrents seen;
   const std::string hash(40, 'a');

@@ -1,5 +1,6 @@
 #include "app/magnet.h"
 
+#include <memory>
 #include <vector>
 
 #include "app/main_window.h"
@@ -65,8 +66,13 @@ std::uint32_t FetchMagnetLinks(void*) {
     WriteMagnetLines({address});
     return 0;
   }
+  // The site's own headers and delay; the built-in site has neither, and its request is as it
+  // always was.
+  const std::shared_ptr<const SiteDefinition> site = CurrentSite().definition;
+  PaceRequest(*site);
   Text headers;
-  const Bytes body = WebRequest({.url = address, .responseHeaders = &headers});
+  const Bytes body = WebRequest(
+      {.url = address, .extraHeaders = SiteHeaderLines(*site), .responseHeaders = &headers});
 
   // The page and its matches are read under the lock; the output box is written after it, so
   // the search worker never waits for this thread's trips to the window.
@@ -74,7 +80,7 @@ std::uint32_t FetchMagnetLinks(void*) {
   bool fetched = false;
   {
     const std::lock_guard lock(PageWorkLock);
-    PageText = PageTextOf(body, CurrentSite().definition->pageEncoding, CharsetOf(headers));
+    PageText = PageTextOf(body, site->pageEncoding, CharsetOf(headers));
     fetched = !PageText.empty();
     if (fetched) {
       links = FindMagnetLinks(*EntryMatcher, PageText);

@@ -47,7 +47,7 @@ void AppendEntryRows(std::vector<EntryRow> rows) {
 // site in use starts a new one from the next page.
 struct WorkerWalk {
   SiteInUse site;
-  MirrorFetcher mirrors{site.mirrors};
+  MirrorFetcher mirrors{site.mirrors, site.definition};
   WalkEnd end{*site.definition};
   bool ended = false;
   Text answered{};  // the mirror that answered last
@@ -90,19 +90,16 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
       [&](const Text& base) { return ResultPageAddress(site, base, keyword, page); });
   const FetchedPage& fetched = fetch.page;
 
-  std::vector<EntryRow> rows;
+  PageEntries entries;
   {
     const std::lock_guard lock(PageWorkLock);
     // The site's encoding, converted to code page 936.
     PageText = PageTextOf(fetched.body, site.pageEncoding, fetched.charset);
-    rows = ReadEntries(*EntryMatcher, *MarkupPattern, PageText, site, fetch.base).rows;
+    entries = ReadEntries(*EntryMatcher, *MarkupPattern, PageText, site, fetch.base);
   }
-  walk.ended = !fetched.Failed() && walk.end.After(rows);
-  if (walk.ended) {
-    rows.clear();  // none, or all on earlier pages: the site repeats a page past its end
-  }
+  walk.ended = walk.end.After(fetched, entries);
   ReportMirrors(fetch, walk);
-  AppendEntryRows(std::move(rows));
+  AppendEntryRows(std::move(entries.rows));
   return !fetched.Failed();
 }
 

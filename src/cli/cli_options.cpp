@@ -431,12 +431,13 @@ DESCRIPTION
     address, the mirror that answered and those passed over, the status, the size, how the
     bytes were read (utf-8, gbk, or "charset=gbk → gbk" as the answer named), the time, the
     number of entries and the first row. A page without entries gets what can be said of it:
-    an error status, an empty page, a Content-Type that is not HTML (or JSON), the page's
-    <title>, how often the entry pattern's leading literal text occurs on it, the top-level
-    keys of a JSON answer, and the rows the definition could not read. Then the first row's
+    an error status, an empty page, a Content-Type that is not HTML (or JSON, or XML), the
+    page's <title>, how often the entry pattern's leading literal text occurs on it, the
+    top-level keys of a JSON answer, the root element of an XML answer and the elements in it,
+    and the rows the definition could not read. Then the first row's
     detail page and the magnet links on it, unless the rows carry their own.
-    With --save DIR it writes the pages it fetched to DIR/ID/ (result-page-1.html or .json,
-    detail-page.html) and DIR/ID.yaml: the definition's own text with its tests: block
+    With --save DIR it writes the pages it fetched to DIR/ID/ (result-page-1.html, .json or
+    .xml, detail-page.html) and DIR/ID.yaml: the definition's own text with its tests: block
     replaced by tests of what these pages give (an address test for KEYWORD and page 1, and
     the rows and links, as site test reads the saved pages: addresses on the first mirror,
     even when --mirror pointed elsewhere). The block is printed too; check it with
@@ -453,7 +454,8 @@ DESCRIPTION
 
 OPTIONS
     --pages N            search pages 1 to N (default: the site's page count, 100 for the
-                         built-in site); site probe: pages 1 to N (default: 1)
+                         built-in site); site probe: pages 1 to N (default: 1). A site whose
+                         address names no page gives one, whatever N is.
     --site ID|FILE|URL   the site: a definition's id, a definition file (.yaml), or a base
                          address for the built-in site at another address (default: the
                          built-in site). search takes several, separated by commas.
@@ -475,7 +477,9 @@ OPTIONS
                          each empty when the row has none (url is empty for a site without
                          detail pages: its magnet link is in the row); the JSON lines have
                          number, page, site and title, and of the others those that are not
-                         empty. A torrent printed before as row N is not printed again; in
+                         empty. A size and a date the program could read are shown in one
+                         form ("1.2 GiB", "2026-09-01T04:00:00Z", UTC); the JSON lines then
+                         add size_bytes, and give seeders and leechers as numbers. A torrent printed before as row N is not printed again; in
                          json it gives the line {"same_as":N,"page":P,"site":"ID"} (with
                          "url" when this site has a detail page for it). In tsv a tab, line
                          break or backslash inside a field is written \t, \n, \r or \\, any

@@ -60,13 +60,23 @@ std::string WideEntryJson(const WideEntry& entry) {
   std::string line =
       "{\"number\":" + std::to_string(entry.number) + ",\"page\":" + std::to_string(entry.page) +
       ",\"site\":" + JsonString(entry.site) + ",\"title\":" + JsonString(entry.title);
-  const std::pair<const char*, const std::string*> optional[] = {
-      {"url", &entry.url},          {"magnet", &entry.magnet}, {"hash", &entry.hash},
-      {"size", &entry.size},        {"date", &entry.date},     {"seeders", &entry.seeders},
-      {"leechers", &entry.leechers}};
-  for (const auto& [key, value] : optional) {
-    if (!value->empty()) {
-      line += ",\"" + std::string(key) + "\":" + JsonString(*value);
+  const struct {
+    const char* key;
+    const std::string* text;
+    const std::optional<std::int64_t>* number;  // written instead of the text when known
+  } optional[] = {{"url", &entry.url, nullptr},
+                  {"magnet", &entry.magnet, nullptr},
+                  {"hash", &entry.hash, nullptr},
+                  {"size", &entry.size, nullptr},
+                  {"size_bytes", nullptr, &entry.sizeBytes},
+                  {"date", &entry.date, nullptr},
+                  {"seeders", &entry.seeders, &entry.seederCount},
+                  {"leechers", &entry.leechers, &entry.leecherCount}};
+  for (const auto& [key, text, number] : optional) {
+    if (number != nullptr && number->has_value()) {
+      line += ",\"" + std::string(key) + "\":" + std::to_string(**number);
+    } else if (text != nullptr && !text->empty()) {
+      line += ",\"" + std::string(key) + "\":" + JsonString(*text);
     }
   }
   return line + "}\n";

@@ -2,6 +2,8 @@
 // Pure functions.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +23,8 @@ std::string EntryTsv(long number, std::string_view title, std::string_view url);
 // One entry as a JSON line: {"number":1,"page":1,"title":"...","url":"..."}.
 std::string EntryJson(long number, int page, std::string_view title, std::string_view url);
 // A row of a search over several sites, or of a site whose rows have more than a title and a
-// detail address: UTF-8, each field empty when the row has none.
+// detail address: UTF-8, each field empty when the row has none; the size as shown ("1.2 GiB")
+// and the date in ISO 8601 UTC when the site's text could be read, and then their numbers too.
 struct WideEntry {
   long number = 0;
   int page = 0;
@@ -34,11 +37,16 @@ struct WideEntry {
   std::string date;
   std::string seeders;
   std::string leechers;
+  std::optional<std::int64_t> sizeBytes;
+  std::optional<std::int64_t> seederCount;
+  std::optional<std::int64_t> leecherCount;
 };
 // "number title url magnet hash size date seeders leechers site", tab-separated.
 std::string WideEntryTsvHeader();
 std::string WideEntryTsv(const WideEntry& entry);
-// {"number":1,"page":1,"site":"a","title":"...", then each other field that is not empty}.
+// {"number":1,"page":1,"site":"a","title":"...", then each other field that is not empty:
+// "size_bytes", "seeders" and "leechers" as integers when known, else "seeders" and "leechers"
+// as the site's text}.
 std::string WideEntryJson(const WideEntry& entry);
 // A torrent that row `sameAs` had already: {"same_as":12,"page":2,"site":"b"}, with "url" when
 // this site has a detail page for it.

@@ -22,6 +22,7 @@
 #include "site/download_link.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
+#include "site/site_address.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
@@ -249,10 +250,20 @@ class SearchOutput {
       return options_.format == Format::kJson ? EntryJson(number_, page, Utf8(row.title), url)
                                               : EntryTsv(number_, Utf8(row.title), url);
     }
-    const WideEntry entry{
-        number_,           page,         state.id,       Utf8(row.title), url,
-        Utf8(row.magnet),  row.infoHash, Utf8(row.size), Utf8(row.date),  Utf8(row.seeders),
-        Utf8(row.leechers)};
+    const WideEntry entry{.number = number_,
+                          .page = page,
+                          .site = state.id,
+                          .title = Utf8(row.title),
+                          .url = url,
+                          .magnet = Utf8(row.magnet),
+                          .hash = row.infoHash,
+                          .size = Utf8(row.size),
+                          .date = Utf8(row.date),
+                          .seeders = Utf8(row.seeders),
+                          .leechers = Utf8(row.leechers),
+                          .sizeBytes = row.sizeBytes,
+                          .seederCount = row.seederCount,
+                          .leecherCount = row.leecherCount};
     return options_.format == Format::kJson ? WideEntryJson(entry) : WideEntryTsv(entry);
   }
 
@@ -303,7 +314,7 @@ int WalkSites(const CliOptions& options, std::vector<SearchSite> sites, std::FIL
 int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
   const ComApartmentScope apartment;
   RegExpMatcher matcher;
-  const FetchedPage fetched = FetchPage(Utf8ToGbk(Text(options.url)));
+  const FetchedPage fetched = FetchPage(Utf8ToGbk(Text(options.url)), *CurrentSite().definition);
   platform::UnwindIfKilled();
   if (fetched.Failed()) {
     Write(errors, "magnet-finder-cli: " +

@@ -70,7 +70,7 @@ mf::cli::Progress ProgressOf(const CliOptions& options,
                              const std::vector<mf::cli::SearchSite>& sites) {
   const auto style = mf::cli::Progress::StyleFor(stderr, options.quiet);
   const auto pagesOf = [&](const mf::cli::SearchSite& site) {
-    return options.pages != 0 ? options.pages : site.definition->pages;
+    return site.definition->PagesToWalk(options.pages);
   };
   if (sites.size() == 1) {
     return mf::cli::Progress(stderr, style, pagesOf(sites[0]));

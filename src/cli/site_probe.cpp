@@ -83,6 +83,19 @@ class Report {
   std::FILE* out_;
 };
 
+// The name ending of a saved result page, after the site's page format.
+const char* SavedExtension(const SiteDefinition& site) {
+  switch (site.pageFormat) {
+    case PageFormat::kJson:
+      return ".json";
+    case PageFormat::kXml:
+      return ".xml";
+    case PageFormat::kHtml:
+      break;
+  }
+  return ".html";
+}
+
 std::string Milliseconds(std::chrono::microseconds took) {
   return std::to_string((took.count() + 500) / 1000) + " ms";
 }
@@ -257,7 +270,9 @@ class Probe {
       const WalkedPage page = walk.Next();
       allGaveEntries = ShowPage(page, walk.Pages()) && allGaveEntries;
       if (page.last && page.number < walk.Pages()) {
-        report_.Write("the walk ends here, as the definition's stop-after says\n\n");
+        report_.Write(page.entries.lastPage
+                          ? "the walk ends here: the answer says it is the last page\n\n"
+                          : "the walk ends here, as the definition's stop-after says\n\n");
       }
     }
     ShowDetail();
@@ -282,8 +297,7 @@ class Probe {
                                 : "none new: its " + std::to_string(walked.repeatedRows) +
                                       " rows were all on earlier pages");
     if (!page.Failed()) {
-      const bool json = site_->pageFormat == PageFormat::kJson;
-      kept_.push_back({"result-page-" + std::to_string(walked.number) + (json ? ".json" : ".html"),
+      kept_.push_back({"result-page-" + std::to_string(walked.number) + SavedExtension(*site_),
                        page.body, page.charset, false});
     }
     if (walked.repeatedRows > 0) {
@@ -320,7 +334,7 @@ class Probe {
     }
     report_.Line("address", ShownAddress(firstRow_->address));
     const auto start = std::chrono::steady_clock::now();
-    const FetchedPage page = FetchPage(firstRow_->address);
+    const FetchedPage page = FetchPage(firstRow_->address, *site_);
     ShowAnswer(report_, page, site_->pageEncoding,
                std::chrono::duration_cast<std::chrono::microseconds>(
                    std::chrono::steady_clock::now() - start));
@@ -386,9 +400,8 @@ std::vector<SiteTest> TestsOf(const SiteDefinition& site, const std::string& key
 // The files --save writes, relative to DIR: every page the probe may fetch, and the definition.
 std::vector<std::string> SavedNames(const SiteDefinition& site, std::int32_t pages) {
   std::vector<std::string> names{site.id + ".yaml", site.id + "/detail-page.html"};
-  const char* extension = site.pageFormat == PageFormat::kJson ? ".json" : ".html";
-  for (std::int32_t page = 1; page <= pages && page <= 1000; ++page) {
-    names.push_back(site.id + "/result-page-" + std::to_string(page) + extension);
+  for (std::int32_t page = 1; page <= site.PagesToWalk(pages) && page <= 1000; ++page) {
+    names.push_back(site.id + "/result-page-" + std::to_string(page) + SavedExtension(site));
   }
   return names;
 }

@@ -7,6 +7,25 @@
 namespace mf {
 namespace {
 
+// Every byte but the unreserved characters of RFC 3986 as "%" and two upper-case hex digits.
+std::string PercentEncoded(std::string_view text) {
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                       (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
+                       byte == '~';
+    if (plain) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += "0123456789ABCDEF"[byte >> 4];
+      encoded += "0123456789ABCDEF"[byte & 0xF];
+    }
+  }
+  return encoded;
+}
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
@@ -139,26 +158,20 @@ std::optional<std::string> InfoHashOfMagnet(std::string_view magnet) {
   return std::nullopt;
 }
 
-std::string MagnetFromHash(std::string_view hash, std::string_view titleUtf8) {
+std::string MagnetFromHash(std::string_view hash, std::string_view titleUtf8,
+                           const std::vector<std::string>& trackers) {
   std::string magnet = "magnet:?xt=urn:btih:" + std::string(hash);
-  if (titleUtf8.empty()) {
-    return magnet;
+  if (!titleUtf8.empty()) {
+    magnet += "&dn=" + PercentEncoded(titleUtf8);
   }
-  magnet += "&dn=";
-  for (const char c : titleUtf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                       (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
-                       byte == '~';
-    if (plain) {
-      magnet += c;
-    } else {
-      magnet += '%';
-      magnet += "0123456789ABCDEF"[byte >> 4];
-      magnet += "0123456789ABCDEF"[byte & 0xF];
-    }
+  for (const std::string& tracker : trackers) {
+    magnet += "&tr=" + PercentEncoded(tracker);
   }
   return magnet;
+}
+
+bool IsZeroInfoHash(std::string_view normalized) {
+  return normalized.size() == 40 && normalized.find_first_not_of('0') == std::string_view::npos;
 }
 
 }  // namespace mf

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mf {
 
@@ -23,8 +24,13 @@ std::optional<std::array<std::uint8_t, 20>> InfoHashBytes(std::string_view hex);
 // is no info-hash.
 std::optional<std::string> InfoHashOfMagnet(std::string_view magnet);
 
-// "magnet:?xt=urn:btih:HASH&dn=TITLE": the hash as the site wrote it, the title (UTF-8)
-// percent-encoded; no "&dn=" for an empty title.
-std::string MagnetFromHash(std::string_view hash, std::string_view titleUtf8);
+// "magnet:?xt=urn:btih:HASH&dn=TITLE&tr=TRACKER...": the hash as the site wrote it, the title
+// (UTF-8) and each tracker's address percent-encoded; no "&dn=" for an empty title.
+std::string MagnetFromHash(std::string_view hash, std::string_view titleUtf8,
+                           const std::vector<std::string>& trackers = {});
+
+// An info-hash of nothing but zero bits (as NormalizedInfoHash gives it): what a site writes in a
+// row that stands for no torrent ("No results returned").
+bool IsZeroInfoHash(std::string_view normalized);
 
 }  // namespace mf

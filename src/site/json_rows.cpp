@@ -7,9 +7,10 @@ namespace {
 
 using Json = nlohmann::json;
 
-// A row field's text: strings as they are, numbers and booleans as JSON writes them; nothing for
-// null, arrays and objects.
-bool FieldText(const Json& value, std::string& text) {
+// A row field's text: strings as they are, numbers and booleans as JSON writes them, an array as
+// its first element; nothing for null, objects and an array that starts with neither.
+bool FieldText(const Json& field, std::string& text) {
+  const Json& value = field.is_array() && !field.empty() ? field.front() : field;
   if (value.is_string()) {
     text = value.get_ref<const std::string&>();
     return true;
@@ -84,6 +85,10 @@ JsonRows ReadJsonRows(std::string_view utf8, const SiteDefinition& site) {
   if (document.is_discarded()) {
     result.problem = "the page is not JSON";
     return result;
+  }
+  if (!site.lastPagePointer.empty()) {
+    const Json* last = At(document, site.lastPagePointer);
+    result.lastPage = last != nullptr && last->is_boolean() && last->get<bool>();
   }
   const Json* rows = At(document, site.rowsPointer);
   if (rows == nullptr) {

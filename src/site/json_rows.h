@@ -16,7 +16,8 @@ namespace mf {
 inline constexpr int kMaxJsonDepth = 64;
 
 // One row's fields as the answer writes them (UTF-8): a string as it is, a number or true/false
-// as JSON writes it; empty when the pointer is empty or leads nowhere inside the row.
+// as JSON writes it, an array as its first element does; empty when the pointer is empty or
+// leads nowhere inside the row, or to null, an object or an array of neither.
 struct JsonRow {
   std::string title;
   std::string link;
@@ -26,7 +27,8 @@ struct JsonRow {
 
 struct JsonRows {
   std::vector<JsonRow> rows;
-  std::string problem;  // why no rows could be read ("not JSON: ..."), empty when they could
+  std::string problem;    // why no rows could be read ("not JSON: ..."), empty when they could
+  bool lastPage = false;  // the definition's last-page pointer leads to true in the answer
 };
 
 // The rows of `utf8` that `site`'s pointers find.

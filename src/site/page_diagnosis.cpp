@@ -6,6 +6,7 @@
 
 #include "platform/printable_text.h"
 #include "site/json_rows.h"
+#include "site/xml_rows.h"
 #include "support/encoding.h"
 
 namespace mf {
@@ -196,14 +197,16 @@ std::vector<PageFinding> DiagnoseEmptyPage(const FetchedPage& page, const Text& 
     return findings;
   }
   const std::string utf8 = GbkToUtf8(pageText).str();
-  const bool json = site.pageFormat == PageFormat::kJson;
-  if (!contentType.empty() && !HasWord(contentType, json ? "json" : "html")) {
-    findings.push_back({"not " + std::string(json ? "JSON" : "HTML"),
-                        "the answer's Content-Type is " + contentType});
+  const bool html = site.pageFormat == PageFormat::kHtml;
+  const std::string format = html ? "HTML" : site.pageFormat == PageFormat::kJson ? "JSON" : "XML";
+  std::string word = format;
+  std::transform(word.begin(), word.end(), word.begin(), Lower);
+  if (!contentType.empty() && !HasWord(contentType, word)) {
+    findings.push_back({"not " + format, "the answer's Content-Type is " + contentType});
   }
-  if (json) {
-    const std::string shape = JsonShape(utf8);
-    findings.push_back({"JSON", shape.empty() ? "the page does not parse as JSON" : shape});
+  if (!html) {
+    const std::string shape = format == "JSON" ? JsonShape(utf8) : XmlShape(utf8);
+    findings.push_back({format, shape.empty() ? "the page does not parse as " + format : shape});
     if (!shape.empty()) {
       return findings;
     }
@@ -211,7 +214,7 @@ std::vector<PageFinding> DiagnoseEmptyPage(const FetchedPage& page, const Text& 
   const std::string title = PageTitle(utf8);
   findings.push_back({"title", title.empty() ? "the page has no <title>"
                                              : "\"" + platform::PrintableText(title) + "\""});
-  if (!json) {
+  if (html) {
     const std::string literal = LeadingLiteral(GbkToUtf8(site.entryPattern).view());
     const std::size_t count = CountOccurrences(utf8, literal);
     findings.push_back({"literal", literal.empty()

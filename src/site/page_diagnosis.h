@@ -1,7 +1,8 @@
 // Site layer: what can be said of a result page that gave no entries, for the person who writes or
 // repairs a site's definition (magnet-finder-cli site probe): the answer's status, an empty page,
-// a page that is not what the definition reads (HTML or JSON), the page's title, how often the
-// entry pattern's leading literal text occurs, the top-level keys of a JSON answer.
+// a page that is not what the definition reads (HTML, JSON or XML), the page's title, how often
+// the entry pattern's leading literal text occurs, the top-level keys of a JSON answer, the root
+// element of an XML answer and the names of the elements in it.
 //
 // The page is untrusted: every line comes back printable (control bytes escaped), long texts
 // shortened. Pure functions; any thread may call them.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <ctime>
+#include <map>
 #include <mutex>
 
 #include "platform/request_log.h"
@@ -55,8 +56,8 @@ bool Unreachable(platform::HttpRequest::Failure failure) {
          failure == Failure::kTimedOut || failure == Failure::kSecure;
 }
 
-// Waits `seconds`; a kill of the calling thread ends the wait at once and unwinds.
-void KillableWait(std::int64_t seconds) {
+// Waits `wait`; a kill of the calling thread ends the wait at once and unwinds.
+void KillableWait(std::chrono::milliseconds wait) {
   std::mutex mutex;
   std::condition_variable woken;
   bool killed = false;
@@ -66,14 +67,19 @@ void KillableWait(std::int64_t seconds) {
     woken.notify_all();
   });
   std::unique_lock lock(mutex);
-  woken.wait_for(lock, std::chrono::seconds(seconds), [&] { return killed; });
+  woken.wait_for(lock, wait, [&] { return killed; });
   lock.unlock();
   platform::UnwindIfKilled();
 }
 
-FetchedPage FetchOnce(const Text& address, bool followRedirects, Text& headers) {
+FetchedPage FetchOnce(const Text& address, bool followRedirects, Text& headers,
+                      const SiteDefinition* site) {
   FetchedPage page;
+  if (site != nullptr) {
+    PaceRequest(*site);
+  }
   page.body = WebRequest({.url = address,
+                          .extraHeaders = site != nullptr ? SiteHeaderLines(*site) : Text(),
                           .responseHeaders = &headers,
                           .statusCode = &page.status,
                           .disableRedirects = !followRedirects});
@@ -93,10 +99,10 @@ FetchedPage FetchOnce(const Text& address, bool followRedirects, Text& headers) 
   return page;
 }
 
-FetchedPage Fetch(const Text& address, bool followRedirects) {
+FetchedPage Fetch(const Text& address, bool followRedirects, const SiteDefinition* site) {
   for (int attempt = 0;; ++attempt) {
     Text headers;
-    FetchedPage page = FetchOnce(address, followRedirects, headers);
+    FetchedPage page = FetchOnce(address, followRedirects, headers, site);
     if (page.status != 429 && page.status != 503) {
       return page;
     }
@@ -109,18 +115,64 @@ FetchedPage Fetch(const Text& address, bool followRedirects) {
                       std::to_string(kMostRetryAfter.count()) + " s the program waits)";
       return page;
     }
-    KillableWait(wait);
+    KillableWait(std::chrono::seconds(wait));
   }
+}
+
+// When the next request to each site with a delay may start, by its id; for every thread.
+struct RequestBook {
+  std::mutex mutex;
+  std::map<std::string, std::chrono::steady_clock::time_point> next;
+};
+
+RequestBook& Book() {
+  static RequestBook* const book = new RequestBook;  // never destroyed: workers may outlive exit
+  return *book;
 }
 
 }  // namespace
 
 FetchedPage FetchPage(const Text& address) {
-  return Fetch(address, true);
+  return Fetch(address, true, nullptr);
 }
 
 FetchedPage FetchPageNoRedirects(const Text& address) {
-  return Fetch(address, false);
+  return Fetch(address, false, nullptr);
+}
+
+FetchedPage FetchPage(const Text& address, const SiteDefinition& site) {
+  return Fetch(address, true, &site);
+}
+
+FetchedPage FetchPageNoRedirects(const Text& address, const SiteDefinition& site) {
+  return Fetch(address, false, &site);
+}
+
+void PaceRequest(const SiteDefinition& site) {
+  if (site.delay <= std::chrono::milliseconds::zero()) {
+    return;
+  }
+  std::chrono::steady_clock::time_point start;
+  {
+    RequestBook& book = Book();
+    const std::lock_guard lock(book.mutex);
+    const auto now = std::chrono::steady_clock::now();
+    auto& next = book.next[site.id];
+    start = std::max(now, next);
+    next = start + site.delay;
+  }
+  const auto wait = start - std::chrono::steady_clock::now();
+  if (wait > std::chrono::steady_clock::duration::zero()) {
+    KillableWait(std::chrono::ceil<std::chrono::milliseconds>(wait));
+  }
+}
+
+Text SiteHeaderLines(const SiteDefinition& site) {
+  std::string lines;
+  for (const auto& [name, value] : site.requestHeaders) {
+    lines += (lines.empty() ? "" : "\r\n") + name + ": " + value;
+  }
+  return Text(lines);
 }
 
 std::int64_t RetryAfterSeconds(const Text& responseHeaders,

@@ -36,6 +36,22 @@ struct FetchedPage {
 FetchedPage FetchPage(const Text& address);
 // The same with redirects left to the caller: a 3xx answer comes back as it is, with `location`.
 FetchedPage FetchPageNoRedirects(const Text& address);
+// The same for a page of `site`: every request (an answer asked again after Retry-After too)
+// carries the site's request headers and waits for its delay (PaceRequest). A site without
+// either is fetched as above, byte for byte.
+FetchedPage FetchPage(const Text& address, const SiteDefinition& site);
+FetchedPage FetchPageNoRedirects(const Text& address, const SiteDefinition& site);
+
+// Waits until the site's delay has passed since the last request to it that this process made or
+// is about to make, from any thread, and books the next: requests to one site start at least its
+// delay apart. No wait for a site without one. A kill of the calling thread ends the wait at once
+// (platform::ThreadKilled).
+void PaceRequest(const SiteDefinition& site);
+
+// The site's request headers as header lines ("User-Agent: ...", separated by CR LF), for
+// WebRequestParams::extraHeaders: the empty text for a site without any, so that its requests
+// carry the routine's defaults, byte for byte.
+Text SiteHeaderLines(const SiteDefinition& site);
 
 inline constexpr std::chrono::seconds kMostRetryAfter{30};
 inline constexpr int kRetries = 2;

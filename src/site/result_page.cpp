@@ -12,9 +12,11 @@
 #include "site/detail_page.h"
 #include "site/info_hash.h"
 #include "site/json_rows.h"
+#include "site/row_values.h"
 #include "site/site_address.h"
 #include "site/site_definition.h"
 #include "site/title_cleanup.h"
+#include "site/xml_rows.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
@@ -49,8 +51,12 @@ Text ResultPageAddress(const SiteDefinition& site, const Text& base, const Text&
       site.firstPage == 1
           ? page
           : Text(std::to_string(std::int64_t{ToInteger(page)} - 1 + site.firstPage));
-  return ExpandAddress(site.searchAddress,
-                       {{"base", base}, {"keyword", encoded}, {"page", number}});
+  const std::int64_t offset = (std::int64_t{ToInteger(page)} - 1) * site.pageSize;
+  return ExpandAddress(site.searchAddress, {{"base", base},
+                                            {"keyword", encoded},
+                                            {"page", number},
+                                            {"offset", Text(std::to_string(offset))},
+                                            {"page-size", Text(std::to_string(site.pageSize))}});
 }
 
 Text ResultPageAddress(const Text& keyword, const Text& page) {
@@ -122,12 +128,15 @@ std::optional<EntryRow> MakeRow(const RawRow& raw, std::size_t number, const Sit
     if (const auto normalized = NormalizedInfoHash(hash.view())) {
       row.infoHash = *normalized;
       if (row.magnet.empty()) {
-        row.magnet = Text(MagnetFromHash(hash.view(), GbkToUtf8(row.title).view()));
+        row.magnet = Text(MagnetFromHash(hash.view(), GbkToUtf8(row.title).view(), site.trackers));
       }
     } else {
       problems.push_back(where + Quoted(hash) +
                          " is no info-hash (40 hex or 32 base32 characters)");
     }
+  }
+  if (IsZeroInfoHash(row.infoHash)) {
+    return std::nullopt;  // a site's row for "no results", not a torrent
   }
   if (row.title.empty()) {
     problems.push_back(where + "left out: it has no title");
@@ -137,6 +146,9 @@ std::optional<EntryRow> MakeRow(const RawRow& raw, std::size_t number, const Sit
     problems.push_back(where + "left out: it has no " + (site.HasLink() ? "link, " : "") +
                        "magnet or valid info-hash");
     return std::nullopt;
+  }
+  for (const UnreadValue& unread : ReadRowNumbers(row, site)) {
+    problems.push_back(where + Quoted(unread.text) + " is no " + unread.what);
   }
   return row;
 }
@@ -162,11 +174,15 @@ std::vector<RawRow> HtmlRows(RegExpMatcher& matcher, const Text& pageText,
   return rows;
 }
 
-std::vector<RawRow> JsonRowsOf(const Text& pageText, const SiteDefinition& site,
-                               std::vector<std::string>& problems) {
-  const JsonRows json = ReadJsonRows(GbkToUtf8(pageText).view(), site);
+// The rows of a JSON or XML answer.
+std::vector<RawRow> AnswerRowsOf(const Text& pageText, const SiteDefinition& site,
+                                 PageEntries& entries) {
+  const std::string utf8 = GbkToUtf8(pageText).str();
+  const JsonRows json =
+      site.pageFormat == PageFormat::kXml ? ReadXmlRows(utf8, site) : ReadJsonRows(utf8, site);
+  entries.lastPage = json.lastPage;
   if (!json.problem.empty()) {
-    problems.push_back(platform::PrintableText(json.problem));
+    entries.problems.push_back(platform::PrintableText(json.problem));
   }
   std::vector<RawRow> rows;
   rows.reserve(json.rows.size());
@@ -214,9 +230,9 @@ PageEntries ReadEntries(RegExpMatcher& matcher, regex& markup, const Text& pageT
     entries.rows = PlainEntries(matcher, markup, pageText, site, base);
     return entries;
   }
-  const std::vector<RawRow> raws = site.pageFormat == PageFormat::kJson
-                                       ? JsonRowsOf(pageText, site, entries.problems)
-                                       : HtmlRows(matcher, pageText, site);
+  const std::vector<RawRow> raws = site.pageFormat == PageFormat::kHtml
+                                       ? HtmlRows(matcher, pageText, site)
+                                       : AnswerRowsOf(pageText, site, entries);
   entries.rows.reserve(raws.size());
   for (std::size_t i = 0; i < raws.size(); ++i) {
     platform::UnwindIfKilled();

@@ -21,7 +21,7 @@ class regex;
 struct SiteDefinition;
 
 // The address of result page `page` (the walk's count, from 1; the definition's first page
-// number is page 1) for `keyword`, built on `base`.
+// number is page 1, and its first row is at offset 0) for `keyword`, built on `base`.
 Text ResultPageAddress(const SiteDefinition& site, const Text& base, const Text& keyword,
                        const Text& page);
 Text ResultPageAddress(const Text& keyword, const Text& page);
@@ -50,10 +50,13 @@ struct EntryRow {
 
 // The entries of a page, and what was wrong with the page or some of its rows (one line each,
 // UTF-8, naming the bad value: "row 3: 'abc' is no info-hash"). A row without a title, or without
-// any of link, magnet and info-hash, is left out with a problem.
+// any of link, magnet and info-hash, is left out with a problem; a row whose info-hash is all
+// zeros stands for no torrent and is left out without one. A size, date or count that reads as
+// no number stays as the site wrote it, with a problem.
 struct PageEntries {
   std::vector<EntryRow> rows;
   std::vector<std::string> problems;
+  bool lastPage = false;  // the answer says it is the last page (the definition's last-page)
 };
 
 // The entries of a result page's text as the definition reads them (a pattern over HTML, or

@@ -3,6 +3,8 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -14,6 +16,7 @@
 #include "platform/regexp_engine.h"
 #include "site/json_rows.h"
 #include "site/site_address.h"
+#include "site/xml_rows.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
 
@@ -26,6 +29,11 @@ constexpr std::size_t kMaxCleanupSteps = 16;
 constexpr std::size_t kMaxTests = 256;
 constexpr std::size_t kMaxExpected = 10'000;
 constexpr std::int32_t kMostPages = 100'000;
+constexpr std::int32_t kMostRowsPerPage = 1000;
+constexpr std::size_t kMaxTrackers = 32;
+constexpr std::size_t kMaxTrackerBytes = 512;
+constexpr std::size_t kMaxHeaderValueBytes = 1024;
+constexpr int kMostDelaySeconds = 60;
 
 // Thrown inside the loader only, to stop at the first error of a part it cannot go on without.
 struct Stop {};
@@ -155,9 +163,9 @@ class Loader {
     }
     // The page format first: it says which keys the entries have.
     if (root["page-format"]) {
-      site_.pageFormat =
-          Choice<PageFormat>(root["page-format"], "page-format",
-                             {{"html", PageFormat::kHtml}, {"json", PageFormat::kJson}});
+      site_.pageFormat = Choice<PageFormat>(
+          root["page-format"], "page-format",
+          {{"html", PageFormat::kHtml}, {"json", PageFormat::kJson}, {"xml", PageFormat::kXml}});
     }
     ReadMap(root, "the definition",
             {{"format", [this](const YAML::Node& n) { Number(n, "format", 1, 1); }},
@@ -167,20 +175,20 @@ class Loader {
              {"search", [this](const YAML::Node& n) { ReadSearch(n); }},
              {"page-encoding", [this](const YAML::Node& n) { ReadPageEncoding(n); }},
              {"page-format", [](const YAML::Node&) {}},
-             {"entries",
-              [this](const YAML::Node& n) {
-                site_.pageFormat == PageFormat::kJson ? ReadJsonEntries(n) : ReadEntries(n);
-              }},
+             {"entries", [this](const YAML::Node& n) { ReadEntriesOfFormat(n); }},
              {"detail", [this](const YAML::Node& n) { ReadDetail(n); }},
+             {"trackers", [this](const YAML::Node& n) { ReadTrackers(n); }},
+             {"headers", [this](const YAML::Node& n) { ReadHeaders(n); }},
+             {"delay", [this](const YAML::Node& n) { ReadDelay(n); }},
              {"tests", [this](const YAML::Node& n) { ReadTests(n); }}},
-            {"page-encoding", "page-format", "detail", "tests"});
+            {"page-encoding", "page-format", "detail", "trackers", "headers", "delay", "tests"});
     CheckRowsLeadToMagnets(root);
   }
 
   // A row needs a way to its magnets: a link to a detail page (which `detail` then describes), or
   // a magnet or an info-hash of its own.
   void CheckRowsLeadToMagnets(const YAML::Node& root) {
-    const bool json = site_.pageFormat == PageFormat::kJson;
+    const bool json = site_.pageFormat != PageFormat::kHtml;  // pointers and paths alike
     const bool own = site_.HasField(RowField::kMagnet) || site_.HasField(RowField::kHash);
     if (site_.HasLink() && site_.detailAddress.empty()) {
       Fail(root, std::string("the entries have a link (") + (json ? "link" : "link-group") +
@@ -235,7 +243,8 @@ class Loader {
     ReadMap(node, "'search'",
             {{"address",
               [this](const YAML::Node& n) {
-                site_.searchAddress = Template(n, "address", {"base", "keyword", "page"});
+                site_.searchAddress =
+                    Template(n, "address", {"base", "keyword", "page", "offset", "page-size"});
                 if (site_.searchAddress.find("{keyword}") == std::string::npos) {
                   Fail(n, "the search address must hold {keyword}");
                 }
@@ -252,8 +261,29 @@ class Loader {
               }},
              {"pages",
               [this](const YAML::Node& n) { site_.pages = Number(n, "pages", 1, kMostPages); }},
+             {"page-size",
+              [this](const YAML::Node& n) {
+                site_.pageSize = Number(n, "page-size", 1, kMostRowsPerPage);
+              }},
              {"stop-after", [this](const YAML::Node& n) { ReadStopAfter(n); }}},
-            {"keyword-encoding", "first-page", "pages", "stop-after"});
+            {"keyword-encoding", "first-page", "pages", "page-size", "stop-after"});
+    CheckOffsetPaging(node);
+  }
+
+  // {offset} and {page-size} count in rows of `page-size`, which they need; it needs them.
+  void CheckOffsetPaging(const YAML::Node& search) {
+    const std::string& address = site_.searchAddress;
+    const bool byOffset = address.find("{offset}") != std::string::npos ||
+                          address.find("{page-size}") != std::string::npos;
+    if (byOffset && site_.pageSize == 0) {
+      Fail(search["address"],
+           "{offset} and {page-size} in the search address need 'page-size' "
+           "in 'search': the rows a page holds");
+    }
+    if (!byOffset && site_.pageSize > 0) {
+      Warn(search["page-size"],
+           "'page-size' counts only for {offset} and {page-size}, which the address lacks");
+    }
   }
 
   void ReadStopAfter(const YAML::Node& node) {
@@ -371,6 +401,51 @@ class Loader {
     return group;
   }
 
+  void ReadEntriesOfFormat(const YAML::Node& node) {
+    switch (site_.pageFormat) {
+      case PageFormat::kHtml:
+        ReadEntries(node);
+        return;
+      case PageFormat::kJson:
+        ReadJsonEntries(node);
+        return;
+      case PageFormat::kXml:
+        ReadXmlEntries(node);
+        return;
+    }
+  }
+
+  // The keys that the entries of every format have, all optional: the title's clean-up, what a
+  // bare number counts as a size, and the zone of a date written without one.
+  void AddCommonEntryKeys(Keys& readers, std::set<std::string>& optional) {
+    readers["title-cleanup"] = [this](const YAML::Node& n) { ReadCleanup(n); };
+    readers["size-unit"] = [this](const YAML::Node& n) {
+      site_.sizeUnitBytes = Choice<std::int64_t>(
+          n, "size-unit",
+          {{"B", 1}, {"KiB", 1024}, {"MiB", 1024 * 1024}, {"GiB", 1024 * 1024 * 1024}});
+    };
+    readers["date-zone"] = [this](const YAML::Node& n) { site_.dateZoneSeconds = DateZone(n); };
+    optional.insert({"title-cleanup", "size-unit", "date-zone"});
+  }
+
+  // "UTC", or a fixed offset "+08:00" / "-05:30".
+  std::int32_t DateZone(const YAML::Node& node) {
+    const std::string text = String(node, "date-zone");
+    if (text == "UTC") {
+      return 0;
+    }
+    const auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+    const bool shaped = text.size() == 6 && (text[0] == '+' || text[0] == '-') && digit(1) &&
+                        digit(2) && text[3] == ':' && digit(4) && digit(5);
+    const int hours = shaped ? (text[1] - '0') * 10 + (text[2] - '0') : 99;
+    const int minutes = shaped ? (text[4] - '0') * 10 + (text[5] - '0') : 99;
+    if (hours > 23 || minutes > 59) {
+      Fail(node, "'date-zone' must be UTC or an offset from it such as +08:00 or -05:30, not '" +
+                     text + "'");
+    }
+    return (text[0] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+  }
+
   void ReadEntries(const YAML::Node& node) {
     // The pattern first, so that the groups can be checked against it.
     if (node.IsMap() && node["pattern"]) {
@@ -382,9 +457,9 @@ class Loader {
         {"link-group",
          [this](const YAML::Node& n) { site_.linkGroup = Group(n, "link-group", "pattern"); }},
         {"title-group",
-         [this](const YAML::Node& n) { site_.titleGroup = Group(n, "title-group", "pattern"); }},
-        {"title-cleanup", [this](const YAML::Node& n) { ReadCleanup(n); }}};
-    std::set<std::string> optional = {"link-group", "title-group", "title-cleanup"};
+         [this](const YAML::Node& n) { site_.titleGroup = Group(n, "title-group", "pattern"); }}};
+    std::set<std::string> optional = {"link-group", "title-group"};
+    AddCommonEntryKeys(readers, optional);
     for (std::size_t i = 0; i < kRowFieldCount; ++i) {
       const std::string key = std::string(RowFieldName(static_cast<RowField>(i))) + "-group";
       readers[key] = [this, i, key](const YAML::Node& n) {
@@ -403,8 +478,9 @@ class Loader {
         {"rows", [this](const YAML::Node& n) { site_.rowsPointer = Pointer(n, "rows"); }},
         {"title", [this](const YAML::Node& n) { site_.titlePointer = Pointer(n, "title"); }},
         {"link", [this](const YAML::Node& n) { site_.linkPointer = Pointer(n, "link"); }},
-        {"title-cleanup", [this](const YAML::Node& n) { ReadCleanup(n); }}};
-    std::set<std::string> optional = {"link", "title-cleanup"};
+        {"last-page",
+         [this](const YAML::Node& n) { site_.lastPagePointer = Pointer(n, "last-page"); }}};
+    std::set<std::string> optional = {"link", "last-page"};
     for (std::size_t i = 0; i < kRowFieldCount; ++i) {
       const std::string key = RowFieldName(static_cast<RowField>(i));
       readers[key] = [this, i, key](const YAML::Node& n) {
@@ -412,6 +488,7 @@ class Loader {
       };
       optional.insert(key);
     }
+    AddCommonEntryKeys(readers, optional);
     ReadMap(node, "'entries' of a JSON site", readers, optional);
   }
 
@@ -420,7 +497,9 @@ class Loader {
     const std::string pointer = String(node, key);
     std::string problem = pointer.size() > kMaxPatternBytes ? "'" + key + "' is too long"
                                                             : JsonPointerProblem(pointer);
-    if (problem.empty() && pointer.empty() && key != "rows") {
+    if (problem.empty() && pointer.empty() && key == "last-page") {
+      problem = "'last-page' must point to a value in the answer, as '/complete' does";
+    } else if (problem.empty() && pointer.empty() && key != "rows") {
       problem = "'" + key + "' must point inside a row, as '/name' does";
     }
     if (!problem.empty()) {
@@ -428,6 +507,106 @@ class Loader {
     }
     return pointer;
   }
+
+  void ReadXmlEntries(const YAML::Node& node) {
+    Keys readers = {
+        {"rows", [this](const YAML::Node& n) { site_.rowsPointer = XmlPath(n, "rows", true); }},
+        {"title", [this](const YAML::Node& n) { site_.titlePointer = XmlPath(n, "title", false); }},
+        {"link", [this](const YAML::Node& n) { site_.linkPointer = XmlPath(n, "link", false); }}};
+    std::set<std::string> optional = {"link"};
+    for (std::size_t i = 0; i < kRowFieldCount; ++i) {
+      const std::string key = RowFieldName(static_cast<RowField>(i));
+      readers[key] = [this, i, key](const YAML::Node& n) {
+        site_.fieldPointers[i] = XmlPath(n, key, false);
+      };
+      optional.insert(key);
+    }
+    AddCommonEntryKeys(readers, optional);
+    ReadMap(node, "'entries' of an XML site", readers, optional);
+  }
+
+  // A path of element names: from the root for the rows, else inside a row.
+  std::string XmlPath(const YAML::Node& node, const std::string& key, bool fromRoot) {
+    const std::string path = String(node, key);
+    const std::string problem = path.size() > kMaxPatternBytes ? "'" + key + "' is too long"
+                                                               : XmlPathProblem(path, fromRoot);
+    if (!problem.empty()) {
+      Fail(node, "'" + key + "': " + problem);
+    }
+    return path;
+  }
+
+  void ReadTrackers(const YAML::Node& node) {
+    if (!node.IsSequence() || node.size() > kMaxTrackers) {
+      Fail(node, "'trackers' must be a list of at most " + std::to_string(kMaxTrackers) +
+                     " announce addresses");
+    }
+    for (const YAML::Node& tracker : node) {
+      const std::string address = String(tracker, "trackers");
+      const auto startsWith = [&](std::string_view scheme) {
+        return address.size() > scheme.size() &&
+               std::equal(scheme.begin(), scheme.end(), address.begin(),
+                          [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? b + 32 : b); });
+      };
+      const bool printable =
+          std::all_of(address.begin(), address.end(), [](char c) { return c > ' ' && c < 0x7F; });
+      if (!printable || address.size() > kMaxTrackerBytes ||
+          !(startsWith("http://") || startsWith("https://") || startsWith("udp://"))) {
+        Fail(tracker, "a tracker is an http://, https:// or udp:// address of at most " +
+                          std::to_string(kMaxTrackerBytes) + " printable ASCII characters, not '" +
+                          address + "'");
+      }
+      site_.trackers.push_back(address);
+    }
+  }
+
+  void ReadHeaders(const YAML::Node& node) {
+    static const std::vector<std::string> kAllowed = {"Accept", "Accept-Language", "Referer",
+                                                      "User-Agent"};
+    if (!node.IsMap()) {
+      Fail(node, "'headers' must be a mapping of header names to values");
+    }
+    for (const auto& pair : node) {
+      const std::string name = pair.first.IsScalar() ? pair.first.Scalar() : std::string();
+      const auto allowed = std::find_if(kAllowed.begin(), kAllowed.end(), [&](const auto& known) {
+        return std::equal(known.begin(), known.end(), name.begin(), name.end(),
+                          [](char a, char b) { return Lower(a) == Lower(b); });
+      });
+      if (allowed == kAllowed.end()) {
+        Fail(pair.first, "'" + name +
+                             "' is not a header a site may ask for (allowed: Accept, "
+                             "Accept-Language, Referer, User-Agent)");
+      }
+      const auto given = [&](const auto& header) { return header.first == *allowed; };
+      if (std::any_of(site_.requestHeaders.begin(), site_.requestHeaders.end(), given)) {
+        Fail(pair.first, "header '" + *allowed + "' given twice in 'headers'");
+      }
+      const std::string value = String(pair.second, name);
+      const bool printable =
+          std::all_of(value.begin(), value.end(), [](char c) { return c >= ' ' && c < 0x7F; });
+      if (value.empty() || value.size() > kMaxHeaderValueBytes || !printable) {
+        Fail(pair.second, "the value of '" + name + "' must be 1 to " +
+                              std::to_string(kMaxHeaderValueBytes) + " printable ASCII characters");
+      }
+      site_.requestHeaders.emplace_back(*allowed, value);
+    }
+  }
+
+  // Seconds from 0 to 60, a fraction allowed; kept in milliseconds.
+  void ReadDelay(const YAML::Node& node) {
+    const std::string text = String(node, "delay");
+    double seconds = -1;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::fixed);
+    if (error != std::errc() || end != text.data() + text.size() || !(seconds >= 0) ||
+        seconds > kMostDelaySeconds) {
+      Fail(node, "'delay' must be a number of seconds from 0 to " +
+                     std::to_string(kMostDelaySeconds) + ", not '" + text + "'");
+    }
+    site_.delay = std::chrono::milliseconds(std::llround(seconds * 1000));
+  }
+
+  static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
   void ReadCleanup(const YAML::Node& node) {
     if (!node.IsSequence() || node.size() > kMaxCleanupSteps) {
@@ -575,12 +754,21 @@ const char* RowFieldName(RowField field) {
 }
 
 bool SiteDefinition::HasLink() const {
-  return pageFormat == PageFormat::kJson ? !linkPointer.empty() : linkGroup > 0;
+  return pageFormat == PageFormat::kHtml ? linkGroup > 0 : !linkPointer.empty();
 }
 
 bool SiteDefinition::HasField(RowField field) const {
   const auto i = static_cast<std::size_t>(field);
-  return pageFormat == PageFormat::kJson ? !fieldPointers[i].empty() : fieldGroups[i] > 0;
+  return pageFormat == PageFormat::kHtml ? fieldGroups[i] > 0 : !fieldPointers[i].empty();
+}
+
+bool SiteDefinition::OnePage() const {
+  return searchAddress.find("{page}") == std::string::npos &&
+         searchAddress.find("{offset}") == std::string::npos;
+}
+
+std::int32_t SiteDefinition::PagesToWalk(std::int32_t asked) const {
+  return OnePage() ? 1 : asked > 0 ? asked : pages;
 }
 
 std::string FirstError(const std::vector<SiteProblem>& problems) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,9 +28,10 @@ enum class KeywordEncoding { kUtf8, kGbk };
 // says nothing or names neither).
 enum class PageEncoding { kUtf8, kGbk, kFromCharset };
 
-// What a result page is: HTML (or any text) matched by a pattern, or a JSON answer whose rows are
-// found by JSON Pointers (RFC 6901).
-enum class PageFormat { kHtml, kJson };
+// What a result page is: HTML (or any text) matched by a pattern, a JSON answer whose rows are
+// found by JSON Pointers (RFC 6901), or an XML answer (an RSS feed) whose rows are found by paths
+// of element names (xml_rows.h).
+enum class PageFormat { kHtml, kJson, kXml };
 
 // The optional fields of a row, besides its title and link.
 enum class RowField { kMagnet, kHash, kSize, kDate, kSeeders, kLeechers };
@@ -89,6 +91,9 @@ struct SiteDefinition {
   KeywordEncoding keywordEncoding = KeywordEncoding::kUtf8;
   std::int32_t firstPage = 1;
   std::int32_t pages = 100;  // the default page count
+  // Rows a page holds, for a site paged by offset ({offset} and {page-size} in the address); 0
+  // when the address uses neither.
+  std::int32_t pageSize = 0;
   // The walk ends after a page with no entries, after a page whose entries were all seen before.
   bool stopAfterNoEntries = false;
   bool stopAfterSeenEntries = false;
@@ -100,23 +105,44 @@ struct SiteDefinition {
   std::int32_t linkGroup = 1;
   std::int32_t titleGroup = 2;
   std::array<std::int32_t, kRowFieldCount> fieldGroups{};
-  // kJson: the pointer to the rows' array, and the pointers of the fields inside a row; an empty
-  // pointer (other than the title's) is "none".
+  // kJson: the pointer to the rows' array, and the pointers of the fields inside a row. kXml: the
+  // path of element names from the root to the rows, and the paths of the fields inside a row.
+  // An empty pointer or path (other than the title's) is "none".
   std::string rowsPointer;
   std::string titlePointer;
   std::string linkPointer;
   std::array<std::string, kRowFieldCount> fieldPointers;
+  // kJson: a pointer to a value that is true in an answer that says it is the last page; empty
+  // when the answers say nothing of it.
+  std::string lastPagePointer;
   std::vector<CleanupStep> titleCleanup;
+  // What a size written as a bare number counts: 1 (bytes), 1024 (KiB), ...
+  std::int64_t sizeUnitBytes = 1;
+  // The offset from UTC, in seconds, of the dates a site writes without a zone.
+  std::int32_t dateZoneSeconds = 0;
   // With {base} and {link}; empty when the rows have no link, and then the magnet pattern too.
   std::string detailAddress;
   Text magnetPattern;  // code page 936
   std::int32_t magnetGroup = 1;
+  // Announce addresses (http, https or udp), added in order as "&tr=" to every magnet link built
+  // from an info-hash.
+  std::vector<std::string> trackers;
+  // Request headers the site needs (User-Agent, Referer, Accept, Accept-Language, spelled so),
+  // sent with every request to it.
+  std::vector<std::pair<std::string, std::string>> requestHeaders;
+  // The least time between two requests to the site from this process; zero for none.
+  std::chrono::milliseconds delay{0};
   std::vector<SiteTest> tests;
   std::string file;    // where it was read from ("built-in" for the embedded one)
   std::string folder;  // the folder its saved pages are relative to; empty when none
 
   bool HasLink() const;
   bool HasField(RowField field) const;
+  // True when the result-page address names no page ({page} or {offset}): the site answers with
+  // one page, and a walk makes one request.
+  bool OnePage() const;
+  // The pages a walk reads when `asked` are asked for (0: the definition's own count).
+  std::int32_t PagesToWalk(std::int32_t asked) const;
 };
 
 // A problem found in a definition, with its place (1-based; 0 when the file itself is the

@@ -65,10 +65,18 @@ std::vector<Text> MirrorBases(const SiteDefinition& site, const Text& replacemen
   return bases;
 }
 
-MirrorFetcher::MirrorFetcher(std::vector<Text> bases) : bases_(std::move(bases)) {
+MirrorFetcher::MirrorFetcher(std::vector<Text> bases, std::shared_ptr<const SiteDefinition> site)
+    : bases_(std::move(bases)), site_(std::move(site)) {
   if (bases_.empty()) {
     bases_.emplace_back();
   }
+}
+
+FetchedPage MirrorFetcher::FetchOne(const Text& address, bool followRedirects) const {
+  if (site_) {
+    return followRedirects ? FetchPage(address, *site_) : FetchPageNoRedirects(address, *site_);
+  }
+  return followRedirects ? FetchPage(address) : FetchPageNoRedirects(address);
 }
 
 MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& base)>& addressOn) {
@@ -77,7 +85,7 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
     // No other mirror to turn to: the request follows redirects itself, as it always has.
     result.base = bases_.front();
     result.address = addressOn(result.base);
-    result.page = FetchPage(result.address);
+    result.page = FetchOne(result.address, true);
     return result;
   }
   std::vector<std::size_t> order = {current_};
@@ -95,7 +103,7 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
     std::set<std::string> visited = {std::string(address.view())};
     std::string passed;
     for (int hop = 0; passed.empty(); ++hop) {
-      FetchedPage page = FetchPageNoRedirects(address);
+      FetchedPage page = FetchOne(address, false);
       platform::UnwindIfKilled();
       if (page.unreachable) {
         passed = page.failure;
@@ -149,12 +157,26 @@ bool WalkEnd::After(const std::vector<EntryRow>& rows) {
   return site_.stopAfterSeenEntries && allSeen;
 }
 
+bool WalkEnd::After(const FetchedPage& page, PageEntries& entries) {
+  if (site_.OnePage()) {
+    return true;
+  }
+  if (page.Failed()) {
+    return false;
+  }
+  if (After(entries.rows)) {
+    entries.rows.clear();  // none, or every one seen before
+    return true;
+  }
+  return entries.lastPage;
+}
+
 SiteWalk::SiteWalk(std::shared_ptr<const SiteDefinition> site, std::vector<Text> bases,
                    Text keyword, std::int32_t pages)
     : site_(std::move(site)),
-      mirrors_(std::move(bases)),
+      mirrors_(std::move(bases), site_),
       keyword_(std::move(keyword)),
-      pages_(pages > 0 ? pages : site_->pages),
+      pages_(site_->PagesToWalk(pages)),
       end_(*site_) {}
 
 WalkedPage SiteWalk::Next() {
@@ -167,13 +189,9 @@ WalkedPage SiteWalk::Next() {
   const FetchedPage& fetched = page.fetch.page;
   const Text text = PageTextOf(fetched.body, site_->pageEncoding, fetched.charset);
   page.entries = ReadEntries(matcher_, markup_, text, *site_, page.fetch.base);
-  // A page that could not be fetched says nothing of where the results end.
-  page.last = !fetched.Failed() && end_.After(page.entries.rows);
-  if (page.last && !page.entries.rows.empty()) {
-    // Every row was on an earlier page: the site repeats a page past its end. They were shown.
-    page.repeatedRows = page.entries.rows.size();
-    page.entries.rows.clear();
-  }
+  const std::size_t read = page.entries.rows.size();
+  page.last = end_.After(fetched, page.entries);
+  page.repeatedRows = read - page.entries.rows.size();
   ended_ = page.last;
   page.took = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - start);

@@ -38,11 +38,13 @@ std::size_t MirrorOf(const std::vector<Text>& bases, std::string_view address);
 // its answer redirects outside the mirrors or in a circle; the one that answered is tried first
 // from then on. Redirects are followed here, at most kMaxRedirects. A site with one mirror has
 // none to turn to: its pages are fetched as FetchPage does, redirects followed by the request.
+// With the site's definition, every request carries its headers and keeps its delay.
 class MirrorFetcher {
  public:
   static constexpr int kMaxRedirects = 10;
 
-  explicit MirrorFetcher(std::vector<Text> bases);
+  explicit MirrorFetcher(std::vector<Text> bases,
+                         std::shared_ptr<const SiteDefinition> site = nullptr);
 
   struct Result {
     FetchedPage page;  // the answer; failed with the last mirror's reason when none answered
@@ -59,7 +61,10 @@ class MirrorFetcher {
   const std::vector<Text>& Bases() const { return bases_; }
 
  private:
+  FetchedPage FetchOne(const Text& address, bool followRedirects) const;
+
   std::vector<Text> bases_;
+  std::shared_ptr<const SiteDefinition> site_;
   std::size_t current_ = 0;
 };
 
@@ -68,7 +73,9 @@ struct WalkedPage {
   std::int32_t number = 0;  // the walk's count, from 1
   MirrorFetcher::Result fetch;
   PageEntries entries;
-  bool last = false;  // the definition's stop-after rule ends the walk after this page
+  // The walk ends after this page: the definition's stop-after rule, the answer says it is the
+  // last page, or the site has but one.
+  bool last = false;
   // The rows of a page whose rows were all seen before, which ends the walk: they are not the
   // page's rows (`entries.rows` is empty), as they were read from an earlier page.
   std::size_t repeatedRows = 0;
@@ -82,6 +89,12 @@ class WalkEnd {
   // True when the walk ends after a page with these rows (then, when there are any, they were
   // all seen before and are no new rows).
   bool After(const std::vector<EntryRow>& rows);
+  // True when the walk ends after this page: a site of one page ends after it whatever came; a
+  // page that could not be fetched says nothing of where the results end; else the answer's
+  // word that it is the last, or the stop-after rule. Rows that end the walk because every one
+  // was seen before (the site repeats a page past its end) are taken out of `entries`: they were
+  // read from an earlier page.
+  bool After(const FetchedPage& page, PageEntries& entries);
 
  private:
   const SiteDefinition& site_;
@@ -90,7 +103,8 @@ class WalkEnd {
 
 class SiteWalk {
  public:
-  // `keyword` in code page 936; `pages` the number of pages to walk (the site's own when 0).
+  // `keyword` in code page 936; `pages` the number of pages to walk (the site's own when 0; one
+  // for a site of one page, whatever is asked).
   SiteWalk(std::shared_ptr<const SiteDefinition> site, std::vector<Text> bases, Text keyword,
            std::int32_t pages = 0);
 

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "demo_pages.h"
+#include "example_layouts.h"
 #include "gui_support.h"
 #include "platform/threads.h"
 #include "test_site.h"
@@ -475,6 +476,22 @@ class CommandLineE2eTest : public QObject {
     }
     QCOMPARE(links.size(), 2);
     QCOMPARE(magnets.out, links.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+
+    // A definition's own User-Agent goes with its detail page's request too.
+    QTemporaryDir folder;
+    QFile own(folder.filePath(QStringLiteral("own-agent.yaml")));
+    QVERIFY(own.open(QIODevice::WriteOnly));
+    own.write((ReadAll(QStringLiteral(MF_SOURCE_DIR "/sites/demo-gbk.yaml")) +
+               QStringLiteral("headers:\n  User-Agent: Test/3\n"))
+                  .toUtf8());
+    own.close();
+    QCOMPARE(
+        Cli({QStringLiteral("magnets"), base_ + U(link), QStringLiteral("--site"), own.fileName()})
+            .out,
+        magnets.out);
+    const std::vector<std::string> agents = site_->UserAgents();
+    QCOMPARE(agents.back(), std::string("Test/3"));
+    QVERIFY(agents.front() != agents.back());  // the built-in routine's own before
   }
 
   // A probe's --save, given back to site test, passes: the tests it writes are what the saved
@@ -690,6 +707,41 @@ class CommandLineE2eTest : public QObject {
     QVERIFY2(search.err.contains(QStringLiteral("demo-mirrors: mirror passed over: ") + base_ +
                                  QStringLiteral("/old: redirects outside the mirrors")),
              qPrintable(search.err));
+  }
+
+  // The RSS example: its items are asked for 20 at a time from offset 0 until an answer has
+  // none, and its JSON rows carry sizes, dates and counts as numbers. The probe says what the
+  // answer after the last item holds.
+  void theFeedIsWalkedByOffsetAndItsRowsCarryNumbers() {
+    const Finished search =
+        Cli({QStringLiteral("search"), QStringLiteral("电影"), QStringLiteral("--site"),
+             QStringLiteral("demo-feed"), QStringLiteral("--mirror"), base_,
+             QStringLiteral("--format=json"), QStringLiteral("-q")});
+    QCOMPARE(search.exitCode, 0);
+    const QStringList lines = search.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), demo::kFeedTorrents);
+    std::vector<std::string> asked;
+    for (int start = 0; start <= 60; start += 20) {
+      asked.push_back("/feed?q=%E7%94%B5%E5%BD%B1&start=" + std::to_string(start) + "&count=20");
+    }
+    QCOMPARE(site_->Targets(), asked);
+    const demo::ListedTorrent first = demo::MakeListedTorrent("电影", 0);
+    const QJsonObject row = QJsonDocument::fromJson(lines.first().toUtf8()).object();
+    QCOMPARE(row.value(QStringLiteral("size")).toString(), QStringLiteral("19.6 GiB"));
+    QCOMPARE(row.value(QStringLiteral("size_bytes")).toDouble(), 21045339750.0);  // 19.6 × 2^30
+    QCOMPARE(row.value(QStringLiteral("date")).toString(), QStringLiteral("2026-01-11T04:49:02Z"));
+    QCOMPARE(row.value(QStringLiteral("seeders")).toInt(-1), first.seeders);
+    QCOMPARE(row.value(QStringLiteral("leechers")).toInt(-1), first.leechers);
+
+    const Finished probed =
+        Cli({QStringLiteral("site"), QStringLiteral("probe"), QStringLiteral("demo-feed"),
+             QStringLiteral("电影"), QStringLiteral("--pages"), QStringLiteral("4"),
+             QStringLiteral("--mirror"), base_});
+    QCOMPARE(probed.exitCode, 1);
+    QVERIFY2(probed.out.contains(QStringLiteral("page 4 of 4\n")) &&
+                 probed.out.contains(QStringLiteral(
+                     "\n  XML          the root element is <rss>, with elements channel\n")),
+             qPrintable(probed.out));
   }
 
   // A site whose only mirror refuses connections is named once its walk has ended; the other

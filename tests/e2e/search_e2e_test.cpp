@@ -361,6 +361,28 @@ class SearchE2eTest : public QObject {
     QCOMPARE(Rows().RowCount(), 3 * demo::kEntriesPerPage);
   }
 
+  // A site whose address names no page is asked once, whatever the page count says; its own
+  // User-Agent goes with the result page and with the detail page of a double click.
+  void aSiteOfOnePageIsAskedOnceWithItsOwnHeaders() {
+    auto site = std::make_shared<SiteDefinition>(*LoadSiteCatalogue().Find("demo-gbk"));
+    site->searchAddress = "{base}/search?q={keyword}&p=1";
+    site->requestHeaders = {{"User-Agent", "Mozilla/5.0 (X11; Linux x86_64) Test/1"}};
+    const std::string link = demo::MakeGbkResultPage("电影", 1).findable[0].link;
+    UseSite(site, Text(base_));
+    const bool done = Search(QStringLiteral("电影"), 5);
+    if (done)
+      DoubleClickRow(0);
+    const bool fetched = done && RunUntil([&] { return site_->Targets().size() == 2; });
+    UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+    QVERIFY(done);
+    QVERIFY(fetched);
+    QCOMPARE(Rows().RowCount(),
+             static_cast<int>(demo::MakeGbkResultPage("电影", 1).findable.size()));
+    QCOMPARE(site_->Targets(), (std::vector<std::string>{"/search?q=%B5%E7%D3%B0&p=1", link}));
+    QCOMPARE(site_->UserAgents(),
+             std::vector<std::string>(2, "Mozilla/5.0 (X11; Linux x86_64) Test/1"));
+  }
+
   void magnetLinksAreWrittenNumberedOnePerLine() {
     const std::string detail =
         "<p>磁力下载：<a href=\"magnet:?xt=urn:btih:AAA&amp;dn=x\">复制</a></p>\n"

@@ -2,17 +2,21 @@
 // FindEntries, and checks what must hold for any page: each entry is one match of the entry
 // pattern standing in the page, on one line, in page order; its address is the site base and the
 // link as written; its title is the group with the markup removed, as the whole markup pattern
-// would remove it, and never longer.
+// would remove it, and never longer. The same bytes read as a JSON answer and as an RSS feed give
+// only rows with a title, a magnet link, a sound info-hash and sound numbers.
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fuzz_support.h"
+#include "site/info_hash.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
+#include "site/row_values.h"
 #include "site/site_address.h"
 #include "site/site_definition.h"
 #include "support/pattern.h"
@@ -69,9 +73,41 @@ void CheckRows(const Text& page, const RegExpMatcher& matcher, const regex& mark
   }
 }
 
-// The same bytes as the answer of a JSON site whose rows carry hashes and extra fields: whatever
-// they hold, every row has a title and a magnet link, its hash is normalized, and no problem line
-// carries a control byte.
+// A number read from a row's text stays in its bounds and is shown in its one form; a text that
+// reads as none stays as it was.
+template <typename Show>
+void CheckNumber(const Text& text, const std::optional<std::int64_t>& number, std::int64_t most,
+                 Show show) {
+  if (number) {
+    MF_FUZZ_REQUIRE(*number >= 0 && *number <= most, "a number is out of its bounds");
+    MF_FUZZ_REQUIRE(text.view() == show(*number), "a number is not shown in its one form");
+  }
+}
+
+// Whatever the answer holds, every row has a title and a magnet link, its hash is normalized and
+// not all zeros, its numbers are sound, and no problem line carries a control byte.
+void CheckAnswerRows(const PageEntries& entries, const char* format) {
+  const std::string what = std::string("a row of a ") + format + " answer ";
+  for (const EntryRow& row : entries.rows) {
+    MF_FUZZ_REQUIRE(!row.title.empty() && !row.magnet.empty(), what + "lacks title or magnet");
+    MF_FUZZ_REQUIRE(row.infoHash.empty() ||
+                        (row.infoHash.size() == 40 &&
+                         row.infoHash.find_first_not_of("0123456789abcdef") == std::string::npos),
+                    what + "has an info-hash that is not 40 lower-case hex digits");
+    MF_FUZZ_REQUIRE(!IsZeroInfoHash(row.infoHash), what + "has the info-hash of no torrent");
+    constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
+    const auto count = [](std::int64_t n) { return std::to_string(n); };
+    CheckNumber(row.size, row.sizeBytes, kMost, ShownSize);
+    CheckNumber(row.date, row.dateSeconds, 253'402'300'799, ShownDate);
+    CheckNumber(row.seeders, row.seederCount, kMost, count);
+    CheckNumber(row.leechers, row.leecherCount, kMost, count);
+  }
+  for (const std::string& problem : entries.problems) {
+    MF_FUZZ_REQUIRE(!fuzz::HasControlByte(problem), "a problem line carries a control byte");
+  }
+}
+
+// The same bytes as the answer of a JSON site whose rows carry hashes and extra fields.
 void CheckJsonRows(const Text& page, RegExpMatcher& matcher, regex& markup) {
   static const SiteDefinition site = [] {
     SiteDefinition json;
@@ -80,20 +116,28 @@ void CheckJsonRows(const Text& page, RegExpMatcher& matcher, regex& markup) {
     json.rowsPointer = "/data/0/list";
     json.titlePointer = "/name";
     json.fieldPointers = {"/magnet", "/hash", "/size", "/date", "/seeders", "/peers/~1x~0"};
+    json.lastPagePointer = "/done";
     json.titleCleanup = {{CleanupStep::Kind::kDecodeReferences, Text()}};
+    json.sizeUnitBytes = 1024;
+    json.dateZoneSeconds = 8 * 3600;
+    json.trackers = {"udp://t.example:80/announce"};
     return json;
   }();
-  const PageEntries entries = ReadEntries(matcher, markup, page, site, Text("https://j.example"));
-  for (const EntryRow& row : entries.rows) {
-    MF_FUZZ_REQUIRE(!row.title.empty() && !row.magnet.empty(), "a JSON row lacks title or magnet");
-    MF_FUZZ_REQUIRE(row.infoHash.empty() ||
-                        (row.infoHash.size() == 40 &&
-                         row.infoHash.find_first_not_of("0123456789abcdef") == std::string::npos),
-                    "an info-hash is not 40 lower-case hex digits");
-  }
-  for (const std::string& problem : entries.problems) {
-    MF_FUZZ_REQUIRE(!fuzz::HasControlByte(problem), "a problem line carries a control byte");
-  }
+  CheckAnswerRows(ReadEntries(matcher, markup, page, site, Text("https://j.example")), "JSON");
+}
+
+// The same bytes as an RSS feed's.
+void CheckXmlRows(const Text& page, RegExpMatcher& matcher, regex& markup) {
+  static const SiteDefinition site = [] {
+    SiteDefinition xml;
+    xml.mirrors = {"https://x.example"};
+    xml.pageFormat = PageFormat::kXml;
+    xml.rowsPointer = "/rss/channel/item";
+    xml.titlePointer = "title";
+    xml.fieldPointers = {"enclosure/@url", "n:hash", "n:size", "pubDate", "n:seeders", "n:p/l"};
+    return xml;
+  }();
+  CheckAnswerRows(ReadEntries(matcher, markup, page, site, Text("https://x.example")), "XML");
 }
 
 }  // namespace
@@ -108,5 +152,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<mf::EntryRow> rows = mf::FindEntries(matcher, markup, page);
   mf::CheckRows(page, matcher, markup, rows);
   mf::CheckJsonRows(page, matcher, markup);
+  mf::CheckXmlRows(page, matcher, markup);
   return 0;
 }

@@ -1,10 +1,12 @@
 // Feeds arbitrary text as a site definition file through the loader, and checks what must hold for
 // any text: it gives a definition or at least one error, never both and never neither; every
 // problem prints as one line; a definition that loads has what the programs rely on (an id, http
-// or https mirrors, a way to its entries and to their magnets), and its address templates
-// give an http(s) address.
+// or https mirrors, a way to its entries and to their magnets, trackers and request headers
+// fit to send), and its address templates give an http(s) address.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "fuzz_support.h"
@@ -27,9 +29,26 @@ void CheckDefinition(const mf::SiteDefinition& site) {
   }
   // Entries are found by a pattern or by pointers, and every row leads to its magnets: through a
   // detail page (a link, an address and a magnet pattern) or by a magnet or hash of its own.
-  MF_FUZZ_REQUIRE(site.pageFormat == mf::PageFormat::kJson ? !site.titlePointer.empty()
+  MF_FUZZ_REQUIRE(site.pageFormat != mf::PageFormat::kHtml ? !site.titlePointer.empty()
                                                            : !site.entryPattern.empty(),
                   "no way to find entries");
+  // What goes into requests and magnet links is printable ASCII, in its bounds.
+  const auto printable = [](const std::string& text, char least) {
+    return std::all_of(text.begin(), text.end(),
+                       [least](char c) { return c >= least && c < 0x7F; });
+  };
+  MF_FUZZ_REQUIRE(site.trackers.size() <= 32, "too many trackers");
+  for (const std::string& tracker : site.trackers) {
+    MF_FUZZ_REQUIRE(printable(tracker, '!') && tracker.size() <= 512, "a bad tracker loaded");
+  }
+  for (const auto& [name, value] : site.requestHeaders) {
+    MF_FUZZ_REQUIRE(
+        name == "User-Agent" || name == "Referer" || name == "Accept" || name == "Accept-Language",
+        "a header a site may not set");
+    MF_FUZZ_REQUIRE(printable(value, ' ') && !value.empty() && value.size() <= 1024,
+                    "a header value with a control character");
+  }
+  MF_FUZZ_REQUIRE(site.delay.count() >= 0 && site.delay.count() <= 60'000, "a delay out of bounds");
   MF_FUZZ_REQUIRE(site.HasLink() == !site.detailAddress.empty() &&
                       site.detailAddress.empty() == site.magnetPattern.empty(),
                   "a link without a detail page, or a detail page without a link");

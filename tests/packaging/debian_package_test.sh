@@ -22,6 +22,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
 depends=$(field Depends)
 [[ $depends == *libqt6widgets6* && $depends == *libcurl* ]] || fail "Depends: $depends"
+# XML answers are read with the shared pugixml library.
+[[ $depends == *libpugixml* ]] || fail "Depends lacks pugixml: $depends"
 # The window's texts are Chinese: a font for them is needed, not recommended.
 [[ $depends == *"fonts-wqy-microhei | fonts-noto-cjk"* ]] || fail "Depends lacks a CJK font: $depends"
 # A summary line, then a long description.

@@ -57,11 +57,17 @@ std::string TestSite::LastHost() const {
   return lastHost_;
 }
 
+std::vector<std::string> TestSite::UserAgents() const {
+  std::lock_guard lock(mutex_);
+  return userAgents_;
+}
+
 void TestSite::Reset() {
   {
     std::lock_guard lock(mutex_);
     scripted_.clear();
     targets_.clear();
+    userAgents_.clear();
     latency_ = std::chrono::milliseconds(0);
     held_.clear();
   }
@@ -72,6 +78,7 @@ bool TestSite::Handle(const httplib::Request& req, httplib::Response& res) {
   std::unique_lock lock(mutex_);
   targets_.push_back(req.target);
   lastHost_ = req.get_header_value("Host");
+  userAgents_.push_back(req.get_header_value("User-Agent"));
   changed_.wait_for(lock, latency_, [this] { return stopping_; });
   changed_.wait(lock, [&] { return stopping_ || held_ != req.target; });
   const auto scripted = scripted_.find(req.target);

@@ -42,6 +42,8 @@ class TestSite {
   std::vector<std::string> Targets() const;
   // The Host header of the last request.
   std::string LastHost() const;
+  // Every request's User-Agent header so far, in the order they arrived.
+  std::vector<std::string> UserAgents() const;
   // Back to the plain demo site with an empty record; releases a hold.
   void Reset();
 
@@ -53,6 +55,7 @@ class TestSite {
   std::map<std::string, Reply> scripted_;
   std::vector<std::string> targets_;
   std::string lastHost_;
+  std::vector<std::string> userAgents_;
   std::chrono::milliseconds latency_{0};
   std::string held_;
   bool stopping_ = false;

@@ -202,7 +202,8 @@ TEST(CliOutput, FieldsNeverBreakTheirLine) {
   EXPECT_EQ(JsonString("q\"b\\n\n\x01\x7f中"), "\"q\\\"b\\\\n\\u000a\\u0001\\u007f中\"");
   EXPECT_EQ(EntryJson(1, 2, "t", "u"), "{\"number\":1,\"page\":2,\"title\":\"t\",\"url\":\"u\"}\n");
   EXPECT_EQ(LinksJson({}), "[]\n");
-  WideEntry entry{7, 2, "s", "t\tx", "", "magnet:?xt=urn:btih:ab", "ab", "1 GB", "", "5", "0"};
+  WideEntry entry{7,   2,   "s", "t\tx", "", "magnet:?xt=urn:btih:ab", "ab", "1 GB", "",
+                  "5", "0", {},  {},     {}};
   EXPECT_EQ(WideEntryTsvHeader(),
             "number\ttitle\turl\tmagnet\thash\tsize\tdate\tseeders\tleechers\tsite\n");
   EXPECT_EQ(WideEntryTsv(entry), "7\tt\\tx\t\tmagnet:?xt=urn:btih:ab\tab\t1 GB\t\t5\t0\ts\n");
@@ -210,6 +211,13 @@ TEST(CliOutput, FieldsNeverBreakTheirLine) {
             "{\"number\":7,\"page\":2,\"site\":\"s\",\"title\":\"t\\u0009x\",\"magnet\":"
             "\"magnet:?xt=urn:btih:ab\",\"hash\":\"ab\",\"size\":\"1 GB\",\"seeders\":\"5\","
             "\"leechers\":\"0\"}\n");
+  // Numbers the site's text was read as are JSON integers.
+  entry.sizeBytes = std::int64_t{1} << 30;
+  entry.seederCount = 5;
+  entry.leecherCount = 0;
+  EXPECT_NE(WideEntryJson(entry).find(
+                "\"size\":\"1 GB\",\"size_bytes\":1073741824,\"seeders\":5,\"leechers\":0}"),
+            std::string::npos);
   EXPECT_EQ(SameTorrentJson(3, 1, "b", ""), "{\"same_as\":3,\"page\":1,\"site\":\"b\"}\n");
   EXPECT_EQ(SameTorrentJson(3, 1, "b", "u"),
             "{\"same_as\":3,\"page\":1,\"site\":\"b\",\"url\":\"u\"}\n");

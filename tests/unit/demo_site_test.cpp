@@ -399,6 +399,10 @@ TEST_F(DemoServer, ServesTheExampleSitesAndMovesTheOldAddress) {
       {"/api/search?page=1", 404, ""},
       {"/torrents?q=a&p=0", 404, ""},
       {"/new/search?q=a&p=1", 404, ""},
+      {"/feed?q=%E7%94%B5%E5%BD%B1&start=40&count=20", 200, MakeFeedResultPage("电影", 40, 20).body,
+       "application/rss+xml; charset=utf-8"},
+      {"/feed?q=a&start=80&count=20", 500, ""},  // its page 5
+      {"/feed?q=a&start=0", 404, ""},
   };
   for (const Case& c : cases) {
     auto r = Get(c.path);
@@ -410,6 +414,8 @@ TEST_F(DemoServer, ServesTheExampleSitesAndMovesTheOldAddress) {
     }
   }
   EXPECT_TRUE(MakeJsonResultPage("电影", 3, 2).torrents.empty());
+  EXPECT_EQ(MakeFeedResultPage("电影", 40, 20).torrents.size(), 10u);  // the last 10 of 50
+  EXPECT_TRUE(MakeFeedResultPage("电影", 60, 20).torrents.empty());
   auto moved = Get("/old/torrents?q=%E7%94%B5%26%20&p=2");
   ASSERT_TRUE(moved);
   EXPECT_EQ(moved->status, 302);

@@ -8,11 +8,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "site/info_hash.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
+#include "site/row_values.h"
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
 #include "site/site_test_writer.h"
@@ -208,18 +212,23 @@ TEST(SiteTestWriter, TheBlockReadsBackAsTheTestsItWasWrittenFrom) {
 namespace mf {
 namespace {
 
+// A site at https://s.example with this search address and these other keys.
+LoadedSite Defined(const std::string& address, const std::string& rest) {
+  LoadedSite loaded = ParseSiteDefinition(
+      "format: 1\nid: s\nname: s\nmirrors: [https://s.example]\nsearch: {address: \"" + address +
+          "\"}\n" + rest,
+      "s.yaml", "");
+  EXPECT_TRUE(loaded.definition) << FirstError(loaded.problems);
+  return loaded;
+}
+
 // Rows that pointers find in JSON answers, and what a bad answer or a bad row gives instead.
 TEST(ReadEntries, JsonRowsBecomeRowsAndEveryBadAnswerOrRowIsNamed) {
-  const LoadedSite loaded = ParseSiteDefinition(R"(format: 1
-id: j
-name: j
-mirrors: [https://j.example]
-search: {address: "{base}/s?q={keyword}&p={page}"}
-page-format: json
-entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0}
-)",
-                                                "j.yaml", "");
-  ASSERT_TRUE(loaded.definition) << FirstError(loaded.problems);
+  const LoadedSite loaded =
+      Defined("{base}/s?q={keyword}&p={page}",
+              "page-format: json\n"
+              "entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0}\n");
+  ASSERT_TRUE(loaded.definition);
   const ComApartmentScope apartment;
   RegExpMatcher matcher;
   regex markup;
@@ -261,13 +270,99 @@ entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0}
   // The hash as the site wrote it; the title as UTF-8, percent-encoded.
   EXPECT_EQ(row.magnet,
             Text("magnet:?xt=urn:btih:ABCDEF0123456789abcdef0123456789ABCDEF01&dn=%E4%B8%AD%20A"));
-  EXPECT_EQ(row.size, Text("12"));
+  EXPECT_EQ(row.size, Text("12 B"));
+  EXPECT_EQ(row.sizeBytes, 12);
   EXPECT_EQ(row.seeders, Text("7"));
+  EXPECT_EQ(row.seederCount, 7);
   EXPECT_EQ(row.address, Text());
   EXPECT_EQ(ReadEntries(matcher, markup, Utf8ToGbk(Text(cases[1].json)), *loaded.definition, Text())
                 .rows.front()
                 .infoHash,
             "6162636465666768696a6b6c6d6e6f7071727374");  // base32 of "abcdefghijklmnopqrst"
+}
+
+std::string Repeated(const std::string& text, int times) {
+  std::string repeated;
+  for (int i = 0; i < times; ++i) {
+    repeated += text;
+  }
+  return repeated;
+}
+
+// What an XML answer may be instead of a feed (sites/demo-feed.yaml's saved answers show what
+// a feed's rows give): no XML, a document without the rows' place, deep, or long.
+TEST(ReadEntries, EveryXmlAnswerGivesRowsOrSaysWhyNot) {
+  const LoadedSite loaded = Defined("{base}/rss?q={keyword}&p={page}",
+                                    "page-format: xml\nentries: {rows: /rss/channel/item, title: "
+                                    "title, magnet: enclosure/@url}\n");
+  ASSERT_TRUE(loaded.definition);
+  const ComApartmentScope apartment;
+  RegExpMatcher matcher;
+  regex markup;
+  const std::string item =
+      "<item><title>t</title><enclosure url=\"magnet:?xt=urn:btih:"
+      "abcdef0123456789abcdef0123456789abcdef01\"/></item>";
+  struct Case {
+    std::string xml;
+    std::size_t rows;
+    std::string problem;  // the start of the first, when any
+  } cases[] = {
+      {"<rss><channel></channel></rss>", 0, ""},  // no results: no items
+      {"<html><body>busy</html>", 0, "the answer is not XML: "},
+      {"{\"json\": true}", 0, "the answer is not XML: "},
+      {"<feed><entry/></feed>", 0, "the rows path '/rss/channel/item' leads nowhere"},
+      {Repeated("<a>", 100000), 0, "the answer is not XML: "},  // deep and never closed
+      {Repeated("<a>", 100000) + Repeated("</a>", 100000), 0,
+       "the rows path '/rss/channel/item' leads nowhere"},
+      {"<rss><channel>" + Repeated(item, 5000) + "</channel></rss>", 5000, ""},
+  };
+  for (const Case& c : cases) {
+    const PageEntries got =
+        ReadEntries(matcher, markup, Text(c.xml), *loaded.definition, Text("https://s.example"));
+    EXPECT_EQ(got.rows.size(), c.rows) << c.xml.substr(0, 60);
+    EXPECT_EQ(got.problems.empty() ? "" : got.problems.front().substr(0, c.problem.size()),
+              c.problem)
+        << c.xml.substr(0, 60);
+  }
+}
+
+// Sizes, dates and counts as sites write them (tests/data/row_values.txt): the number each reads
+// as, or none, and the one form it is shown in.
+TEST(RowValues, EachTextReadsAsItsNumberAndIsShownInOneForm) {
+  std::ifstream in(fs::path(MF_TEST_DATA_DIR) / "row_values.txt");
+  int checked = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line.front() == '#') {
+      continue;
+    }
+    std::vector<std::string> fields;
+    std::istringstream parts(line);
+    for (std::string field; std::getline(parts, field, '\t');) {
+      fields.push_back(field);
+    }
+    ASSERT_EQ(fields.size(), 4u) << line;
+    const std::size_t colon = fields[0].find(':');
+    const std::string kind = fields[0].substr(0, colon);
+    const std::string unit = colon == std::string::npos ? "" : fields[0].substr(colon + 1);
+    std::optional<std::int64_t> number;
+    std::string shown;
+    if (kind == "size") {
+      const std::map<std::string, std::int64_t> units = {{"", 1}, {"KiB", 1024}, {"GiB", 1 << 30}};
+      number = SizeInBytes(fields[1], units.at(unit));
+      shown = number ? ShownSize(*number) : "";
+    } else if (kind == "date") {
+      const std::map<std::string, std::int32_t> zones = {{"", 0}, {"+08:00", 8 * 3600}};
+      number = DateSeconds(fields[1], zones.at(unit));
+      shown = number ? ShownDate(*number) : "";
+    } else {
+      number = WholeCount(fields[1]);
+      shown = number ? std::to_string(*number) : "";
+    }
+    EXPECT_EQ(number ? std::to_string(*number) : "-", fields[2]) << line;
+    EXPECT_EQ(number ? shown : "-", fields[3]) << line;
+    ++checked;
+  }
+  EXPECT_GT(checked, 60);
 }
 
 TEST(InfoHash, FortyHexOrThirtyTwoBase32CharactersOnly) {

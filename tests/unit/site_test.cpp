@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -396,6 +399,126 @@ TEST(SiteWalk, EndsAfterAPageWhoseEntriesWereAllSeenBefore) {
   EXPECT_EQ(asked, 3);
 }
 
+// A site whose address names no page is asked once, whatever the walk's page count; one paged by
+// offset is asked from row 0 on, page-size rows at a time, until an answer says it is the last:
+// true there, not "true". The answer itself is the rows (the empty pointer).
+TEST(SiteWalk, EndsAfterTheOnlyPageOrThePageThatSaysItIsTheLast) {
+  test::LocalServer local(std::make_unique<httplib::Server>());
+  std::mutex mutex;
+  std::vector<std::string> asked;
+  local.server().Get("/api", [&](const httplib::Request& request, httplib::Response& response) {
+    const std::lock_guard lock(mutex);
+    asked.push_back(request.target);
+    const bool last = request.get_param_value("start") == "3";
+    response.set_content(R"([{"done":)" + std::string(last ? "true" : "\"true\"") +
+                             R"(,"t":"a","h":"abcdef0123456789abcdef0123456789abcdef0)" +
+                             std::to_string(asked.size()) + R"("}])",
+                         "application/json");
+  });
+  local.Start();
+  auto site = std::make_shared<SiteDefinition>();
+  site->mirrors = {local.Url("")};
+  site->pageFormat = PageFormat::kJson;
+  site->searchAddress = "{base}/api?q={keyword}&start={offset}&n={page-size}";
+  site->pageSize = 3;
+  site->titlePointer = "/t";
+  site->fieldPointers[static_cast<std::size_t>(RowField::kHash)] = "/h";
+  site->lastPagePointer = "/0/done";
+  const auto walk = [&](std::int32_t pages) {
+    SiteWalk walk(site, MirrorBases(*site), Text("k"), pages);
+    std::size_t rows = 0;
+    while (!walk.Done()) {
+      rows += walk.Next().entries.rows.size();
+    }
+    return rows;
+  };
+  EXPECT_EQ(walk(10), 2u);
+  EXPECT_EQ(asked, (std::vector<std::string>{"/api?q=%6B&start=0&n=3", "/api?q=%6B&start=3&n=3"}));
+  asked.clear();
+  site->searchAddress = "{base}/api?q={keyword}";
+  EXPECT_EQ(walk(10), 1u);
+  EXPECT_EQ(asked, (std::vector<std::string>{"/api?q=%6B"}));
+}
+
+// A site's own headers go with each of its requests, and its delay spaces them, on every
+// thread; a site without them (the built-in one) asks exactly as the request routine always has.
+TEST(FetchPage, ASitesHeadersGoWithEveryRequestAndItsDelaySpacesThem) {
+  test::LocalServer local(std::make_unique<httplib::Server>());
+  std::mutex mutex;
+  std::vector<httplib::Headers> headers;
+  std::vector<std::chrono::steady_clock::time_point> times;
+  local.server().Get("/p", [&](const httplib::Request& request, httplib::Response& response) {
+    const std::lock_guard lock(mutex);
+    times.push_back(std::chrono::steady_clock::now());
+    headers.push_back(request.headers);
+    headers.back().erase("REMOTE_PORT");
+    response.set_content("<p>ok</p>", "text/html");
+  });
+  local.Start();
+  const Text address(local.Url("/p"));
+  const ComApartmentScope apartment;
+  ASSERT_EQ(FetchPage(address, BuiltInSite()).failure, "");
+  ASSERT_EQ(FetchPage(address).failure, "");
+  ASSERT_EQ(headers.size(), 2u);
+  EXPECT_EQ(headers[0], headers[1]);
+  EXPECT_EQ(SiteHeaderLines(BuiltInSite()), Text());
+
+  SiteDefinition site;
+  site.id = "paced";
+  site.requestHeaders = {{"User-Agent", "Mozilla/5.0 (X11; Linux x86_64)"},
+                         {"Referer", "https://ref.example/"}};
+  site.delay = std::chrono::milliseconds(200);
+  headers.clear();
+  times.clear();
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) {
+    threads.emplace_back([&] {
+      const ComApartmentScope threadApartment;
+      EXPECT_EQ(FetchPage(address, site).failure, "");
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  ASSERT_EQ(times.size(), 3u);
+  for (std::size_t i = 1; i < times.size(); ++i) {
+    EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(190)) << i;
+  }
+  for (const httplib::Headers& seen : headers) {
+    const std::multimap<std::string, std::string> sent(seen.begin(), seen.end());
+    EXPECT_EQ(sent.count("User-Agent"), 1u);
+    EXPECT_EQ(sent.find("User-Agent")->second, "Mozilla/5.0 (X11; Linux x86_64)");
+    EXPECT_EQ(sent.find("Referer")->second, "https://ref.example/");
+    EXPECT_EQ(sent.find("Accept")->second, "*/*");  // the routine's own: the site names none
+  }
+}
+
+// A request waiting for its site's delay ends at once when its thread is killed.
+TEST(PaceRequest, AKillEndsTheWaitAtOnce) {
+  static SiteDefinition site;
+  site.id = "slow";
+  site.delay = std::chrono::seconds(60);
+  static std::atomic<int> stage{0};  // 1: waiting for the second turn, 2: unwound
+  const ThreadHandle handle = platform::CreateThread(
+      [](void*) -> std::uint32_t {
+        PaceRequest(site);  // books the next turn a minute from now
+        stage = 1;
+        try {
+          PaceRequest(site);
+        } catch (const platform::ThreadKilled&) {
+          stage = 2;
+        }
+        return 0;
+      },
+      nullptr, nullptr);
+  ASSERT_NE(handle, 0);
+  ASSERT_TRUE(test::WaitUntil([] { return stage == 1; }));
+  KillThread(handle);
+  ASSERT_TRUE(test::WaitUntil([] { return platform::RunningThreadCount() == 0; }));
+  platform::CloseHandle(handle);
+  EXPECT_EQ(stage, 2);  // well within the minute: WaitUntil gives up after 10 s
+}
+
 // What a probe says of a page that gave no entries: the text every match must start with, and
 // where it and the page's title are found.
 TEST(PageDiagnosis, FindsThePatternsLeadingTextAndThePagesTitle) {
@@ -451,6 +574,19 @@ TEST(PageDiagnosis, FindsThePatternsLeadingTextAndThePagesTitle) {
   EXPECT_EQ(findings((std::string(100, '[') + std::string(100, ']')).c_str(), json),
             "JSON: the page does not parse as JSON\ntitle: the page has no <title>\n");
   EXPECT_EQ(findings("", json), "empty: the answer has no body\n");
+  // An XML answer: its root element and the elements in it, or that it is no XML.
+  SiteDefinition xml;
+  xml.pageFormat = PageFormat::kXml;
+  answer.contentType = "application/rss+xml";
+  EXPECT_EQ(findings("<rss><channel><item/><item/></channel><nyaa:x/></rss>", xml),
+            "XML: the root element is <rss>, with elements channel, nyaa:x\n");
+  EXPECT_EQ(findings("<feed><title>t</title><entry/><entry/><entry/></feed>", xml),
+            "XML: the root element is <feed>, with elements title, entry (3)\n");
+  answer.contentType = "text/html";
+  EXPECT_EQ(findings("<html><title>Just a moment...</title>", xml),
+            "not XML: the answer's Content-Type is text/html\n"
+            "XML: the page does not parse as XML\ntitle: \"Just a moment...\"\n");
+  answer.contentType = "application/json";
   EXPECT_EQ(findings("<title>Wait</title>", BuiltInSite()),
             "not HTML: the answer's Content-Type is application/json\ntitle: \"Wait\"\n"
             "literal: 'href=\"' (the entry pattern's leading text) is not on the page\n");

@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kHtml = kUtf8Html;
 constexpr const char* kGbkHtml = "text/html; charset=GBK";
 constexpr const char* kJson = "application/json";
+constexpr const char* kRss = "application/rss+xml; charset=utf-8";
 // Where the moved site's old address sends every request.
 constexpr const char* kMovedTo = "http://moved.invalid";
 // Each open connection holds a worker for its whole life; room for many clients at once.
@@ -226,8 +227,14 @@ sites/demo-table.yaml and sites/demo-mirrors.yaml describe them):
   /new/torrents?q=...&p=<page>                   the same table on a site that moved
   /old/...                                       the moved site's old address: a redirect
                                                  (302) to http://moved.invalid/...
-The three list the same torrents for a keyword, from another place each: page 1 of the
-JSON answer lists torrents 1-20 of the keyword, of the table 11-30, of the moved site 6-25.
+and an RSS feed (sites/demo-feed.yaml describes it):
+  /feed?q=<percent-encoded UTF-8 keyword>&start=<offset>&count=<n>
+                                                 n items from the offset (from 0): magnet links
+                                                 in enclosures, RFC 822 dates, sizes as text,
+                                                 seeders and leechers; 50 in all
+The four list the same torrents for a keyword, from another place each: page 1 of the
+JSON answer lists torrents 1-20 of the keyword, of the table 11-30, of the moved site 6-25,
+the feed from the offset's torrent on.
 Every page depends only on its address, so it is the same on every run.
 Prints its base address ("http://127.0.0.1:PORT") as its first line on stdout, then
 serves until SIGTERM or SIGINT.
@@ -394,6 +401,8 @@ void DemoSite::Route() {
       ServeTable(req, res, TableSite::kTable);
     } else if (req.path == "/new/torrents") {
       ServeTable(req, res, TableSite::kMoved);
+    } else if (req.path == "/feed") {
+      ServeFeed(req, res);
     } else if (req.path.rfind("/old/", 0) == 0) {
       res.set_redirect(MovedAddress(req));
     } else if (req.path == "/") {
@@ -469,6 +478,17 @@ void DemoSite::ServeTable(const httplib::Request& req, httplib::Response& res, T
                            options_.entriesPerPage)
            .body,
        PageFailure(*page));
+}
+
+// The keyword in q is UTF-8, percent-encoded; a missing q, start or count is not found.
+void DemoSite::ServeFeed(const httplib::Request& req, httplib::Response& res) {
+  const std::optional<int> start = SearchPage(req, "start");
+  const std::optional<int> count = SearchPage(req, "count");
+  if (!start || !count || *count > 1000)
+    return Send(res, "", Failure::kNotFound);
+  const int page = *start / std::max(*count, 1) + 1;
+  Send(res, MakeFeedResultPage(req.get_param_value("q"), *start, *count).body, PageFailure(page),
+       kRss);
 }
 
 // Serves the detail page whose "<id>.html" follows the first `prefix` bytes of the path.

@@ -87,6 +87,7 @@ class DemoSite {
   void ServeGbkSearch(const httplib::Request& req, httplib::Response& res);
   void ServeJsonSearch(const httplib::Request& req, httplib::Response& res);
   void ServeTable(const httplib::Request& req, httplib::Response& res, TableSite site);
+  void ServeFeed(const httplib::Request& req, httplib::Response& res);
   // The page number in parameter `name`, after checking that "q" is there too.
   std::optional<int> SearchPage(const httplib::Request& req, const char* name) const;
   std::optional<Failure> PageFailure(int page) const;

@@ -1,6 +1,10 @@
 #include "example_layouts.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <array>
+#include <ctime>
 
 namespace mf::demo {
 namespace {
@@ -155,6 +159,63 @@ ListedPage MakeJsonResultPage(std::string_view keyword, int page, int lastPage, 
   for (std::size_t i = 0; i < result.torrents.size(); ++i)
     b += (i ? ",\n" : "\n") + JsonRow(result.torrents[i], result.indexes[i]);
   b += "]}}\n";
+  return result;
+}
+
+namespace {
+
+// "Tue, 01 Sep 2026 12:49:02 +0800", and other spellings feeds use, by the row's index.
+std::string FeedDate(const std::string& date, int index) {
+  std::tm when{};
+  strptime(date.c_str(), "%Y-%m-%d", &when);
+  std::tm day = when;
+  timegm(&day);  // fills in the day of the week
+  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
+                                                       "Thu", "Fri", "Sat"};
+  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const std::string month = kMonths[static_cast<std::size_t>(day.tm_mon)];
+  const std::string year = std::to_string(day.tm_year + 1900);
+  const std::string weekday = kDays[static_cast<std::size_t>(day.tm_wday)];
+  switch (index % 3) {
+    case 0:
+      return weekday + ", " + TwoDigits(static_cast<std::uint64_t>(day.tm_mday)) + " " + month +
+             " " + year + " 12:49:02 +0800";
+    case 1:
+      return weekday + "," + std::to_string(day.tm_mday) + " " + month + " " + year +
+             " 12:49:02 GMT";
+    default:
+      return weekday + ", " + TwoDigits(static_cast<std::uint64_t>(day.tm_mday)) + " " + month +
+             " " + year + " 12:49:02 -0000";
+  }
+}
+
+std::string FeedItem(const ListedTorrent& t, int index) {
+  std::string size = HumanSize(t.sizeBytes);
+  size.insert(size.size() - 1, "i");  // "1.4 GB" as "1.4 GiB"
+  const std::string title = index % 2 == 0 ? "<![CDATA[" + t.name + "]]>" : HtmlEscape(t.name);
+  return "<item>\n<title>" + title + "</title>\n<guid isPermaLink=\"false\">" + t.infoHash +
+         "</guid>\n<pubDate>" + FeedDate(t.date, index) + "</pubDate>\n<enclosure url=\"" +
+         HtmlEscape(MagnetLink(t)) +
+         "\" length=\"1\" type=\"application/x-bittorrent\"/>\n<demo:size>" + size +
+         "</demo:size>\n<demo:seeders>" + std::to_string(t.seeders) +
+         "</demo:seeders>\n<demo:leechers>" + std::to_string(t.leechers) +
+         "</demo:leechers>\n</item>\n";
+}
+
+}  // namespace
+
+ListedPage MakeFeedResultPage(std::string_view keyword, int start, int count) {
+  const int listed = std::clamp(kFeedTorrents - start, 0, std::max(count, 0));
+  ListedPage result = ListFrom(keyword, start, listed);
+  const std::string plain = HtmlEscape(PlainKeyword(keyword));
+  std::string& b = result.body;
+  b = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<rss version=\"2.0\" "
+      "xmlns:demo=\"https://magnet-finder.invalid/demo-feed\">\n<channel>\n<title>磁力订阅：" +
+      plain + "</title>\n<description>" + plain + "</description>\n";
+  for (std::size_t i = 0; i < result.torrents.size(); ++i)
+    b += FeedItem(result.torrents[i], result.indexes[i]);
+  b += "</channel>\n</rss>\n";
   return result;
 }
 

@@ -8,7 +8,11 @@
 //   answers the last page again, as some real sites do;
 // - the same table on a site that moved (/new/torrents?...), whose old address (/old/...) only
 //   redirects elsewhere.
-// The three list the same torrents for a keyword, each starting at another place in the list, so
+// - an RSS feed (/feed?q=...&start=N&count=M) of the keyword's torrents from the Nth on, paged
+//   by offset: titles as text or CDATA, the magnet link in each item's enclosure, dates in RFC
+//   822 with several zones, sizes such as "1.4 GiB", seeders and leechers in elements of the
+//   feed's own namespace; the feed lists kFeedTorrents, and past them nothing.
+// The four list the same torrents for a keyword, each starting at another place in the list, so
 // a search over all of them finds the same info-hashes on several sites: page 1 of the JSON answer
 // lists torrents 0-19, of the table 10-29, of the moved site 5-24 (with 20 entries a page).
 // Every page is a pure function of its address, like the others.
@@ -23,8 +27,9 @@
 
 namespace mf::demo {
 
-inline constexpr int kJsonPages = 5;   // pages after it list no torrents
-inline constexpr int kTablePages = 3;  // pages after it answer it again
+inline constexpr int kJsonPages = 5;      // pages after it list no torrents
+inline constexpr int kFeedTorrents = 50;  // the feed's items after it are none
+inline constexpr int kTablePages = 3;     // pages after it answer it again
 
 // One torrent of a keyword's list, the same on every example site that shows it.
 struct ListedTorrent {
@@ -56,6 +61,10 @@ struct ListedPage {
 // The JSON answer for page `page` (from 1); pages outside 1..lastPage list no torrents.
 ListedPage MakeJsonResultPage(std::string_view keyword, int page, int lastPage = kJsonPages,
                               int entries = kEntriesPerPage);
+
+// The RSS feed's items for torrents `start` to `start + count - 1` (from 0) of the keyword's list,
+// those below kFeedTorrents.
+ListedPage MakeFeedResultPage(std::string_view keyword, int start, int count);
 
 enum class TableSite {
   kTable,  // /torrents: its page 1 starts at torrent 10

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QRegularExpression>
 #include <cstdlib>
 #include <string>
@@ -55,15 +56,36 @@ std::variant<std::optional<Text>, QString> MirrorOption(const QCommandLineParser
   return std::optional<Text>(std::get<Text>(mirror));
 }
 
-// The proxy given with --proxy, checked; an error line naming a bad one (its password "***").
-std::variant<std::optional<std::string>, QString> ProxyOption(const QCommandLineParser& parser) {
-  if (!parser.isSet(QStringLiteral("proxy"))) {
+// The proxy given with --proxy or --proxy-file, else by MAGNET_FINDER_PROXY (used, not
+// remembered), checked; an error line naming a bad one (its password "***").
+std::variant<std::optional<std::string>, QString> ProxyOption(const QCommandLineParser& parser,
+                                                              bool& remember) {
+  remember = true;
+  std::string given;
+  QString from;
+  if (parser.isSet(QStringLiteral("proxy-file"))) {
+    from = QStringLiteral("--proxy-file");
+    ProxyFile file =
+        ReadProxyFile(QFile::encodeName(parser.value(QStringLiteral("proxy-file"))).toStdString());
+    if (!file.error.empty()) {
+      return from + QStringLiteral(": ") + QString::fromStdString(file.error);
+    }
+    given = std::move(file.address);
+  } else if (parser.isSet(QStringLiteral("proxy"))) {
+    from = QStringLiteral("--proxy");
+    given = parser.value(QStringLiteral("proxy")).toStdString();
+  } else if (const char* variable = std::getenv(kProxyVariable);
+             variable != nullptr && *variable != '\0' &&
+             !parser.isSet(QStringLiteral("no-proxy"))) {
+    from = QString::fromLatin1(kProxyVariable);
+    given = variable;
+    remember = false;
+  } else {
     return std::optional<std::string>();
   }
-  const std::string given = parser.value(QStringLiteral("proxy")).toStdString();
   auto proxy = ParseProxy(given);
   if (auto* error = std::get_if<std::string>(&proxy)) {
-    return QStringLiteral("--proxy: ") + QString::fromStdString(*error);
+    return from + QStringLiteral(": ") + QString::fromStdString(*error);
   }
   return std::optional<std::string>(given);
 }
@@ -81,8 +103,11 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
   const QCommandLineOption start(QStringLiteral("start"));
   const QCommandLineOption verbose(QStringLiteral("verbose"));
   const QCommandLineOption proxy(QStringLiteral("proxy"), QString(), QStringLiteral("URL"));
+  const QCommandLineOption proxyFile(QStringLiteral("proxy-file"), QString(),
+                                     QStringLiteral("FILE"));
   const QCommandLineOption noProxy(QStringLiteral("no-proxy"));
-  parser.addOptions({help, version, site, mirror, pages, start, verbose, proxy, noProxy});
+  parser.addOptions(
+      {help, version, site, mirror, pages, start, verbose, proxy, proxyFile, noProxy});
   AcceptToolkitOptions(parser);
   parser.addPositionalArgument(QStringLiteral("keyword"), QString());
 
@@ -120,7 +145,10 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
   if (parser.isSet(proxy) && parser.isSet(noProxy)) {
     return fail(QStringLiteral("--proxy and --no-proxy exclude each other"));
   }
-  auto chosenProxy = ProxyOption(parser);
+  if (parser.isSet(proxyFile) && (parser.isSet(proxy) || parser.isSet(noProxy))) {
+    return fail(QStringLiteral("--proxy-file excludes --proxy and --no-proxy"));
+  }
+  auto chosenProxy = ProxyOption(parser, result.options.rememberProxy);
   if (auto* error = std::get_if<QString>(&chosenProxy)) {
     return fail(*error);
   }
@@ -166,7 +194,12 @@ QString WindowHelpText() {
       "                 (the proxy resolves the site's name) or socks5://HOST:PORT; add\n"
       "                 user:password@ before HOST for a proxy that asks for them, with '@',\n"
       "                 ':' and '/' in them percent-encoded (%40, %3A, %2F). Without a port:\n"
-      "                 80, 443, 1080. The password is never shown (***)\n"
+      "                 80, 443, 1080. The password is never shown (***) and is blanked in the\n"
+      "                 process list once read, which every user may see before that: give it\n"
+      "                 rather with --proxy-file or MAGNET_FINDER_PROXY\n"
+      "  --proxy-file FILE\n"
+      "                 the --proxy URL from the first line of FILE, which must be your own\n"
+      "                 regular file that no one else may read or write (chmod 600)\n"
       "  --no-proxy     forget the remembered proxy: http_proxy, https_proxy and no_proxy\n"
       "                 count again, as they do while no proxy was given\n"
       "  --verbose      every failed request writes one line to stderr (time, method, address,\n"
@@ -178,13 +211,15 @@ QString WindowHelpText() {
       "taken too.\n"
       "Without a display, use magnet-finder-cli, or a virtual display: xvfb-run -a magnet-finder\n"
       "Environment: MAGNET_FINDER_SITE (the address of the chosen site), MAGNET_FINDER_LOG=1\n"
-      "(every failed request writes one line to stderr), http_proxy, https_proxy and no_proxy\n"
-      "(the proxy while none is given or remembered).\n"
+      "(every failed request writes one line to stderr), MAGNET_FINDER_PROXY (the proxy, as\n"
+      "--proxy takes it, for this start when no option gives one; not remembered), http_proxy,\n"
+      "https_proxy and no_proxy (the proxy while none is given or remembered).\n"
       "Files: ~/.config/magnet-finder/magnet-finder.conf (the site chosen in the window and\n"
       "the proxy, readable by you alone),\n"
       "~/.local/share/magnet-finder/sites/ (your site definitions; a broken one is reported on\n"
       "stderr in one line and skipped).\n"
-      "Exit status: 0 when the window was closed, 1 without a display, 2 for a bad argument.\n");
+      "Exit status: 0 when the window was closed, 1 without a display (or one that cannot be\n"
+      "reached), 2 for a bad argument.\n");
 }
 
 QString VersionText(const QString& program) {
@@ -202,10 +237,11 @@ bool HasDisplay(const QStringList& arguments) {
          arguments.contains(QStringLiteral("--platform"));
 }
 
-QString NoDisplayText() {
+QString NoDisplayText(const QString& why) {
   return QStringLiteral(
-      "magnet-finder: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); in a terminal use "
-      "magnet-finder-cli, or show the window on a virtual display: xvfb-run -a magnet-finder\n");
+             "magnet-finder: no display (%1); in a terminal use magnet-finder-cli, or show the "
+             "window on a virtual display: xvfb-run -a magnet-finder\n")
+      .arg(why);
 }
 
 }  // namespace mf

@@ -21,8 +21,11 @@ struct WindowOptions {
   std::optional<QString> pageCount{};  // initial text of the page-count box
   bool start = false;                  // press Start once the window is shown
   bool verbose = false;                // every failed request writes a line to stderr
-  std::optional<std::string> proxy{};  // --proxy as given (UTF-8), checked: used and remembered
-  bool noProxy = false;                // --no-proxy: the remembered proxy is forgotten
+  // --proxy as given (UTF-8), or read from --proxy-file or MAGNET_FINDER_PROXY, checked: used,
+  // and remembered unless it came from the environment
+  std::optional<std::string> proxy{};
+  bool rememberProxy = true;
+  bool noProxy = false;  // --no-proxy: the remembered proxy is forgotten
 };
 
 struct WindowCommandLine {
@@ -40,7 +43,8 @@ QString VersionText(const QString& program);
 // True when the window system can be reached: DISPLAY or WAYLAND_DISPLAY is set, or a platform
 // was chosen explicitly (QT_QPA_PLATFORM, or -platform among the arguments).
 bool HasDisplay(const QStringList& arguments);
-// The one line printed when there is no display.
-QString NoDisplayText();
+// The one line printed when there is no display, saying why.
+QString NoDisplayText(
+    const QString& why = QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set"));
 
 }  // namespace mf

@@ -5,8 +5,10 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTextBlock>
 #include <QUrl>
+#include <cstdio>
 
 #include "app/controls.h"
 #include "app/text_edge.h"
@@ -37,6 +39,14 @@ Text DecodedLink(const QString& link) {
 }
 
 void OpenLinks(const QStringList& links) {
+  // Without it the desktop's fallback would be a web browser, or nothing at all.
+  if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
+    std::fputs(
+        "magnet-finder: no link opened: xdg-open is missing (it comes with the package "
+        "xdg-utils: sudo apt install xdg-utils)\n",
+        stderr);
+    return;
+  }
   for (const QString& link : links) {
     OpenLink(ToQString(DecodedLink(link)));
   }

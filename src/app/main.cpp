@@ -2,9 +2,11 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/proxy_choice.h"
 #include "app/search_control.h"
 #include "app/site_choice.h"
+#include "web/proxy_setting.h"
 
 namespace {
 
@@ -28,6 +30,7 @@ int main(int argc, char** argv) {
   using Action = mf::WindowCommandLine::Action;
   const QStringList arguments = ArgumentList(argc, argv);
   const mf::WindowCommandLine command = mf::ParseWindowCommandLine(arguments);
+  mf::HideProxyPasswords(argc, argv);
   switch (command.action) {
     case Action::kHelp:
       Print(stdout, mf::WindowHelpText());
@@ -57,6 +60,10 @@ int main(int argc, char** argv) {
   }
   if (!mf::HasDisplay(arguments)) {
     Print(stderr, mf::NoDisplayText());
+    return 1;
+  }
+  if (const std::optional<QString> unreachable = mf::UnreachableDisplay(arguments)) {
+    Print(stderr, mf::NoDisplayText(*unreachable));
     return 1;
   }
   mf::RunProgram(argc, argv, command.options);

@@ -43,7 +43,7 @@ void UseStartProxy(const WindowOptions& options, QStringList& notes) {
     return;
   }
   UseProxy(std::get<ProxySetting>(std::move(proxy)));
-  if (options.proxy) {
+  if (options.proxy && options.rememberProxy) {
     if (auto error =
             WriteSetting(kProxyKey, QString::fromStdString(given), QStringLiteral("proxy"))) {
       notes << Note(*error);

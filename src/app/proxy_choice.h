@@ -1,6 +1,7 @@
-// Which proxy the window's requests go through: the one given with --proxy, which is remembered
-// for the next starts, else the one remembered, else none (the environment's http_proxy,
-// https_proxy and no_proxy, as libcurl reads them); --no-proxy forgets the remembered one.
+// Which proxy the window's requests go through: the one given with --proxy (or --proxy-file),
+// which is remembered for the next starts, else MAGNET_FINDER_PROXY's for this start alone, else
+// the one remembered, else none (the environment's http_proxy, https_proxy and no_proxy, as
+// libcurl reads them); --no-proxy forgets the remembered one.
 //
 // The proxy is kept, as given and with its password, in the settings file beside the chosen site
 // (site_choice.h), which only its owner can read (mode 0600). It is never shown with its password.

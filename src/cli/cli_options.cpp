@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 
@@ -15,7 +16,7 @@ namespace {
 
 bool TakesValue(std::string_view name) {
   return name == "--pages" || name == "--site" || name == "--mirror" || name == "--format" ||
-         name == "--proxy" || name == "--save" || name == "--jobs";
+         name == "--proxy" || name == "--proxy-file" || name == "--save" || name == "--jobs";
 }
 
 constexpr int kMostJobs = 16;
@@ -160,6 +161,26 @@ std::optional<std::string> ApplySites(CliOptions& options, const std::string& va
   return std::nullopt;
 }
 
+// --proxy URL, --proxy-file FILE (a private file that holds the address), and without either
+// the environment's MAGNET_FINDER_PROXY: the same address, from where no process list shows it.
+std::optional<std::string> ApplyProxy(CliOptions& options, const std::string& name,
+                                      const std::string& value) {
+  std::string address = value;
+  if (name == "--proxy-file") {
+    ProxyFile file = ReadProxyFile(value);
+    if (!file.error.empty()) {
+      return "--proxy-file: " + file.error;
+    }
+    address = std::move(file.address);
+  }
+  auto proxy = ParseProxy(address);
+  if (auto* error = std::get_if<std::string>(&proxy)) {
+    return name + ": " + *error;
+  }
+  options.proxy = std::get<ProxySetting>(std::move(proxy));
+  return std::nullopt;
+}
+
 std::optional<std::string> Apply(CliOptions& options, const std::string& name,
                                  const std::string& value) {
   const bool search = options.command == Command::kSearch;
@@ -170,12 +191,8 @@ std::optional<std::string> Apply(CliOptions& options, const std::string& name,
     options.quiet = true;
   } else if (name == "--verbose") {
     options.verbose = true;
-  } else if (name == "--proxy") {
-    auto proxy = ParseProxy(value);
-    if (auto* error = std::get_if<std::string>(&proxy)) {
-      return "--proxy: " + *error;
-    }
-    options.proxy = std::get<ProxySetting>(std::move(proxy));
+  } else if (name == "--proxy" || name == "--proxy-file") {
+    return ApplyProxy(options, name, value);
   } else if (name == "--pages" && (search || probe)) {
     const auto pages = WholeNumber(value, INT32_MAX);
     if (!pages) {
@@ -348,7 +365,23 @@ std::variant<CliOptions, std::string> ParseCliArguments(const std::vector<std::s
   if (given.words.empty()) {
     return std::string("a command is needed: search, magnets, sites or site");
   }
-  return ForCommand(given);
+  const auto named = [&given](std::string_view name) {
+    return std::any_of(given.options.begin(), given.options.end(),
+                       [name](const auto& option) { return option.first == name; });
+  };
+  if (named("--proxy") && named("--proxy-file")) {
+    return std::string("--proxy and --proxy-file exclude each other");
+  }
+  auto parsed = ForCommand(given);
+  if (auto* options = std::get_if<CliOptions>(&parsed)) {
+    const char* environment = std::getenv(kProxyVariable);
+    if (!options->proxy && environment != nullptr && *environment != '\0') {
+      if (auto error = ApplyProxy(*options, kProxyVariable, environment)) {
+        return *error;
+      }
+    }
+  }
+  return parsed;
 }
 
 const char* CliHelpText() {
@@ -367,7 +400,7 @@ SYNOPSIS
     magnet-finder-cli site probe ID|FILE KEYWORD [--pages N] [--mirror URL] [--save DIR]
                                  [--force]
     magnet-finder-cli --help | --version
-    Any command also takes --proxy URL and --verbose.
+    Any command also takes --proxy URL (or --proxy-file FILE) and --verbose.
 
 DESCRIPTION
     search walks the site's result pages 1 to N for KEYWORD, one after another, and prints one
@@ -385,18 +418,21 @@ DESCRIPTION
     text the site's definition names as on every page of the site (check: page-text; a parked
     or resold domain), count as pages that could not be fetched: no rows are read from them.
 
-    The keyword is sent in code page 936 (GBK), the program's text: a keyword with characters
-    outside it is refused.
+    The keyword is sent percent-encoded as the site's definition says (keyword-encoding: UTF-8
+    or GBK). For the built-in site and a site whose keyword is GBK it must be text that GBK
+    (code page 936, the program's text) can write: a keyword with other characters is refused.
+    Other sites take any text.
 
     magnets fetches one detail page and prints every magnet link on it, one per line, ready
     for a download tool: the character references of the page's markup decoded ("&amp;" is
-    "&"). --raw prints them as the page writes them.
+    "&"). --raw prints them as the page writes them. A site whose rows carry their magnet links
+    has no detail pages: search prints its links.
 
-    A site is described by a definition file (YAML; see docs/SITES.md): where it is, how its
-    result-page address is built, and how entries and magnet links are found in its pages. The
-    built-in site needs no file. Definitions are also read from the bundled folder
-    (share/magnet-finder/sites) and from ~/.local/share/magnet-finder/sites ($XDG_DATA_HOME),
-    where a file with the same id overrides a bundled one.
+    A site is described by a definition file (YAML; see /usr/share/doc/magnet-finder/SITES.md):
+    where it is, how its result-page address is built, and how entries and magnet links are
+    found in its pages. The built-in site needs no file. Definitions are also read from the
+    bundled folder (share/magnet-finder/sites) and from ~/.local/share/magnet-finder/sites
+    ($XDG_DATA_HOME), where a file with the same id overrides a bundled one.
 
     sites lists every definition found: id, name, first mirror, file, "ok" or its first
     error, and the verdict and time of its last check ("not checked here" before the first).
@@ -482,13 +518,15 @@ OPTIONS
                          number, page, site and title, and of the others those that are not
                          empty. A size and a date the program could read are shown in one
                          form ("1.2 GiB", "2026-09-01T04:00:00Z", UTC); the JSON lines then
-                         add size_bytes, and give seeders and leechers as numbers. A torrent printed before as row N is not printed again; in
-                         json it gives the line {"same_as":N,"page":P,"site":"ID"} (with
-                         "url" when this site has a detail page for it). In tsv a tab, line
+                         add size_bytes, and give seeders and leechers as numbers. A torrent
+                         printed before as row N is not printed again; in json it gives the
+                         line {"same_as":N,"page":P,"site":"ID"} (with "url" when this site
+                         has a detail page for it). In tsv a tab, line
                          break or backslash inside a field is written \t, \n, \r or \\, any
-                         other control character as \xHH (\u00HH for U+0080 to U+009F), as
-                         in text output and messages: nothing a site sends can steer the
-                         terminal.
+                         other control character as \xHH (\u00HH for U+0080 to U+009F), a
+                         byte that is not UTF-8 as \xHH, and a character that turns or hides
+                         text (direction overrides, zero-width ones) as \uHHHH, as in text
+                         output and messages: nothing a site sends can steer the terminal.
     --format tsv|json    sites check: tab-separated lines (default) or one JSON array
     --format text|json   magnets: one link per line (default), or one JSON array of strings
     --open               magnets: also hand every download link (magnet:, ed2k:, thunder:,
@@ -501,9 +539,13 @@ OPTIONS
                          site's name) or socks5://HOST:PORT (this machine resolves it);
                          user:password@ before HOST for a proxy that asks for them, with
                          '@', ':' and '/' in them percent-encoded (%40, %3A, %2F). Without
-                         a port: 80, 443, 1080. The password is never printed (***).
-                         Without --proxy, http_proxy, https_proxy and no_proxy are used
-                         as the environment sets them.
+                         a port: 80, 443, 1080. The password is never printed (***) and
+                         is blanked in the process list once read, which every user of
+                         the machine may see before that: give it rather with --proxy-file
+                         or MAGNET_FINDER_PROXY. Without any of them, http_proxy,
+                         https_proxy and no_proxy are used as the environment sets them.
+    --proxy-file FILE    the --proxy URL from the first line of FILE, which must be your own
+                         regular file that no one else may read or write (chmod 600)
     --save DIR           site probe: write the pages and DIR/ID.yaml with their tests
     --force              site probe: --save replaces files of the same names in DIR
     -q, --quiet          no progress on stderr
@@ -521,10 +563,12 @@ EXIT STATUS
     1    every request failed (of every site searched: a site that gave no page is named,
          and the others go on), xdg-open failed on a link, --open opened none, or the output
          could not be written (a full disk; a closed pipe ends the command quietly); a
-         definition has an error; a site test failed; site probe: a page gave no entries or
+         definition has an error; a site test failed; magnets: the page has no magnet link,
+         or xdg-open is missing (install xdg-utils); site probe: a page gave no entries or
          could not be fetched, or a file of --save could not be written; sites check: a
          site's verdict was not ok, or its verdicts could not be kept
-    2    a bad command line; site probe: an unknown site, a broken definition
+    2    a bad command line (magnets with --site of a site without detail pages among
+         them); site probe: an unknown site, a broken definition
     130, 143
          stopped by Ctrl-C (SIGINT) or SIGTERM; what was printed is whole lines. A second
          signal, or one while the output is blocked, ends the program at once.
@@ -536,6 +580,8 @@ ENVIRONMENT
     XDG_CACHE_HOME       sites check keeps its verdicts in
                          $XDG_CACHE_HOME/magnet-finder/site-checks.json
     MAGNET_FINDER_LOG    set to 1 to log every failed request on stderr
+    MAGNET_FINDER_PROXY  the proxy, as --proxy takes it, when neither --proxy nor
+                         --proxy-file is given
     http_proxy, https_proxy, no_proxy
                          the proxy for http:// and https:// addresses and the hosts reached
                          without one, when --proxy is not given

@@ -7,7 +7,8 @@
 //   magnet-finder-cli site lint FILE...
 //   magnet-finder-cli site test [ID|FILE...]
 //   magnet-finder-cli site probe ID|FILE KEYWORD [--pages N] [--mirror URL] [--save DIR] [--force]
-// plus --proxy URL, --verbose, --help and --version anywhere.
+// plus --proxy URL (or --proxy-file FILE, or MAGNET_FINDER_PROXY), --verbose, --help and
+// --version anywhere.
 #pragma once
 
 #include <cstdint>
@@ -49,11 +50,12 @@ struct CliOptions {
   std::optional<std::string> saveDir;  // site probe --save: where the pages and tests go
   bool force = false;                  // site probe: --save replaces files that exist
   Format format = Format::kTsv;
-  bool quiet = false;                 // no progress on stderr
-  bool open = false;                  // magnets: hand every download link to xdg-open
-  bool raw = false;                   // magnets: print links as the page writes them, not decoded
-  bool verbose = false;               // every failed request writes a line to stderr
-  std::optional<ProxySetting> proxy;  // --proxy, checked: every request goes through it
+  bool quiet = false;    // no progress on stderr
+  bool open = false;     // magnets: hand every download link to xdg-open
+  bool raw = false;      // magnets: print links as the page writes them, not decoded
+  bool verbose = false;  // every failed request writes a line to stderr
+  // --proxy, --proxy-file or MAGNET_FINDER_PROXY, checked: every request goes through it
+  std::optional<ProxySetting> proxy;
 };
 
 // `arguments` without the program name. The error is one line naming the bad value.

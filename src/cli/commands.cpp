@@ -96,18 +96,24 @@ class FreshSignals {
   posix_spawnattr_t attributes_;
 };
 
-// Runs xdg-open on `link` and waits for it; true when it succeeded.
-bool OpenWithDesktop(const std::string& link) {
+enum class Opening { kOpened, kFailed, kNoProgram };
+
+// Runs xdg-open on `link` and waits for it.
+Opening OpenWithDesktop(const std::string& link) {
   std::string program = "xdg-open";
   std::string argument = link;
   char* arguments[] = {program.data(), argument.data(), nullptr};
   const FreshSignals signals;
   pid_t child = 0;
-  if (posix_spawnp(&child, "xdg-open", nullptr, signals.get(), arguments, environ) != 0) {
-    return false;
+  if (const int error =
+          posix_spawnp(&child, "xdg-open", nullptr, signals.get(), arguments, environ);
+      error != 0) {
+    return error == ENOENT ? Opening::kNoProgram : Opening::kFailed;
   }
   int status = 0;
-  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0
+             ? Opening::kOpened
+             : Opening::kFailed;
 }
 
 // Hands every download link to xdg-open; a link of another kind stays unopened, with one line
@@ -123,12 +129,22 @@ bool OpenAll(const std::vector<Text>& links, std::FILE* errors) {
     if (!refusal.empty()) {
       Write(errors, "magnet-finder-cli: link " + std::to_string(i + 1) +
                         " not opened: " + platform::PrintableText(refusal) + "\n");
-    } else if (OpenWithDesktop(Utf8(link))) {
-      ++opened;
-    } else {
-      Write(errors, "magnet-finder-cli: xdg-open could not open " +
-                        platform::PrintableText(Utf8(link)) + "\n");
-      all = false;
+      continue;
+    }
+    switch (OpenWithDesktop(Utf8(link))) {
+      case Opening::kOpened:
+        ++opened;
+        break;
+      case Opening::kNoProgram:
+        Write(errors,
+              "magnet-finder-cli: no link opened: xdg-open is missing (it comes with the package "
+              "xdg-utils: sudo apt install xdg-utils)\n");
+        return false;
+      case Opening::kFailed:
+        Write(errors, "magnet-finder-cli: xdg-open could not open " +
+                          platform::PrintableText(Utf8(link)) + "\n");
+        all = false;
+        break;
     }
   }
   return all && (opened > 0 || links.empty());
@@ -327,6 +343,12 @@ int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
     }
   }
   Flush(out);
+  if (links.empty()) {
+    Write(errors, "magnet-finder-cli: " +
+                      platform::PrintableText(platform::AddressWithoutPassword(options.url)) +
+                      ": no magnet link on the page (the site's magnet pattern finds none)\n");
+    return 1;
+  }
   return options.open && !OpenAll(links, errors) ? 1 : 0;
 }
 

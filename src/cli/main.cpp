@@ -16,6 +16,7 @@
 #include "cli/site_probe.h"
 #include "cli/sites_check.h"
 #include "cli/stoppable_run.h"
+#include "platform/printable_text.h"
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
@@ -163,6 +164,11 @@ int Run(const CliOptions& options) {
   if (const std::string error = ChooseSite(options); !error.empty()) {
     return UsageError(error);
   }
+  if (const mf::SiteInUse site = mf::CurrentSite(); site.definition->magnetPattern.empty()) {
+    return UsageError("magnets: the site '" + mf::platform::PrintableText(site.definition->id) +
+                      "' has no detail pages: its rows carry their magnet links (search prints "
+                      "them)");
+  }
   {
     const std::string problem = mf::WebAddressProblem(options.url);
     if (!problem.empty()) {
@@ -176,6 +182,7 @@ int Run(const CliOptions& options) {
 
 int main(int argc, char** argv) {
   auto parsed = mf::cli::ParseCliArguments(std::vector<std::string>(argv + 1, argv + argc));
+  mf::HideProxyPasswords(argc, argv);
   if (auto* error = std::get_if<std::string>(&parsed)) {
     return UsageError(*error);
   }

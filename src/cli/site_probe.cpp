@@ -292,10 +292,17 @@ class Probe {
     }
     ShowAnswer(report_, page, site_->pageEncoding, walked.took);
     const std::vector<EntryRow>& rows = walked.entries.rows;
-    report_.Line("entries", std::to_string(rows.size()));
+    report_.Line("entries", walked.repeatedRows == 0
+                                ? std::to_string(rows.size())
+                                : "none new: its " + std::to_string(walked.repeatedRows) +
+                                      " rows were all on earlier pages");
     if (!page.Failed()) {
       kept_.push_back({"result-page-" + std::to_string(walked.number) + SavedExtension(*site_),
                        page.body, page.charset, false});
+    }
+    if (walked.repeatedRows > 0) {
+      report_.Write("\n");
+      return true;
     }
     if (!rows.empty()) {
       if (!firstRow_) {

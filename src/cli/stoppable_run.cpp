@@ -1,11 +1,14 @@
 #include "cli/stoppable_run.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 #include "platform/threads.h"
@@ -34,7 +37,9 @@ int TakePendingStopSignal() {
 }
 
 std::atomic<int> writesUnderWay{0};
-std::atomic<int> stoppedBy{0};  // the stop signal the watcher took; set before it kills
+// The stop signal the watcher saw; set before it takes the signal off the pending set, so that
+// a look at the pending signals and then at this (UnwindIfStopping) always sees one of the two.
+std::atomic<int> stoppedBy{0};
 
 // Ends the process with `status` as _exit does, through the system call itself: the blocked
 // writer holds the lock of stdout, which a sanitizer's _exit would wait for to flush it.
@@ -61,9 +66,43 @@ void AwaitUnwinding(const sigset_t& signals, int firstSignal) {
   }
 }
 
+// Waits until one of `signals` is pending for the watcher (SIGUSR1 is sent to it alone, the stop
+// signals to the process), without taking it: a signal descriptor becomes readable then, and only
+// a read, or sigwait, would take the signal. Returns the first stop signal pending, else SIGUSR1.
+int AwaitSignal(const sigset_t& signals) {
+  const int descriptor = signalfd(-1, &signals, SFD_CLOEXEC);
+  if (descriptor >= 0) {
+    pollfd readable{descriptor, POLLIN, 0};
+    while (poll(&readable, 1, -1) < 0 && errno == EINTR) {
+    }
+    close(descriptor);
+  }
+  sigset_t pending;
+  sigpending(&pending);
+  for (const int signal : {SIGINT, SIGTERM, SIGUSR1}) {
+    if (sigismember(&pending, signal) == 1) {
+      return signal;
+    }
+  }
+  int signal = 0;
+  sigwait(&signals, &signal);  // no descriptor to be had: take it, as before
+  return signal;
+}
+
+// Takes `signal` off the pending set, now that it is recorded.
+void TakeSignal(int signal) {
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  constexpr timespec kNoWait{0, 0};
+  sigtimedwait(&only, nullptr, &kNoWait);
+}
+
 }  // namespace
 
 void UnwindIfStopping() {
+  // The pending signals first, then the watcher's record: the watcher records a signal before it
+  // takes it off the pending set, so a signal that came before this call is in one of the two.
   sigset_t pending;
   sigpending(&pending);
   if (stoppedBy != 0 || sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1) {
@@ -88,10 +127,10 @@ int RunStoppable(const std::function<int()>& command) {
   const platform::KillableThisThread killable;
   stoppedBy = 0;
   std::thread watcher([&] {
-    int signal = 0;
-    sigwait(&signals, &signal);
+    const int signal = AwaitSignal(signals);
     if (signal != SIGUSR1) {
       stoppedBy = signal;
+      TakeSignal(signal);
       platform::TerminateThread(killable.handle(), platform::STILL_ACTIVE);
       AwaitUnwinding(signals, signal);
     }

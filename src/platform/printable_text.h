@@ -12,7 +12,11 @@ namespace mf::platform {
 
 // `utf8` with every control character written as text: tab, line feed and carriage return as
 // \t, \n and \r, the other C0 controls and DEL as \xHH, the C1 controls (U+0080 to U+009F) as
-// \u00HH. With `doubleBackslashes` a backslash becomes \\, so that the escapes can be undone.
+// \u00HH; so are the characters that act unseen on the text around them (format characters such
+// as the direction overrides and the zero-width ones, line and paragraph separators: \uHHHH, or
+// \UHHHHHHHH beyond U+FFFF), and each byte that is not part of a UTF-8 character (\xHH), which a
+// terminal might read as a control. With `doubleBackslashes` a backslash becomes \\, so that the
+// escapes can be undone.
 std::string PrintableText(std::string_view utf8, bool doubleBackslashes = false);
 
 // `address` with the password of its user information replaced by "***"

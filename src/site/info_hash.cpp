@@ -1,5 +1,6 @@
 #include "site/info_hash.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -49,6 +50,27 @@ int Base32Value(char c) {
     return c - '2' + 26;
   }
   return -1;
+}
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+// A magnet link's exact topic: "xt", or one of several numbered "xt.1", "xt.2", ...
+bool IsExactTopic(std::string_view name) {
+  if (!SameLetters(name.substr(0, 2), "xt")) {
+    return false;
+  }
+  if (name.size() == 2) {
+    return true;
+  }
+  return name.size() > 3 && name[2] == '.' &&
+         std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -110,18 +132,30 @@ std::optional<std::array<std::uint8_t, 20>> InfoHashBytes(std::string_view hex) 
 }
 
 std::optional<std::string> InfoHashOfMagnet(std::string_view magnet) {
-  constexpr std::string_view kTopic = "xt=urn:btih:";
-  std::size_t at = magnet.find(kTopic);
-  // The parameter starts the query or follows an "&" (or its reference, as pages write it).
-  while (at != std::string_view::npos && at > 0 && magnet[at - 1] != '?' && magnet[at - 1] != '&' &&
-         magnet[at - 1] != ';') {
-    at = magnet.find(kTopic, at + 1);
-  }
-  if (at == std::string_view::npos || !magnet.starts_with("magnet:?")) {
+  if (!SameLetters(magnet.substr(0, 8), "magnet:?")) {
     return std::nullopt;
   }
-  const std::string_view rest = magnet.substr(at + kTopic.size());
-  return NormalizedInfoHash(rest.substr(0, rest.find('&')));
+  std::string_view query = magnet.substr(8);
+  while (!query.empty()) {
+    const std::size_t end = query.find('&');
+    std::string_view parameter = query.substr(0, end);
+    query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
+    // "&amp;" as a page writes it leaves "amp;" before the name.
+    if (const std::size_t reference = parameter.rfind(';', parameter.find('='));
+        reference != std::string_view::npos) {
+      parameter.remove_prefix(reference + 1);
+    }
+    const std::size_t equals = parameter.find('=');
+    if (equals == std::string_view::npos || !IsExactTopic(parameter.substr(0, equals))) {
+      continue;
+    }
+    const std::string_view value = parameter.substr(equals + 1);
+    constexpr std::string_view kBtih = "urn:btih:";
+    if (SameLetters(value.substr(0, kBtih.size()), kBtih)) {
+      return NormalizedInfoHash(value.substr(kBtih.size()));
+    }
+  }
+  return std::nullopt;
 }
 
 std::string MagnetFromHash(std::string_view hash, std::string_view titleUtf8,

@@ -19,8 +19,9 @@ std::optional<std::string> NormalizedInfoHash(std::string_view text);
 // any other text.
 std::optional<std::array<std::uint8_t, 20>> InfoHashBytes(std::string_view hex);
 
-// The info-hash of a magnet link's first "xt=urn:btih:" parameter, normalized; nothing when it has
-// none or it is no info-hash.
+// The info-hash of a magnet link's first "xt=urn:btih:" parameter (or "xt.1=", "xt.2=", ...; the
+// scheme, the names and "urn:btih:" in either case), normalized; nothing when it has none or it
+// is no info-hash.
 std::optional<std::string> InfoHashOfMagnet(std::string_view magnet);
 
 // "magnet:?xt=urn:btih:HASH&dn=TITLE&tr=TRACKER...": the hash as the site wrote it, the title

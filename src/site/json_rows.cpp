@@ -64,10 +64,14 @@ std::string JsonPointerProblem(std::string_view pointer) {
 JsonRows ReadJsonRows(std::string_view utf8, const SiteDefinition& site) {
   JsonRows result;
   bool tooDeep = false;
-  // The callback sees every value with its depth; a document nested deeper than the bound is
-  // refused before its values are built, so a hostile answer cannot exhaust the stack.
-  const Json::parser_callback_t depthBound = [&tooDeep](int depth, Json::parse_event_t, Json&) {
-    if (depth > kMaxJsonDepth) {
+  // The callback sees every value with the number of containers around it; a container is a
+  // level of its own, even an empty one. A document nested deeper than the bound is refused
+  // before its values are built, so a hostile answer cannot exhaust the stack.
+  const Json::parser_callback_t depthBound = [&tooDeep](int depth, Json::parse_event_t event,
+                                                        Json&) {
+    const bool opens =
+        event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+    if (depth + (opens ? 1 : 0) > kMaxJsonDepth) {
       tooDeep = true;
       return false;
     }

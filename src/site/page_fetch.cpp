@@ -18,6 +18,9 @@ namespace mf {
 
 namespace {
 
+// What a Retry-After past any sensible wait counts as: nine digits of seconds (31 years).
+constexpr std::int64_t kLongestRetryAfter = 999'999'999;
+
 std::string Lower(std::string_view text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -107,7 +110,7 @@ FetchedPage Fetch(const Text& address, bool followRedirects, const SiteDefinitio
     if (wait < 0 || attempt == kRetries) {
       return page;
     }
-    if (wait > kMostRetryAfter.count()) {
+    if (!WaitsForRetryAfter(wait)) {
       page.failure += " (it asks to wait " + std::to_string(wait) + " s, over the " +
                       std::to_string(kMostRetryAfter.count()) + " s the program waits)";
       return page;
@@ -179,7 +182,7 @@ std::int64_t RetryAfterSeconds(const Text& responseHeaders,
     return -1;
   }
   if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return value.size() > 9 ? 999'999'999 : std::stoll(value);
+    return value.size() > 9 ? kLongestRetryAfter : std::stoll(value);
   }
   // An HTTP date: "Wed, 09 Dec 2026 15:00:00 GMT".
   std::tm when{};
@@ -187,9 +190,14 @@ std::int64_t RetryAfterSeconds(const Text& responseHeaders,
   if (end == nullptr || *end != '\0') {
     return -1;
   }
-  const auto at = std::chrono::system_clock::from_time_t(timegm(&when));
-  return std::max<std::int64_t>(0,
-                                std::chrono::duration_cast<std::chrono::seconds>(at - now).count());
+  // In seconds, not in the clock's nanoseconds, which end in 2262: a date after it would wrap.
+  const std::int64_t wait =
+      std::int64_t{timegm(&when)} - std::int64_t{std::chrono::system_clock::to_time_t(now)};
+  return std::clamp<std::int64_t>(wait, 0, kLongestRetryAfter);
+}
+
+bool WaitsForRetryAfter(std::int64_t seconds) {
+  return seconds >= 0 && seconds <= kMostRetryAfter.count();
 }
 
 Text PageTextOf(const Bytes& body) {

@@ -57,9 +57,12 @@ inline constexpr std::chrono::seconds kMostRetryAfter{30};
 inline constexpr int kRetries = 2;
 
 // The seconds a Retry-After header of `responseHeaders` asks for (a number, or an HTTP date
-// counted from `now`); -1 when there is none or it cannot be read.
+// counted from `now`; a wait past 999,999,999 s counts as that); -1 when there is none or it
+// cannot be read.
 std::int64_t RetryAfterSeconds(const Text& responseHeaders,
                                std::chrono::system_clock::time_point now);
+// Whether a page is asked again after a wait of `seconds`: at most kMostRetryAfter.
+bool WaitsForRetryAfter(std::int64_t seconds);
 
 // The page as program text: the bytes up to the first zero byte, read as UTF-8 and converted to
 // code page 936.

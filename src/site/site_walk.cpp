@@ -8,6 +8,7 @@
 #include "site/site_address.h"
 #include "site/site_check.h"
 #include "support/text_ops.h"
+#include "web/web_address.h"
 
 namespace mf {
 namespace {
@@ -20,47 +21,33 @@ std::size_t PathStart(std::string_view address) {
   return path == std::string_view::npos ? address.size() : path;
 }
 
-// `location`, as a redirect gave it, made absolute against the address that gave it.
-std::string Resolve(std::string_view address, std::string_view location) {
-  if (location.find("://") != std::string_view::npos) {
-    return std::string(location);
-  }
-  if (location.starts_with("//")) {
-    return std::string(address.substr(0, address.find("//"))) + std::string(location);
-  }
-  if (location.starts_with("/")) {
-    return std::string(address.substr(0, PathStart(address))) + std::string(location);
-  }
-  const std::string_view withoutQuery = address.substr(0, address.find_first_of("?#"));
-  const std::size_t lastSlash = withoutQuery.rfind('/');
-  const std::string folder = lastSlash == std::string_view::npos || lastSlash < PathStart(address)
-                                 ? std::string(withoutQuery) + "/"
-                                 : std::string(withoutQuery.substr(0, lastSlash + 1));
-  return folder + std::string(location);
-}
-
-// The mirror `address` lies on, or bases.size() when none: the longest base it starts with,
-// followed by the end, "/", "?" or "#".
-std::size_t MirrorOf(const std::vector<Text>& bases, std::string_view address) {
-  std::size_t found = bases.size();
-  for (std::size_t i = 0; i < bases.size(); ++i) {
-    const std::string_view base = bases[i].view();
-    const bool under =
-        address.starts_with(base) &&
-        (address.size() == base.size() ||
-         std::string_view("/?#").find(address[base.size()]) != std::string_view::npos);
-    if (under && (found == bases.size() || base.size() > bases[found].size())) {
-      found = i;
-    }
-  }
-  return found;
-}
-
 std::string Shown(const Text& address) {
   return platform::AddressWithoutPassword(std::string(address.view()));
 }
 
 }  // namespace
+
+std::size_t MirrorOf(const std::vector<Text>& bases, std::string_view address) {
+  const std::optional<AddressParts> at = PartsOfAddress(address);
+  std::size_t found = bases.size();
+  std::size_t foundLength = 0;
+  for (std::size_t i = 0; at && i < bases.size(); ++i) {
+    const std::optional<AddressParts> base = PartsOfAddress(bases[i].view());
+    if (!base || base->scheme != at->scheme || base->host != at->host || base->port != at->port) {
+      continue;
+    }
+    // The base's path or one below it: "/new" holds "/new" and "/new/p", not "/newer".
+    const std::string_view path = base->path;
+    const std::string_view folder = path.substr(0, path.find_last_not_of('/') + 1);
+    const bool under = at->path.starts_with(folder) &&
+                       (at->path.size() == folder.size() || at->path[folder.size()] == '/');
+    if (under && (found == bases.size() || folder.size() > foundLength)) {
+      found = i;
+      foundLength = folder.size();
+    }
+  }
+  return found;
+}
 
 std::vector<Text> MirrorBases(const SiteDefinition& site, const Text& replacement) {
   std::vector<Text> bases;
@@ -132,7 +119,8 @@ MirrorFetcher::Result MirrorFetcher::Fetch(const std::function<Text(const Text& 
         result.base = bases_[current_];
         return result;
       } else {
-        const std::string target = Resolve(address.view(), page.location);
+        const std::string target =
+            ResolveReference(address.view(), page.location).value_or(page.location);
         if (!WebAddressProblem(target).empty() || MirrorOf(bases_, target) == bases_.size()) {
           passed = "redirects outside the mirrors, to " + Shown(Text(target));
         } else if (!visited.insert(target).second) {
@@ -174,11 +162,18 @@ bool WalkEnd::After(const std::vector<EntryRow>& rows) {
   return site_.stopAfterSeenEntries && allSeen;
 }
 
-bool WalkEnd::After(const FetchedPage& page, const PageEntries& entries) {
+bool WalkEnd::After(const FetchedPage& page, PageEntries& entries) {
   if (site_.OnePage()) {
     return true;
   }
-  return !page.Failed() && (After(entries.rows) || entries.lastPage);
+  if (page.Failed()) {
+    return false;
+  }
+  if (After(entries.rows)) {
+    entries.rows.clear();  // none, or every one seen before
+    return true;
+  }
+  return entries.lastPage;
 }
 
 SiteWalk::SiteWalk(std::shared_ptr<const SiteDefinition> site, std::vector<Text> bases,
@@ -203,7 +198,9 @@ WalkedPage SiteWalk::Next() {
     const Text text = PageTextOf(fetched.body, site_->pageEncoding, fetched.charset);
     page.entries = ReadEntries(matcher_, markup_, text, *site_, page.fetch.base);
   }
+  const std::size_t read = page.entries.rows.size();
   page.last = end_.After(fetched, page.entries);
+  page.repeatedRows = read - page.entries.rows.size();
   page.unreachable = unreachable_.After(fetched);
   ended_ = page.last || page.unreachable;
   page.took = std::chrono::duration_cast<std::chrono::microseconds>(

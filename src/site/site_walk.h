@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -27,6 +28,10 @@ namespace mf {
 // MAGNET_FINDER_SITE), every mirror's scheme, host and port become the replacement's, its path
 // kept after the replacement's own path; duplicates go.
 std::vector<Text> MirrorBases(const SiteDefinition& site, const Text& replacement = Text());
+
+// The mirror among `bases` that `address` lies on, bases.size() when none: the same scheme, host
+// (either case) and port, and the mirror's path or a path below it; of several, the longest path.
+std::size_t MirrorOf(const std::vector<Text>& bases, std::string_view address);
 
 // Fetches pages from the first mirror that answers. A mirror is passed over for a page when it
 // cannot be reached (name not resolved, connection refused or timed out, TLS failure), or when
@@ -73,6 +78,9 @@ struct WalkedPage {
   bool last = false;
   // The walk ends after this page: the site gave no answer to UnreachableRun::kPages in a row.
   bool unreachable = false;
+  // The rows of a page whose rows were all seen before, which ends the walk: they are not the
+  // page's rows (`entries.rows` is empty), as they were read from an earlier page.
+  std::size_t repeatedRows = 0;
   std::chrono::microseconds took{0};
 };
 
@@ -96,12 +104,15 @@ class UnreachableRun {
 class WalkEnd {
  public:
   explicit WalkEnd(const SiteDefinition& site) : site_(site) {}
-  // True when the walk ends after a page with these rows.
+  // True when the walk ends after a page with these rows (then, when there are any, they were
+  // all seen before and are no new rows).
   bool After(const std::vector<EntryRow>& rows);
   // True when the walk ends after this page: a site of one page ends after it whatever came; a
   // page that could not be fetched says nothing of where the results end; else the answer's
-  // word that it is the last, or the stop-after rule.
-  bool After(const FetchedPage& page, const PageEntries& entries);
+  // word that it is the last, or the stop-after rule. Rows that end the walk because every one
+  // was seen before (the site repeats a page past its end) are taken out of `entries`: they were
+  // read from an earlier page.
+  bool After(const FetchedPage& page, PageEntries& entries);
 
  private:
   const SiteDefinition& site_;

@@ -1,14 +1,20 @@
 #include "web/proxy_setting.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
 #include "platform/printable_text.h"
+#include "web/curl_url.h"
 
 namespace mf {
 namespace {
@@ -24,13 +30,14 @@ constexpr std::array<KnownScheme, 4> kSchemes = {{
     {"socks5", 1080},
 }};
 
+// Room for the longest address of two SOCKS5 credentials and a long host name, and a comment.
+constexpr std::size_t kMostProxyFileBytes = 4096;
+
 // RFC 1929 gives a SOCKS5 user name and password one length byte each.
 constexpr std::size_t kMaxSocksCredential = 255;
 
-struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using UrlPtr = std::unique_ptr<CURLU, UrlDeleter>;
+using web_internal::Part;
+using web_internal::UrlPtr;
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -45,17 +52,6 @@ bool HoldsControl(std::string_view text, bool spaceToo = false) {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || byte == 0x7F || (spaceToo && byte == 0x20);
   });
-}
-
-// One part of a parsed address; nullopt when the address has none.
-std::optional<std::string> Part(CURLU* url, CURLUPart part, unsigned int flags = 0) {
-  char* value = nullptr;
-  if (curl_url_get(url, part, &value, flags) != CURLUE_OK || value == nullptr) {
-    return std::nullopt;
-  }
-  std::string copy(value);
-  curl_free(value);
-  return copy;
 }
 
 // Why libcurl's URL parser refused the address, in the words of our other address messages.
@@ -138,6 +134,33 @@ ProxyState& State() {
   return *state;
 }
 
+// Where the password of a proxy address is, as [start, end); empty when it has none. A password
+// may hold '/' or '?', which would end the address's authority for AddressWithoutPassword:
+// everything between the first ':' after the scheme and the last '@' is taken.
+std::pair<std::size_t, std::size_t> PasswordSpan(std::string_view address) {
+  const std::size_t scheme = address.find("://");
+  const std::size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+  const std::size_t at = address.rfind('@');
+  if (at == std::string_view::npos || at < start) {
+    return {0, 0};
+  }
+  const std::size_t colon = address.find(':', start);
+  if (colon == std::string_view::npos || colon > at) {
+    return {0, 0};
+  }
+  return {colon + 1, at};
+}
+
+// The first line of `text`, without the white space around it.
+std::string FirstLine(std::string_view text) {
+  const std::string_view line = text.substr(0, text.find('\n'));
+  const std::size_t first = line.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) {
+    return std::string();
+  }
+  return std::string(line.substr(first, line.find_last_not_of(" \t\r") - first + 1));
+}
+
 }  // namespace
 
 std::string ProxySetting::Address() const {
@@ -145,20 +168,65 @@ std::string ProxySetting::Address() const {
 }
 
 std::string ProxyAddressWithoutPassword(std::string_view address) {
-  // A password may hold '/' or '?', which would end the address's authority for
-  // AddressWithoutPassword: everything between the first ':' after the scheme and the last '@'
-  // is hidden.
-  const std::size_t scheme = address.find("://");
-  const std::size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
-  const std::size_t at = address.rfind('@');
-  if (at == std::string_view::npos || at < start) {
+  const auto [start, end] = PasswordSpan(address);
+  if (start == end && start == 0) {
     return std::string(address);
   }
-  const std::size_t colon = address.find(':', start);
-  if (colon == std::string_view::npos || colon > at) {
-    return std::string(address);
+  return std::string(address.substr(0, start)) + "***" + std::string(address.substr(end));
+}
+
+ProxyFile ReadProxyFile(const std::string& path) {
+  const std::string shown = "'" + platform::PrintableText(path) + "'";
+  // Not blocking: a FIFO in its place must not hang the program.
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (file < 0) {
+    return {{}, "cannot read " + shown + ": " + std::strerror(errno)};
   }
-  return std::string(address.substr(0, colon + 1)) + "***" + std::string(address.substr(at));
+  struct stat status {};
+  std::string text(kMostProxyFileBytes + 1, '\0');
+  ssize_t got = -1;
+  std::string error;
+  if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+    error = shown + " is not a regular file";
+  } else if (status.st_uid != geteuid()) {
+    error = shown + " is not your own file";
+  } else if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    error = shown + " may be read or written by others: make it private (chmod 600)";
+  } else if (got = read(file, text.data(), text.size()); got < 0) {
+    error = "cannot read " + shown + ": " + std::strerror(errno);
+  }
+  close(file);
+  if (!error.empty()) {
+    return {{}, error};
+  }
+  if (static_cast<std::size_t>(got) > kMostProxyFileBytes) {
+    return {{}, shown + " is larger than a proxy address"};
+  }
+  text.resize(static_cast<std::size_t>(got));
+  std::string address = FirstLine(text);
+  if (address.empty()) {
+    return {{}, shown + " holds no proxy address on its first line"};
+  }
+  return {std::move(address), {}};
+}
+
+void HideProxyPasswords(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") {
+      return;
+    }
+    char* value = nullptr;
+    if ((argument == "--proxy" || argument == "-proxy") && i + 1 < argc) {
+      value = argv[++i];
+    } else if (argument.starts_with("--proxy=") || argument.starts_with("-proxy=")) {
+      value = argv[i] + argument.find('=') + 1;
+    }
+    if (value != nullptr) {
+      const auto [start, end] = PasswordSpan(value);
+      std::fill(value + start, value + end, '*');
+    }
+  }
 }
 
 std::variant<ProxySetting, std::string> ParseProxy(std::string_view address) {

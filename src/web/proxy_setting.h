@@ -42,6 +42,24 @@ std::variant<ProxySetting, std::string> ParseProxy(std::string_view address);
 // that ParseProxy may not have understood.
 std::string ProxyAddressWithoutPassword(std::string_view address);
 
+// The proxy address written in the file at `path` (its first line, without the spaces around
+// it), for a password that no process list may show; or, in `error`, one line saying why the
+// file is not used: it cannot be read, is not a regular file, is not the user's own, or others
+// may read or write it (it must be private: chmod 600), or holds no address.
+struct ProxyFile {
+  std::string address;
+  std::string error;
+};
+ProxyFile ReadProxyFile(const std::string& path);
+
+// The environment variable that gives the proxy when no option does, for the same reason.
+inline constexpr const char* kProxyVariable = "MAGNET_FINDER_PROXY";
+
+// Overwrites the password of every --proxy value among the program's arguments (`--proxy URL`,
+// `--proxy=URL`, one dash as well; up to a `--`) with '*' in place, so that the process list,
+// which every local user may read, shows none. Call it once the arguments are parsed.
+void HideProxyPasswords(int argc, char** argv);
+
 // Makes `proxy` the process's proxy; nullopt: none, the environment's as before.
 void UseProxy(std::optional<ProxySetting> proxy);
 // The process's proxy; null when none is set.

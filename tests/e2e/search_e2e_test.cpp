@@ -369,6 +369,16 @@ class SearchE2eTest : public QObject {
                                                          "/search?q=%B5%E7%D3%B0&p=2", link}));
   }
 
+  // A site that repeats its last page: the walk ends there, and the repeated rows are not added.
+  void aRepeatedLastPageEndsTheWalkAndAddsNoRow() {
+    UseSite(LoadSiteCatalogue().Find("demo-table"), Text(base_));
+    const bool done = Search(QStringLiteral("电影"), 10);
+    UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+    QVERIFY(done);
+    QCOMPARE(site_->Targets().size(), std::size_t{4});
+    QCOMPARE(Rows().RowCount(), 3 * demo::kEntriesPerPage);
+  }
+
   // A site whose address names no page is asked once, whatever the page count says; its own
   // User-Agent goes with the result page and with the detail page of a double click.
   void aSiteOfOnePageIsAskedOnceWithItsOwnHeaders() {
@@ -513,6 +523,8 @@ class SearchE2eTest : public QObject {
     struct stat settings {};
     QCOMPARE(::stat(QFile::encodeName(SettingsFile()).constData(), &settings), 0);
     QCOMPARE(settings.st_mode & 0777u, 0600u);
+    QCOMPARE(::stat(QFile::encodeName(QFileInfo(SettingsFile()).path()).constData(), &settings), 0);
+    QCOMPARE(settings.st_mode & 0777u, 0700u);  // the folder, made here
 
     // The next start takes the remembered site while it is found, else the built-in one.
     const std::shared_ptr<const SiteDefinition> builtInSite(&BuiltInSite(), [](const auto*) {});

@@ -304,6 +304,11 @@ class ControlOperationsTest : public QObject {
       QFile opened(log);
       return opened.open(QIODevice::ReadOnly) && opened.readAll() == "thunder://QUFh\n";
     }));
+    // Without xdg-open nothing is handed over (stderr names the package that has it).
+    const QTemporaryDir empty;
+    qputenv("PATH", empty.path().toUtf8());
+    QVERIFY(openAt(lineAt(0)));
+    QCOMPARE(receiver.opened.size(), 2);
     qputenv("PATH", path);
     for (const QString& scheme : schemes) {
       QDesktopServices::unsetUrlHandler(scheme);

@@ -182,6 +182,29 @@ TEST(CliArguments, ProxyAddressesAreCheckedAndDecoded) {
   EXPECT_GT(cases, 25);
 }
 
+// A password on the command line is hidden from the process list once read; a file that holds
+// the address instead must be private and regular (a FIFO would hang, a directory is no file).
+TEST(CliArguments, ProxyPasswordsStayOutOfTheProcessList) {
+  std::string words[] = {
+      "p",  "--proxy", "http://u:secret@h:1", "--proxy=socks5h://a:b%40c@h", "-proxy", "http://h:1",
+      "--", "--proxy", "http://u:kept@h"};
+  std::vector<char*> argv;
+  for (std::string& word : words) {
+    argv.push_back(word.data());
+  }
+  HideProxyPasswords(static_cast<int>(argv.size()), argv.data());
+  EXPECT_EQ(words[2], "http://u:******@h:1");
+  EXPECT_EQ(words[3], "--proxy=socks5h://a:*****@h");
+  EXPECT_EQ(words[5], "http://h:1");
+  EXPECT_EQ(words[8], "http://u:kept@h");
+  EXPECT_EQ(ErrorOf({"search", "a", "--proxy-file", "/"}),
+            "--proxy-file: '/' is not a regular file");
+  EXPECT_EQ(ErrorOf({"search", "a", "--proxy-file", "/nonexistent/p"}),
+            "--proxy-file: cannot read '/nonexistent/p': No such file or directory");
+  EXPECT_EQ(ErrorOf({"sites", "--proxy", "http://h", "--proxy-file=f"}),
+            "--proxy and --proxy-file exclude each other");
+}
+
 TEST(SeenTorrents, ATorrentIsKnownByItsHashInEitherCaseAndOnlyAHashCounts) {
   SeenTorrents seen;
   const std::string hash(40, 'a');
@@ -235,6 +258,14 @@ TEST(CliOutput, ControlCharactersFromASiteAreWrittenAsText) {
        "31m \xc2\x85 \xc2\x80",
        "C1 \\u009b31m \\u0085 \\u0080"},
       {"kept \xc2\xa0\xc3\x9b 中 \\", "kept \xc2\xa0\xc3\x9b 中 \\\\"},
+      // A lone C1 byte is no UTF-8 (an 8-bit terminal's CSI), nor is a cut character.
+      {"lone \x9b"
+       "31m cut \xe4\xb8",
+       "lone \\x9b31m cut \\xe4\\xb8"},
+      // Format characters turn or hide what follows: direction overrides, zero-width ones, tags.
+      {"\xe2\x80\xae"
+       "gnp.exe \xe2\x81\xa6x\xe2\x80\x8b\xef\xbb\xbf\xf3\xa0\x80\x81 \xf0\x9f\x98\x80",
+       "\\u202egnp.exe \\u2066x\\u200b\\ufeff\\U000e0001 \xf0\x9f\x98\x80"},
   };
   for (const auto& title : titles) {
     EXPECT_EQ(TsvField(title.given), title.tsv);

@@ -250,6 +250,11 @@ TEST(ReadEntries, JsonRowsBecomeRowsAndEveryBadAnswerOrRowIsNamed) {
        "row 1: left out: it has no title"},
       {std::string(100, '[') + std::string(100, ']'), 0,
        "the JSON is nested deeper than 64 levels"},
+      // Every container is a level, an empty one too: 64 are read, 65 refused.
+      {"{\"data\":" + std::string(63, '[') + std::string(63, ']') + "}", 0,
+       "the rows pointer '/data/list' leads nowhere in the answer"},
+      {"{\"data\":" + std::string(64, '[') + std::string(64, ']') + "}", 0,
+       "the JSON is nested deeper than 64 levels"},
   };
   for (const Case& c : cases) {
     const PageEntries got = ReadEntries(matcher, markup, Utf8ToGbk(Text(c.json)),
@@ -372,6 +377,14 @@ TEST(InfoHash, FortyHexOrThirtyTwoBase32CharactersOnly) {
                 "magnet:?dn=x&amp;xt=urn:btih:ABCDEF0123456789ABCDEF0123456789ABCDEF01&amp;tr=u"),
             "abcdef0123456789abcdef0123456789abcdef01");
   EXPECT_FALSE(InfoHashOfMagnet("magnet:?dn=xt=urn:btih:ABCDEF0123456789ABCDEF0123456789ABCDEF01"));
+  // Every spelling that the download-link filter lets through names the same torrent.
+  for (const char* magnet :
+       {"MAGNET:?XT=URN:BTIH:ABCDEF0123456789ABCDEF0123456789ABCDEF01",
+        "magnet:?xt.1=urn:sha1:x&xt.2=urn:btih:abcdef0123456789abcdef0123456789abcdef01",
+        "magnet:?dn=y&Xt.1=Urn:BtIh:vpg66ajdivtytk6n54asgrlhrgv433yb"}) {
+    EXPECT_EQ(InfoHashOfMagnet(magnet), "abcdef0123456789abcdef0123456789abcdef01") << magnet;
+  }
+  EXPECT_FALSE(InfoHashOfMagnet("magnet:?xt.=urn:btih:abcdef0123456789abcdef0123456789abcdef01"));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "support/regexp_matcher.h"
 #include "support/threads.h"
 #include "text_printing.h"
+#include "web/web_address.h"
 
 namespace mf {
 namespace {
@@ -280,6 +281,42 @@ TEST(FetchPage, AsksAgainAfterTheWaitThatRetryAfterNamesAndNotBeyondItsBound) {
   EXPECT_EQ(RetryAfterSeconds(Text("Retry-After: Fri, 15 Jan 2027 08:00:09 GMT\r\n"), now), 9);
   EXPECT_EQ(RetryAfterSeconds(Text("retry-after:  12 \r\n"), now), 12);
   EXPECT_EQ(RetryAfterSeconds(Text("Retry-After: soon\r\n"), now), -1);
+  // A date past the clock's range (2262; 2400 is past it even counted from now) is a long
+  // wait, not none.
+  EXPECT_EQ(RetryAfterSeconds(Text("Retry-After: Sat, 01 Jan 2400 00:00:00 GMT\r\n"), now),
+            999'999'999);
+  EXPECT_EQ(RetryAfterSeconds(Text("Retry-After: Thu, 01 Jan 2026 00:00:00 GMT\r\n"), now), 0);
+  EXPECT_TRUE(WaitsForRetryAfter(30));  // "at most 30 s"
+  EXPECT_FALSE(WaitsForRetryAfter(31));
+}
+
+// Where a redirect leads, and on which mirror that is: read as a URL, not as text.
+TEST(MirrorFetcher, ResolvesARedirectAndFindsItsMirrorByHostPortAndPath) {
+  const std::vector<Text> bases = {Text("http://h.example/old"), Text("http://h.example/new"),
+                                   Text("http://127.0.0.1:8080")};
+  const std::string from = "http://h.example/new/list?q=1&p=2";
+  const struct {
+    const char* location;
+    const char* resolved;
+    std::size_t mirror;
+  } redirects[] = {
+      {"/new/../rows/elsewhere", "http://h.example/rows/elsewhere", 3},
+      {"?q=x", "http://h.example/new/list?q=x", 1},
+      {"p/3#top", "http://h.example/new/p/3", 1},
+      {"HTTP://H.Example/new/p", "http://H.Example/new/p", 1},
+      {"http://h.example:80/old", "http://h.example:80/old", 0},
+      {"//h.example/newer/p", "http://h.example/newer/p", 3},
+      {"https://h.example/new/p", "https://h.example/new/p", 3},
+      {"http://h.example.other.net/new/p", "http://h.example.other.net/new/p", 3},
+      {"http://127.0.0.10:8080/p", "http://127.0.0.10:8080/p", 3},
+      {"http://127.0.0.1:80800/p", "", 3},
+      {"http://127.0.0.1:8080/x/../y", "http://127.0.0.1:8080/y", 2},
+  };
+  for (const auto& redirect : redirects) {
+    const std::string resolved = ResolveReference(from, redirect.location).value_or("");
+    EXPECT_EQ(resolved, redirect.resolved) << redirect.location;
+    EXPECT_EQ(MirrorOf(bases, resolved), redirect.mirror) << redirect.location;
+  }
 }
 
 // One server holds every mirror under its own path: "/gone" redirects outside the mirrors,
@@ -328,7 +365,8 @@ TEST(MirrorFetcher, PassesOverMirrorsThatAreUnreachableOrRedirectAwayAndKeepsThe
             (std::vector<Text>{Text("http://127.0.0.1:9/old"), Text("http://127.0.0.1:9/new")}));
 }
 
-// A site that repeats its last page for any higher number: the walk ends on the first repeat.
+// A site that repeats its last page for any higher number: the walk ends on the first repeat,
+// which gives no rows.
 TEST(SiteWalk, EndsAfterAPageWhoseEntriesWereAllSeenBefore) {
   test::LocalServer local(std::make_unique<httplib::Server>());
   std::atomic<int> asked{0};
@@ -349,10 +387,15 @@ TEST(SiteWalk, EndsAfterAPageWhoseEntriesWereAllSeenBefore) {
   site->stopAfterSeenEntries = true;
   SiteWalk walk(site, MirrorBases(*site), Text("k"), 10);
   std::vector<std::size_t> rows;
+  std::size_t repeated = 0;
   while (!walk.Done()) {
-    rows.push_back(walk.Next().entries.rows.size());
+    const WalkedPage page = walk.Next();
+    rows.push_back(page.entries.rows.size());
+    repeated += page.repeatedRows;
   }
-  EXPECT_EQ(rows, (std::vector<std::size_t>{2, 2, 2}));
+  // The repeated page's rows are no rows of the walk: no front end shows them twice.
+  EXPECT_EQ(rows, (std::vector<std::size_t>{2, 2, 0}));
+  EXPECT_EQ(repeated, 2u);
   EXPECT_EQ(asked, 3);
 }
 

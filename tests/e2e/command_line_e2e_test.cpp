@@ -16,12 +16,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
+#include <sstream>
 
 #include "demo_pages.h"
 #include "example_layouts.h"
 #include "gui_support.h"
 #include "platform/threads.h"
+#include "site/site_definition.h"
 #include "test_site.h"
 #include "tiny_proxy.h"
 
@@ -60,6 +65,63 @@ Finished Collect(QProcess& process) {
   finished.out = QString::fromUtf8(process.readAllStandardOutput());
   finished.err = QString::fromUtf8(process.readAllStandardError());
   return finished;
+}
+
+// The bytes of a file; empty when it cannot be read.
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// One line of tests/data/bundled_site_walks.txt: an address a site must ask for, in order, and
+// the saved answer (under sites/) it gets.
+struct WalkStep {
+  std::string site;
+  std::string answer;
+  std::string target;
+};
+
+struct Walks {
+  std::string keyword;
+  std::vector<WalkStep> steps;
+};
+
+Walks ReadWalks(const std::string& path) {
+  Walks walks;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line.front() == '#') {
+      continue;
+    }
+    if (line.starts_with("keyword: ")) {
+      walks.keyword = line.substr(9);
+      continue;
+    }
+    std::istringstream fields(line);
+    WalkStep& step = walks.steps.emplace_back();
+    fields >> step.site >> step.answer >> step.target;
+  }
+  return walks;
+}
+
+// A row as a definition's test pins it: the title, then magnet, hash, size, date, seeders and
+// leechers (empty when it has none).
+QStringList PinnedRow(const SiteTest::Row& row) {
+  QStringList fields{U(row.title)};
+  for (const std::string& field : row.fields) {
+    fields << U(field);
+  }
+  return fields;
+}
+
+// The same fields of a row the command line printed as JSON (counts are numbers there).
+QStringList PrintedRow(const QJsonObject& object) {
+  QStringList fields{object.value(QStringLiteral("title")).toString()};
+  for (const char* key : {"magnet", "hash", "size", "date", "seeders", "leechers"}) {
+    const QJsonValue value = object.value(QLatin1String(key));
+    fields << (value.isDouble() ? QString::number(value.toInteger()) : value.toString());
+  }
+  return fields;
 }
 
 QString ReadAll(const QString& path) {
@@ -742,6 +804,85 @@ class CommandLineE2eTest : public QObject {
                  probed.out.contains(QStringLiteral(
                      "\n  XML          the root element is <rss>, with elements channel\n")),
              qPrintable(probed.out));
+  }
+
+  // The bundled definitions of real sites, searched at once against a local copy of each site
+  // that answers with their saved answers (tests/data/bundled_site_walks.txt): every site prints
+  // the rows its definition's own tests pin for those answers (titles, hashes, sizes, dates,
+  // seeders, magnets with their trackers), and asks for exactly the table's addresses, in order:
+  // once for a site of one page whatever --pages says, and no further than the answer that says
+  // the results end (an empty page, "complete": true). A site's own User-Agent goes with each of
+  // its requests.
+  void bundledSitesWalkTheirSavedAnswersAndEndWhereTheSiteDoes() {
+    const Walks walks = ReadWalks(MF_SOURCE_DIR "/tests/data/bundled_site_walks.txt");
+    QVERIFY(!walks.keyword.empty() && walks.steps.size() >= 8);
+    std::map<std::string, SiteDefinition> sites;
+    std::map<std::string, std::string> siteAsked;  // by address
+    std::map<std::string, std::vector<std::string>> expectedAddresses;
+    QMap<QString, QList<QStringList>> expectedRows;
+    QStringList ids;
+    for (const WalkStep& step : walks.steps) {
+      const std::string body = FileBytes(MF_SOURCE_DIR "/sites/" + step.answer);
+      QVERIFY2(!body.empty(), step.answer.c_str());
+      site_->Script(step.target, Reply{200, body});
+      siteAsked[step.target] = step.site;
+      expectedAddresses[step.site].push_back(step.target);
+      if (!sites.contains(step.site)) {
+        LoadedSite loaded = LoadSiteFile(MF_SOURCE_DIR "/sites/" + step.site + ".yaml");
+        QVERIFY2(loaded.definition, FirstError(loaded.problems).c_str());
+        sites.emplace(step.site, std::move(*loaded.definition));
+        ids << U(step.site);
+      }
+      const std::vector<SiteTest>& tests = sites.at(step.site).tests;
+      const auto pinned = std::find_if(tests.begin(), tests.end(), [&](const SiteTest& test) {
+        return test.savedPage == step.answer && (test.fullRows || test.rows.empty());
+      });
+      QVERIFY2(pinned != tests.end(), ("no test pins every field of " + step.answer).c_str());
+      for (const SiteTest::Row& row : pinned->rows) {
+        expectedRows[U(step.site)] << PinnedRow(row);
+      }
+    }
+
+    const Finished search =
+        Cli({QStringLiteral("search"), U(walks.keyword), QStringLiteral("--site"),
+             ids.join(QLatin1Char(',')), QStringLiteral("--mirror"), base_,
+             QStringLiteral("--pages=4"), QStringLiteral("--format=json"), QStringLiteral("-q"),
+             QStringLiteral("--jobs=%1").arg(ids.size())});
+    QCOMPARE(search.exitCode, 0);
+    QMap<QString, QList<QStringList>> printed;
+    for (const QString& line : search.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+      const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+      QVERIFY2(
+          !object.contains(QStringLiteral("same_as")) && !object.contains(QStringLiteral("url")),
+          qPrintable(line));
+      printed[object.value(QStringLiteral("site")).toString()] << PrintedRow(object);
+    }
+    QCOMPARE(printed.keys(), expectedRows.keys());
+    for (const QString& id : ids) {
+      QCOMPARE(printed[id], expectedRows[id]);
+    }
+    // The archive's doc without a torrent is named, not printed.
+    QVERIFY2(search.err.contains(QStringLiteral(
+                 "internet-archive: page 1: row 3: left out: it has no magnet or valid info-hash")),
+             qPrintable(search.err));
+
+    std::map<std::string, std::vector<std::string>> asked;
+    const std::vector<std::string> targets = site_->Targets();
+    const std::vector<std::string> userAgents = site_->UserAgents();
+    int ownUserAgents = 0;  // requests of a site that names its User-Agent (apibay needs one)
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      QVERIFY2(siteAsked.contains(targets[i]), ("not in the table: " + targets[i]).c_str());
+      const std::string& id = siteAsked[targets[i]];
+      asked[id].push_back(targets[i]);
+      for (const auto& [name, value] : sites.at(id).requestHeaders) {
+        if (name == "User-Agent") {
+          QCOMPARE(userAgents[i], value);
+          ++ownUserAgents;
+        }
+      }
+    }
+    QCOMPARE(asked, expectedAddresses);
+    QVERIFY(ownUserAgents > 0);
   }
 
   // A site whose only mirror refuses connections is named once its walk has ended; the other

@@ -26,6 +26,8 @@ depends=$(field Depends)
 [[ $depends == *libpugixml* ]] || fail "Depends lacks pugixml: $depends"
 # The window's texts are Chinese: a font for them is needed, not recommended.
 [[ $depends == *"fonts-wqy-microhei | fonts-noto-cjk"* ]] || fail "Depends lacks a CJK font: $depends"
+# The bundled sites answer over https, checked against the system's certificate authorities.
+[[ $depends == *ca-certificates* ]] || fail "Depends lacks ca-certificates: $depends"
 # A summary line, then a long description.
 [[ $(field Description | wc -l) -ge 2 ]] || fail "Description: $(field Description)"
 

@@ -16,4 +16,8 @@ Text FromQString(const QString& string) {
   return Utf16ToAnsi(std::u16string_view(units, static_cast<std::size_t>(string.size())));
 }
 
+QString SiteTextToQString(const Text& text, bool /*programText*/) {
+  return ToQString(text);
+}
+
 }  // namespace mf

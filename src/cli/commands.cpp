@@ -13,8 +13,6 @@
 #include <vector>
 
 #include "cli/cli_output.h"
-#include "cli/seen_torrents.h"
-#include "cli/site_walkers.h"
 #include "cli/stoppable_run.h"
 #include "platform/printable_text.h"
 #include "platform/threads.h"
@@ -22,7 +20,9 @@
 #include "site/download_link.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
+#include "site/seen_torrents.h"
 #include "site/site_address.h"
+#include "site/site_walkers.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"

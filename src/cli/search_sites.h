@@ -10,14 +10,12 @@
 
 #include "cli/cli_options.h"
 #include "site/site_definition.h"
+#include "site/site_walkers.h"
 #include "support/text_types.h"
 
 namespace mf::cli {
 
-struct SearchSite {
-  std::shared_ptr<const SiteDefinition> definition;
-  std::vector<Text> bases;  // its mirrors, in order, as requests carry them
-};
+using mf::SearchSite;
 
 struct SearchSites {
   std::vector<SearchSite> sites;  // in the order given; the catalogue's order for --all-sites

@@ -19,13 +19,13 @@
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/progress.h"
-#include "cli/seen_torrents.h"
 #include "cli/site_commands.h"
 #include "cli/sites_check.h"
 #include "hostile_server.h"
 #include "loopback_server.h"
 #include "platform/printable_text.h"
 #include "site/check_record.h"
+#include "site/seen_torrents.h"
 
 namespace mf::cli {
 namespace {

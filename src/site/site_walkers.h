@@ -1,10 +1,11 @@
-// Walking several sites at the same time for the search command: a bounded number of worker
-// threads, each taking the next site not yet walked, walking it page by page (site/site_walk.h)
-// and handing every page to the command's thread through one queue, fetching the next page once
-// that thread has written the last.
+// Site layer: walking several sites at the same time for a search, for either front end: a
+// bounded number of worker threads, each taking the next site not yet walked, walking it page by
+// page (site/site_walk.h) and handing every page to the searching thread through one queue,
+// fetching the next page once that thread has taken in the last.
 //
-// Only the command's thread writes output: it takes the pages from the queue in the order they
-// came, so rows stream as they arrive, and lines of different sites never mix. Workers are
+// Only the searching thread (the command's, or the window's search worker) writes output: it
+// takes the pages from the queue in the order they came, so rows stream as they arrive, and lines
+// of different sites never mix. Workers are
 // started with StartThread, each in its own apartment, and build their SiteWalk on their own
 // thread. A kill of the command's thread (Ctrl-C) wakes its wait on the queue at once; it then
 // unwinds, and on its way out kills every worker and waits for them to end (bounded).
@@ -21,11 +22,16 @@
 #include <string>
 #include <vector>
 
-#include "cli/search_sites.h"
 #include "site/site_walk.h"
 #include "support/threads.h"
 
-namespace mf::cli {
+namespace mf {
+
+// A site to walk and the mirrors to walk it on.
+struct SearchSite {
+  std::shared_ptr<const SiteDefinition> definition;
+  std::vector<Text> bases;  // its mirrors, in order, as requests carry them
+};
 
 // What a worker hands over: one page of a site, or the end of a site's walk.
 struct WalkReport {
@@ -66,4 +72,4 @@ class SiteWalkers {
   std::uint64_t taken_ = 0;  // reports Next has returned
 };
 
-}  // namespace mf::cli
+}  // namespace mf

@@ -1,4 +1,4 @@
-#include "cli/seen_torrents.h"
+#include "site/seen_torrents.h"
 
 #include <cstring>
 #include <optional>
@@ -6,7 +6,7 @@
 
 #include "site/info_hash.h"
 
-namespace mf::cli {
+namespace mf {
 namespace {
 
 // A 64-bit mix with every bit of the input reaching every bit of the output (splitmix64's).
@@ -44,4 +44,4 @@ long SeenTorrents::FirstRow(std::string_view infoHash, long number) {
   return added ? 0 : it->second;
 }
 
-}  // namespace mf::cli
+}  // namespace mf

@@ -1,4 +1,4 @@
-#include "cli/site_walkers.h"
+#include "site/site_walkers.h"
 
 #include <algorithm>
 #include <exception>
@@ -6,7 +6,7 @@
 
 #include "platform/threads.h"
 
-namespace mf::cli {
+namespace mf {
 
 // Pages wait here until the command's thread has written them, and a worker fetches its next
 // page only once its last one is written. So a site's pages go out one after another as a walk
@@ -167,4 +167,4 @@ std::optional<WalkReport> SiteWalkers::Next() {
   return report;
 }
 
-}  // namespace mf::cli
+}  // namespace mf

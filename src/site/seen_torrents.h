@@ -1,5 +1,5 @@
-// The torrents a search has printed, by info-hash, so that a torrent that several sites list (or
-// one site on several pages) is printed once. Used by the command's main thread alone.
+// Site layer: the torrents a search has listed, by info-hash, so that a torrent that several sites
+// list (or one site on several pages) is listed once. Used by the searching thread alone.
 #pragma once
 
 #include <array>
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 
-namespace mf::cli {
+namespace mf {
 
 class SeenTorrents {
  public:
@@ -32,4 +32,4 @@ class SeenTorrents {
   std::unordered_map<Key, long, KeyHash> rows_;
 };
 
-}  // namespace mf::cli
+}  // namespace mf

@@ -1,119 +1,48 @@
 #include "app/list_view.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <algorithm>
+#include <cstdio>
 
-#include "app/text_edge.h"
+#include "app/site_choice.h"
 
 namespace mf {
 namespace {
 
-// One repaint per frame at most: the list takes thousands of changes a second during a search.
-constexpr int kPublishIntervalMs = 16;
+// The widths of the added columns; 内容 takes what is left of the list's width, but no less than
+// kLeastTitleWidth.
+int ColumnWidth(ListColumn column) {
+  switch (column) {
+    case ListColumn::kNumber:
+      return 48;
+    case ListColumn::kSize:
+      return 64;
+    case ListColumn::kSeeders:
+    case ListColumn::kLeechers:
+      return 40;
+    case ListColumn::kDate:
+      return 110;
+    case ListColumn::kSite:
+      return 72;
+    default:
+      return 0;
+  }
+}
+constexpr int kLeastTitleWidth = 160;
 
-bool ValidCell(int row, int column, int rows) {
-  return row >= 0 && row < rows && column >= 0 && column < ResultListModel::kColumns;
+// Counts and dates are most often wanted biggest and newest first.
+Qt::SortOrder FirstOrder(ListColumn column) {
+  const bool number = column == ListColumn::kSize || column == ListColumn::kSeeders ||
+                      column == ListColumn::kLeechers || column == ListColumn::kDate;
+  return number ? Qt::DescendingOrder : Qt::AscendingOrder;
 }
 
 }  // namespace
-
-ResultListModel::ResultListModel(QObject* parent) : QAbstractTableModel(parent) {
-  publishTimer_.setSingleShot(true);
-  publishTimer_.setInterval(kPublishIntervalMs);
-  connect(&publishTimer_, &QTimer::timeout, this, &ResultListModel::Publish);
-}
-
-int ResultListModel::InsertRow(int index, const Text& firstCell) {
-  std::array<Text, kColumns> row{firstCell, Text(), Text()};
-  if (index < 0 || index >= RowCount()) {
-    rows_.push_back(std::move(row));
-    SchedulePublish();
-    return RowCount() - 1;
-  }
-  // A row among others shifts the rows the view knows: tell it at once.
-  Publish();
-  beginInsertRows(QModelIndex(), index, index);
-  rows_.insert(rows_.begin() + index, std::move(row));
-  ++publishedRows_;
-  endInsertRows();
-  return index;
-}
-
-void ResultListModel::SetCell(int row, int column, const Text& text) {
-  if (!ValidCell(row, column, RowCount())) {
-    return;
-  }
-  rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = text;
-  if (row < publishedRows_) {
-    dirtyFirst_ = dirtyFirst_ < 0 ? row : std::min(dirtyFirst_, row);
-    dirtyLast_ = std::max(dirtyLast_, row);
-  }
-  SchedulePublish();
-}
-
-Text ResultListModel::Cell(int row, int column) const {
-  if (!ValidCell(row, column, RowCount())) {
-    return Text();
-  }
-  return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
-}
-
-void ResultListModel::Publish() {
-  publishTimer_.stop();
-  if (dirtyFirst_ >= 0) {
-    Q_EMIT dataChanged(index(dirtyFirst_, 0), index(dirtyLast_, kColumns - 1));
-    dirtyFirst_ = dirtyLast_ = -1;
-  }
-  if (publishedRows_ < RowCount()) {
-    beginInsertRows(QModelIndex(), publishedRows_, RowCount() - 1);
-    publishedRows_ = RowCount();
-    endInsertRows();
-  }
-}
-
-void ResultListModel::SchedulePublish() {
-  if (!publishTimer_.isActive()) {
-    publishTimer_.start();
-  }
-}
-
-int ResultListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : publishedRows_;
-}
-
-int ResultListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kColumns;
-}
-
-QVariant ResultListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= publishedRows_) {
-    return QVariant();
-  }
-  return ToQString(Cell(index.row(), index.column()));
-}
-
-QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal) {
-    return QVariant();
-  }
-  if (role == Qt::TextAlignmentRole) {
-    return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
-  }
-  if (role != Qt::DisplayRole) {
-    return QVariant();
-  }
-  switch (section) {
-    case 0:
-      return QStringLiteral("序列号");
-    case 1:
-      return QStringLiteral("内容");
-    case 2:
-      return QStringLiteral("地址");
-    default:
-      return QVariant();
-  }
-}
 
 ListView::ListView(QWidget* parent) : QTableView(parent), model_(new ResultListModel(this)) {
   setModel(model_);
@@ -141,20 +70,127 @@ ListView::ListView(QWidget* parent) : QTableView(parent), model_(new ResultListM
   header->resizeSection(0, 100);
   header->resizeSection(1, 500);
   header->resizeSection(2, 0);
+  connect(header, &QHeaderView::sectionClicked, this, &ListView::SortByHeader);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Base, Qt::white);
   palette.setColor(QPalette::Text, Qt::black);
   setPalette(palette);
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(this, &QWidget::customContextMenuRequested, this, &ListView::OpenContextMenu);
+  model_->HideUnseeded(RememberedHideUnseeded());
 }
 
 int ListView::SelectedRow() const {
-  const QModelIndexList rows = selectionModel()->selectedRows();
-  if (rows.isEmpty()) {
-    return -1;
+  const std::vector<int> rows = SelectedRows();
+  return rows.empty() ? -1 : rows.front();
+}
+
+std::vector<int> ListView::SelectedRows() const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) {
+    rows.push_back(index.row());
   }
-  const auto first = std::min_element(
-      rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.row() < b.row(); });
-  return first->row();
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void ListView::ShowColumnsFor(const std::vector<std::shared_ptr<const SiteDefinition>>& sites) {
+  const int before = model_->columnCount();
+  model_->ShowColumns(ColumnsForSites(sites));
+  const int columns = model_->columnCount();
+  if (columns == before) {
+    return;
+  }
+  QHeaderView* header = horizontalHeader();
+  const bool more = columns > ResultListModel::kColumns;
+  if (!more) {
+    header->resizeSection(0, 100);
+    header->resizeSection(1, 500);
+    header->setSortIndicatorShown(false);
+    sortSection_ = -1;
+  } else {
+    int rest = viewport()->width();
+    for (int section = 0; section < columns; ++section) {
+      if (section != 1) {
+        header->resizeSection(section, ColumnWidth(model_->ColumnAt(section)));
+        rest -= ColumnWidth(model_->ColumnAt(section));
+      }
+    }
+    header->resizeSection(1, std::max(rest, kLeastTitleWidth));
+  }
+  header->setSectionsClickable(more);
+  setSelectionMode(more ? QAbstractItemView::ExtendedSelection
+                        : QAbstractItemView::SingleSelection);
+}
+
+void ListView::SortByHeader(int section) {
+  const ListColumn column = model_->ColumnAt(section);
+  if (section == sortSection_) {
+    sortOrder_ = sortOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+  } else {
+    sortSection_ = section;
+    sortOrder_ = FirstOrder(column);
+  }
+  model_->SortBy(section, sortOrder_);
+  horizontalHeader()->setSortIndicatorShown(true);
+  horizontalHeader()->setSortIndicator(section, sortOrder_);
+  if (const QModelIndex current = currentIndex(); current.isValid()) {
+    scrollTo(current);
+  }
+}
+
+void ListView::CopySelectedRows() {
+  const std::vector<int> rows = SelectedRows();
+  if (!rows.empty()) {
+    QApplication::clipboard()->setText(model_->TabSeparated(rows));
+  }
+}
+
+void ListView::SelectArrivals(const std::vector<int>& arrivals) {
+  QItemSelection selection;
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    if (std::binary_search(arrivals.begin(), arrivals.end(), model_->ArrivalOf(row))) {
+      selection.select(model_->index(row, 0), model_->index(row, model_->columnCount() - 1));
+    }
+  }
+  selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void ListView::HideUnseeded(bool hide) {
+  std::vector<int> arrivals;
+  for (const int row : SelectedRows()) {
+    arrivals.push_back(model_->ArrivalOf(row));
+  }
+  std::sort(arrivals.begin(), arrivals.end());
+  model_->HideUnseeded(hide);
+  SelectArrivals(arrivals);
+  if (auto error = RememberHideUnseeded(hide)) {
+    const QByteArray line = (QStringLiteral("magnet-finder: ") + *error + u'\n').toLocal8Bit();
+    std::fputs(line.constData(), stderr);
+  }
+}
+
+void ListView::OpenContextMenu(QPoint at) {
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("listMenu"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  QAction* copy = menu->addAction(QStringLiteral("复制"), this, &ListView::CopySelectedRows);
+  copy->setObjectName(QStringLiteral("copyRows"));
+  copy->setEnabled(selectionModel()->hasSelection());
+  QAction* hide = menu->addAction(QStringLiteral("隐藏无种子"));
+  hide->setObjectName(QStringLiteral("hideUnseeded"));
+  hide->setCheckable(true);
+  hide->setChecked(model_->HidesUnseeded());
+  connect(hide, &QAction::toggled, this, &ListView::HideUnseeded);
+  menu->popup(viewport()->mapToGlobal(at));
+}
+
+void ListView::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy)) {
+    CopySelectedRows();
+    return;
+  }
+  QTableView::keyPressEvent(event);
 }
 
 void ListView::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -1,58 +1,28 @@
-// The result list: a report view with three columns ("序列号", "内容" and the hidden "地址").
+// The result list: a report view with the columns "序列号", "内容" and the hidden "地址", and,
+// for sites that give them, 大小, 做种, 吸血, 日期 and 站点 (result_rows.h).
 //
-// The list takes a blocking call from the search worker for every row and cell, so changes are
-// cheap: `ResultListModel` keeps the rows in its own store, which every operation reads and
-// changes at once, and tells the view about new rows and changed cells at most once per frame.
+// The list takes a blocking call from the search worker for every page, so changes are cheap:
+// `ResultListModel` keeps the rows in its own store, which every operation reads and changes at
+// once, and tells the view about new rows and changed cells at most once per frame.
 #pragma once
 
-#include <QAbstractTableModel>
 #include <QTableView>
-#include <QTimer>
-#include <array>
+#include <memory>
 #include <vector>
 
 #include "app/controls.h"
+#include "app/result_rows.h"
 #include "support/text_types.h"
 
 namespace mf {
 
-class ResultListModel : public QAbstractTableModel {
-  Q_OBJECT
-
- public:
-  static constexpr int kColumns = 3;
-
-  explicit ResultListModel(QObject* parent);
-
-  // Adds an empty row (column 0 holding `firstCell`) before `index`; a negative or too large
-  // index appends. Returns the new row's index.
-  int InsertRow(int index, const Text& firstCell);
-  int RowCount() const { return static_cast<int>(rows_.size()); }
-  // Out-of-range rows or columns change nothing and read as the empty text.
-  void SetCell(int row, int column, const Text& text);
-  Text Cell(int row, int column) const;
-
-  // Brings the view up to date now instead of at the next frame.
-  void Publish();
-
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
- private:
-  void SchedulePublish();
-
-  std::vector<std::array<Text, kColumns>> rows_;
-  int publishedRows_ = 0;  // rows the view has been told about
-  int dirtyFirst_ = -1;    // range of published rows whose cells changed since
-  int dirtyLast_ = -1;
-  QTimer publishTimer_;
-};
-
-// The list control: whole-row single selection, grid lines, header that cannot be clicked, no
-// editing. A double-click anywhere in the rows area (on a row or on empty space) is reported; one
-// on the header is not.
+// The list control: whole-row selection, grid lines, no editing. With the list's own three
+// columns, one row is selected at a time and the header cannot be clicked; once it shows more,
+// rows are selected as in a file list (Ctrl+A selects them all) and a header click sorts (a
+// second click on it reverses). Ctrl+C, or "复制" in its context menu, copies the selected rows
+// as tab-separated text; the menu's "隐藏无种子" hides the rows without seeders, and is kept for
+// the next start. A double-click anywhere in the rows area (on a row or on empty space) is
+// reported; one on the header is not.
 class ListView : public QTableView {
   Q_OBJECT
 
@@ -62,6 +32,15 @@ class ListView : public QTableView {
   ResultListModel& Rows() { return *model_; }
   // The first selected row, -1 when none is.
   int SelectedRow() const;
+  // The selected rows in the order shown.
+  std::vector<int> SelectedRows() const;
+
+  // Shows the columns for a search of `sites` (ColumnsForSites).
+  void ShowColumnsFor(const std::vector<std::shared_ptr<const SiteDefinition>>& sites);
+  // Puts the selected rows on the clipboard (ResultListModel::TabSeparated).
+  void CopySelectedRows();
+  // "隐藏无种子": hides the rows without seeders; the selection stays with the rows still shown.
+  void HideUnseeded(bool hide);
 
  Q_SIGNALS:
   // Pointer position in the rows area, modifier keys as ModifierKeys() gives them.
@@ -69,9 +48,16 @@ class ListView : public QTableView {
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  void SortByHeader(int section);
+  void OpenContextMenu(QPoint at);
+  void SelectArrivals(const std::vector<int>& arrivals);
+
   ResultListModel* model_;
+  int sortSection_ = -1;  // the header last clicked, -1 before any
+  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };
 
 }  // namespace mf

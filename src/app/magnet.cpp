@@ -60,6 +60,7 @@ std::uint32_t FetchMagnetLinks(void*) {
   const ComApartmentScope apartment;
   SetEditBoxText(kOutput, "正在获取磁力。。。"_gbk);
   const Text address = GetListCellText(kResultList, SelectedListRow(kResultList), 2);
+  const ListRowOrigin origin = SelectedListRowOrigin(kResultList);
   if (address.view().starts_with("magnet:")) {
     // A site whose rows carry their magnet link: there is no detail page to fetch.
     SetEditBoxText(kOutput, Text());
@@ -68,7 +69,9 @@ std::uint32_t FetchMagnetLinks(void*) {
   }
   // The site's own headers and delay; the built-in site has neither, and its request is as it
   // always was.
-  const std::shared_ptr<const SiteDefinition> site = CurrentSite().definition;
+  // The row's own site, when it came from a search of several.
+  const std::shared_ptr<const SiteDefinition> site =
+      origin.site ? origin.site : CurrentSite().definition;
   PaceRequest(*site);
   Text headers;
   const Bytes body = WebRequest(
@@ -92,6 +95,9 @@ std::uint32_t FetchMagnetLinks(void*) {
   }
   SetEditBoxText(kOutput, Text());
   WriteMagnetLines(links);
+  if (!links.empty()) {
+    NoteListRowMagnet(kResultList, origin.arrival, links.front());
+  }
   return 0;
 }
 

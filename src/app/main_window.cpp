@@ -315,6 +315,32 @@ int SelectedListRow(ListControl list) {
   return ReadControl(list, -1, [](ListView& control) { return control.SelectedRow(); });
 }
 
+void AddListEntries(ListControl list, std::shared_ptr<const SiteDefinition> site,
+                    std::vector<EntryRow> rows) {
+  RunOnUiThread([list, site = std::move(site), rows = std::move(rows)]() mutable {
+    if (MainWindow* window = MainWindow::Current()) {
+      (window->*list)->Rows().AddEntries(site, std::move(rows));
+    }
+  });
+}
+
+void ShowListColumnsFor(ListControl list,
+                        std::vector<std::shared_ptr<const SiteDefinition>> sites) {
+  OnControl(list, [sites = std::move(sites)](ListView& control) { control.ShowColumnsFor(sites); });
+}
+
+ListRowOrigin SelectedListRowOrigin(ListControl list) {
+  return ReadControl(list, ListRowOrigin{}, [](ListView& control) {
+    const int arrival = control.Rows().ArrivalOf(control.SelectedRow());
+    return ListRowOrigin{arrival, control.Rows().SiteOf(arrival)};
+  });
+}
+
+void NoteListRowMagnet(ListControl list, int arrival, const Text& magnet) {
+  OnControl(list,
+            [arrival, magnet](ListView& control) { control.Rows().SetMagnet(arrival, magnet); });
+}
+
 void MinimizeWindow() {
   RunOnUiThread([] {
     if (MainWindow* window = MainWindow::Current()) {

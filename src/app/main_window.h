@@ -10,9 +10,12 @@
 
 #include <QWidget>
 #include <initializer_list>
+#include <memory>
+#include <vector>
 
 #include "app/controls.h"
 #include "app/list_view.h"
+#include "site/result_page.h"
 #include "support/text_types.h"
 
 namespace mf {
@@ -104,6 +107,21 @@ void SetListCellText(ListControl list, int row, int column = 0, const Text& text
 Text GetListCellText(ListControl list, int row, int column = 0);
 // The first selected row, -1 when none is.
 int SelectedListRow(ListControl list);
+// A page of a site's rows, added to the list in one trip (ResultListModel::AddEntries).
+void AddListEntries(ListControl list, std::shared_ptr<const SiteDefinition> site,
+                    std::vector<EntryRow> rows);
+// Shows the list's columns for a search of `sites` (ListView::ShowColumnsFor).
+void ShowListColumnsFor(ListControl list, std::vector<std::shared_ptr<const SiteDefinition>> sites);
+// The selected row's place in the arrival order and its site, which stay the row's however the
+// list is sorted; -1 and null when no row is selected (the site is null too for a row added
+// without one).
+struct ListRowOrigin {
+  int arrival = -1;
+  std::shared_ptr<const SiteDefinition> site;
+};
+ListRowOrigin SelectedListRowOrigin(ListControl list);
+// Notes the magnet link fetched for the row that arrived `arrival`-th, for copying.
+void NoteListRowMagnet(ListControl list, int arrival, const Text& magnet);
 void MinimizeWindow();
 // Marks the window closing and has it destroy itself from the event loop.
 void DestroyForm();

@@ -26,21 +26,13 @@ namespace {
 constexpr ListControl kResultList = &MainWindow::超级列表框1;
 
 // All rows of a page go to the list in one trip to the UI thread. A trip costs two thread
-// switches, and with one per cell they made up most of a search's time. Each row is numbered
-// with the row count right after its insertion, so numbering goes on across pages and searches.
-void AppendEntryRows(std::vector<EntryRow> rows) {
-  if (rows.empty()) {
-    return;
+// switches, and with one per cell they made up most of a search's time. Rows are numbered by
+// their arrival, so numbering goes on across pages and searches.
+void AppendEntryRows(const std::shared_ptr<const SiteDefinition>& site,
+                     std::vector<EntryRow> rows) {
+  if (!rows.empty()) {
+    AddListEntries(kResultList, site, std::move(rows));
   }
-  RunOnUiThread([rows = std::move(rows)] {
-    for (const EntryRow& entry : rows) {
-      const int row = InsertListRow(kResultList);
-      SetListCellText(kResultList, row, 0, ToText(std::int32_t{ListRowCount(kResultList)}));
-      SetListCellText(kResultList, row, 1, entry.title);
-      // A row without a detail page keeps its magnet link where the address would be.
-      SetListCellText(kResultList, row, 2, entry.address.empty() ? entry.magnet : entry.address);
-    }
-  });
 }
 
 // What the worker's walk knows between its pages: the mirror that answered and the entries seen.
@@ -61,6 +53,8 @@ WorkerWalk& WalkOf(const SiteInUse& site) {
   if (!workerWalk || workerWalk->site.definition != site.definition ||
       workerWalk->site.mirrors != site.mirrors) {
     workerWalk = std::make_unique<WorkerWalk>(WorkerWalk{.site = site});
+    // A site picked during the search may give other columns.
+    ShowListColumnsFor(kResultList, {site.definition});
   }
   return *workerWalk;
 }
@@ -107,7 +101,7 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
   walk.unreachable = walk.unreachableRun.After(fetched);
   walk.ended = walk.end.After(fetched, entries) || walk.unreachable;
   ReportMirrors(fetch, walk);
-  AppendEntryRows(std::move(entries.rows));
+  AppendEntryRows(walk.site.definition, std::move(entries.rows));
   return !fetched.Failed();
 }
 

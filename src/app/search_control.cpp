@@ -9,8 +9,13 @@
 #include "app/font_check.h"
 #include "app/main_window.h"
 #include "app/scraper.h"
+#include "app/site_choice.h"
+#include "app/site_set.h"
 #include "app/text_edge.h"
 #include "platform/threads.h"
+#include "site/seen_torrents.h"
+#include "site/site_definition.h"
+#include "site/site_walkers.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
 #include "support/text_ops.h"
@@ -31,6 +36,7 @@ std::atomic<PageScraper> pageScraper{&ScrapeResultPage};
 constexpr LabelControl kStatus = &MainWindow::透明标签_状态条;
 constexpr ButtonControl kStart = &MainWindow::超级按钮_开始解析;
 constexpr ButtonControl kStop = &MainWindow::超级按钮_停止解析;
+constexpr ListControl kResultList = &MainWindow::超级列表框1;
 
 // How long workers get at exit to unwind after their kill; a kill wakes a transfer or a wait for
 // the window at once, so this is only reached by a worker busy in a long computation.
@@ -48,6 +54,70 @@ constexpr std::chrono::milliseconds kExitGrace{500};
     std::quick_exit(EXIT_SUCCESS);
   }
   std::_Exit(EXIT_SUCCESS);
+}
+
+// "解析完毕", with the pages that could not be fetched, or the word that the site could not be
+// reached.
+Text EndText(std::int32_t failedPages, bool unreachable) {
+  return unreachable ? "解析完毕（站点无法连接：右键标题栏可换站点）"_gbk
+         : failedPages == 0 ? "解析完毕"_gbk
+                            : "解析完毕（"_gbk + ToText(failedPages) + "页获取失败）"_gbk;
+}
+
+// Sites walked at the same time by a search of several.
+constexpr int kSiteJobs = 8;
+
+// The status line's name of a site: "name："
+Text SiteLead(const SiteDefinition& site) {
+  return FromQString(ShownText(QString::fromStdString(site.name), 40) + QStringLiteral("："));
+}
+
+// A search of several sites: walked at once (site_walkers.h), each page's rows to the list as it
+// comes, a torrent already listed (the same info-hash) left out. The keyword and page count are
+// read once, at the start. The end text counts the pages that could not be fetched; it says the
+// sites could not be reached when none of them could.
+void SearchSeveralSites(std::vector<SearchSite> sites) {
+  const std::int32_t pageCount = ToInteger(GetEditBoxText(&MainWindow::编辑框_停止页数));
+  const Text keyword = GetEditBoxText(&MainWindow::编辑框_搜索内容);
+  std::vector<std::shared_ptr<const SiteDefinition>> definitions;
+  for (const SearchSite& site : sites) {
+    definitions.push_back(site.definition);
+  }
+  std::int32_t failedPages = 0;
+  std::size_t unreachable = 0;
+  if (pageCount > 0) {
+    SiteWalkers walkers(std::move(sites), keyword, pageCount, kSiteJobs);
+    SeenTorrents seen;
+    long listed = 0;
+    while (std::optional<WalkReport> report = walkers.Next()) {
+      if (!report->page) {
+        continue;
+      }
+      const std::shared_ptr<const SiteDefinition>& site = definitions[report->site];
+      WalkedPage& page = *report->page;
+      std::vector<EntryRow> rows;
+      for (EntryRow& row : page.entries.rows) {
+        if (seen.FirstRow(row.infoHash, listed + 1) == 0) {
+          ++listed;
+          rows.push_back(std::move(row));
+        }
+      }
+      if (!rows.empty()) {
+        AddListEntries(kResultList, site, std::move(rows));
+      }
+      const Text number = ToText(page.number);
+      if (page.fetch.page.Failed()) {
+        ++failedPages;
+        SetLabelCaption(kStatus, SiteLead(*site) + "第"_gbk + number + "页获取失败"_gbk);
+      } else {
+        SetLabelCaption(kStatus,
+                        SiteLead(*site) + "正在解析第"_gbk + number + "页，请稍等。。。"_gbk);
+      }
+      unreachable += page.unreachable ? 1 : 0;
+    }
+  }
+  SetLabelCaption(kStatus,
+                  EndText(failedPages, unreachable > 0 && unreachable == definitions.size()));
 }
 
 void ApplyStartOptions(MainWindow& window, const WindowOptions& options) {
@@ -83,6 +153,7 @@ void SetPageScraper(PageScraper scraper) {
 }
 
 void OnStartClick() {
+  ShowListColumnsFor(kResultList, SiteDefinitionsInUse());
   WorkerThreadHandle = StartThread(&SearchWorker);
   EnableButton(kStart, false);
   EnableButton(kStop, true);
@@ -107,6 +178,10 @@ void OnMinimizeLabelPress(int, int, int) {
 }
 
 std::uint32_t SearchWorker(void*) {
+  if (SeveralSitesInUse()) {
+    SearchSeveralSites(SitesInUse());
+    return 0;
+  }
   const std::int32_t pageCount = ToInteger(GetEditBoxText(&MainWindow::编辑框_停止页数));
   std::int32_t failedPages = 0;
   // Counted wider than the page count, so that a count of 2147483647 cannot overflow it.
@@ -124,10 +199,7 @@ std::uint32_t SearchWorker(void*) {
       break;
     }
   }
-  SetLabelCaption(kStatus,
-                  WalkEndedUnreachable() ? "解析完毕（站点无法连接：右键标题栏可换站点）"_gbk
-                  : failedPages == 0 ? "解析完毕"_gbk
-                                     : "解析完毕（"_gbk + ToText(failedPages) + "页获取失败）"_gbk);
+  SetLabelCaption(kStatus, EndText(failedPages, WalkEndedUnreachable()));
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <variant>
 
+#include "app/site_set.h"
 #include "site/site_address.h"
 #include "site/site_definition.h"
 
@@ -20,6 +21,7 @@ namespace mf {
 namespace {
 
 const QString kSiteKey = QStringLiteral("site/id");
+const QString kHideUnseededKey = QStringLiteral("list/hide-unseeded");
 
 QString CannotWrite(const QString& what, const QString& path, int error) {
   return QStringLiteral("cannot remember the %1 in %2: %3")
@@ -44,6 +46,36 @@ std::optional<QString> PrepareSettingsFile(const QString& file, const QString& w
   const int error = errno;
   ::close(descriptor);
   return owned ? std::nullopt : std::optional<QString>(CannotWrite(what, file, error));
+}
+
+// Several sites at the start: "a,b" from --site (a name that cannot be used is an error) or from
+// the settings file (a site no longer found adds a note), or "*" for every usable site. Nullopt
+// when they came to fewer than two: the caller goes on as for one site.
+std::optional<std::variant<std::vector<ChosenSite>, QString>> SeveralStartSites(
+    const QString& names, bool given, const SiteCatalogue& catalogue, QStringList& notes) {
+  std::vector<ChosenSite> sites;
+  if (names == QStringLiteral("*")) {
+    for (const auto& site : catalogue.Usable()) {
+      sites.push_back({site, Text()});
+    }
+  } else {
+    for (const QString& name : names.split(u',', Qt::SkipEmptyParts)) {
+      auto chosen = ChooseSite(QFile::encodeName(name.trimmed()).toStdString(), catalogue);
+      if (auto* error = std::get_if<std::string>(&chosen)) {
+        if (given) {
+          return QStringLiteral("--site: ") + QString::fromStdString(*error);
+        }
+        notes << QStringLiteral("magnet-finder: the site chosen before, '%1', is no longer found")
+                     .arg(ShownText(name));
+        continue;
+      }
+      sites.push_back(std::get<ChosenSite>(chosen));
+    }
+  }
+  if (sites.size() < 2) {
+    return std::nullopt;
+  }
+  return sites;
 }
 
 }  // namespace
@@ -74,6 +106,20 @@ QStringList BrokenSiteLines(const SiteCatalogue& catalogue) {
 
 std::optional<QString> UseStartSite(const WindowOptions& options, const SiteCatalogue& catalogue,
                                     QStringList& notes) {
+  UseOneSite();
+  const bool givenSeveral = options.site && options.site->contains(u',');
+  const QString remembered = QString::fromStdString(RememberedSiteId());
+  if (givenSeveral || (!options.site && (remembered == u'*' || remembered.contains(u',')))) {
+    auto several = SeveralStartSites(givenSeveral ? *options.site : remembered, givenSeveral,
+                                     catalogue, notes);
+    if (several) {
+      if (auto* error = std::get_if<QString>(&*several)) {
+        return *error;
+      }
+      UseSites(std::get<std::vector<ChosenSite>>(*several), options.mirror.value_or(Text()));
+      return std::nullopt;
+    }
+  }
   std::shared_ptr<const SiteDefinition> definition;
   Text base;
   if (options.site) {
@@ -153,6 +199,15 @@ std::string RememberedSiteId() {
 
 std::optional<QString> RememberSite(const std::string& id) {
   return WriteSetting(kSiteKey, QString::fromStdString(id), QStringLiteral("site"));
+}
+
+bool RememberedHideUnseeded() {
+  return ReadSetting(kHideUnseededKey) == QStringLiteral("true");
+}
+
+std::optional<QString> RememberHideUnseeded(bool hide) {
+  return WriteSetting(kHideUnseededKey, hide ? QStringLiteral("true") : QStringLiteral("false"),
+                      QStringLiteral("list setting"));
 }
 
 QString ShownText(const QString& text, qsizetype maxLength) {

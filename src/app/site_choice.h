@@ -44,6 +44,12 @@ std::string RememberedSiteId();
 // Remembers `id` for the next start; an error line when the settings file cannot be written.
 std::optional<QString> RememberSite(const std::string& id);
 
+// Whether the list hides the rows without seeders ("隐藏无种子"), as last chosen; false when it
+// was never chosen.
+bool RememberedHideUnseeded();
+// Remembers the choice; an error line when the settings file cannot be written.
+std::optional<QString> RememberHideUnseeded(bool hide);
+
 // A text from a definition or the settings file as it may be shown: invalid UTF-8 replaced,
 // control and format characters (line breaks, bidirectional overrides) as "?", at most
 // `maxLength` characters.

@@ -309,8 +309,9 @@ bool ResultListModel::Before(std::int32_t left, std::int32_t right) const {
   return order != 0 ? order < 0 : left < right;
 }
 
+// Rows from `firstNew` on, to their places in a sorted list (which has no rows left to publish:
+// sorting and hiding publish first).
 void ResultListModel::PlaceNewRows(std::size_t firstNew) {
-  Publish();
   if (IsTextColumn(sortColumn_)) {
     sortKeys_.reserve(rows_.size());
     for (std::size_t i = sortKeys_.size(); i < rows_.size(); ++i) {

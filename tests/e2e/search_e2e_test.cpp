@@ -3,9 +3,12 @@
 // demo site's GBK layout through its bundled definition.
 #include <sys/stat.h>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -16,6 +19,7 @@
 #include "app/proxy_choice.h"
 #include "app/site_choice.h"
 #include "app/site_menu.h"
+#include "app/site_set.h"
 #include "demo_pages.h"
 #include "gui_support.h"
 #include "loopback_server.h"
@@ -377,6 +381,53 @@ class SearchE2eTest : public QObject {
     QVERIFY(done);
     QCOMPARE(site_->Targets().size(), std::size_t{4});
     QCOMPARE(Rows().RowCount(), 3 * demo::kEntriesPerPage);
+  }
+
+  // Two sites from --site a,b, walked at once: one list with the columns the two give and 站点,
+  // a torrent the two both list once, the end text as for one site; a header click sorts by the
+  // seeders, most first, and the selected row stays selected; Ctrl+C copies the columns shown.
+  void twoSitesFillOneListWithTheirColumns() {
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    WindowOptions options;
+    options.site = QStringLiteral("demo-json,demo-table");
+    options.mirror = Text(base_);
+    QStringList notes;
+    QVERIFY(!UseStartSite(options, LoadSiteCatalogue(), notes));
+    const bool done = Search(QStringLiteral("电影"), 1);
+    UseOneSite();
+    UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+    QVERIFY(done);
+    // JSON lists torrents 0-19 and the table 10-29: ten are on both.
+    QCOMPARE(Rows().RowCount(), 30);
+    ListView* list = window_->超级列表框1;
+    QStringList header;
+    for (int column = 0; column < Rows().columnCount(); ++column) {
+      header << Rows().headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    }
+    QCOMPARE(header,
+             (QStringList{QStringLiteral("序列号"), QStringLiteral("内容"), QStringLiteral("地址"),
+                          QStringLiteral("大小"), QStringLiteral("做种"), QStringLiteral("吸血"),
+                          QStringLiteral("日期"), QStringLiteral("站点")}));
+    QVERIFY(captions_.join(u'|').contains(QStringLiteral("演示站（表格）：正在解析第1页")));
+    Rows().Publish();
+    list->selectRow(5);
+    const QString selected = Rows().index(5, 1).data().toString();
+    QTest::mouseClick(list->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                      QPoint(list->horizontalHeader()->sectionViewportPosition(4) + 5, 5));
+    QCOMPARE(list->SelectedRows(), std::vector<int>{list->SelectedRow()});
+    QCOMPARE(Rows().index(list->SelectedRow(), 1).data().toString(), selected);
+    for (int row = 1; row < Rows().rowCount(); ++row) {
+      QVERIFY(Rows().index(row - 1, 4).data().toInt() >= Rows().index(row, 4).data().toInt());
+    }
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    const QStringList lines = QApplication::clipboard()->text().split(u'\n');
+    QCOMPARE(lines.size(), 32);  // the header, 30 rows and the end of the last line
+    QCOMPARE(lines[0], QStringLiteral("序列号\t内容\t大小\t做种\t吸血\t日期\t站点\t磁力链接"));
+    QVERIFY2(lines[1].section(u'\t', 7).startsWith(QStringLiteral("magnet:?xt=urn:btih:")),
+             qPrintable(lines[1]));
   }
 
   // A site whose address names no page is asked once, whatever the page count says; its own

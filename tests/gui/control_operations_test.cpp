@@ -1,8 +1,11 @@
 // The control operations that workers perform: carried out on the UI thread, complete and in
 // order, dropped once the worker is killed, harmless once the window is gone.
+#include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -16,8 +19,11 @@
 #include <thread>
 
 #include "app/link_menu.h"
+#include "app/site_choice.h"
 #include "app/ui_thread.h"
 #include "gui_support.h"
+#include "site/site_catalogue.h"
+#include "site/site_definition.h"
 #include "support/threads.h"
 
 namespace mf::test {
@@ -87,6 +93,37 @@ std::uint32_t AskForCaption(void*) {
 }  // namespace
 
 // Stands in for the desktop's handlers of magnet: and thunder: links.
+QStringList Names(std::initializer_list<const char*> names) {
+  QStringList list;
+  for (const char* name : names) {
+    list << QString::fromUtf8(name);
+  }
+  return list;
+}
+
+EntryRow Entry(const char* title, std::optional<std::int64_t> size,
+               std::optional<std::int64_t> seeders, std::optional<std::int64_t> date,
+               const char* magnet = "") {
+  EntryRow row;
+  row.title = Text(title);
+  row.magnet = Text(magnet);
+  row.size = size ? Text(std::to_string(*size) + " KB") : Text();
+  row.seeders = seeders ? Text(std::to_string(*seeders)) : Text();
+  row.date = date ? Text("day " + std::to_string(*date)) : Text();
+  row.sizeBytes = size ? std::optional<std::int64_t>(*size * 1024) : std::nullopt;
+  row.seederCount = seeders;
+  row.dateSeconds = date ? std::optional<std::int64_t>(*date * 86400) : std::nullopt;
+  return row;
+}
+
+std::shared_ptr<const SiteDefinition> Site(const std::string& id) {
+  static const SiteCatalogue catalogue = LoadSiteCatalogue();
+  if (id == "built-in") {
+    return std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](const auto*) {});
+  }
+  return catalogue.Find(id);
+}
+
 class LinkReceiver : public QObject {
   Q_OBJECT
 
@@ -131,6 +168,106 @@ class ControlOperationsTest : public QObject {
     QTRY_COMPARE(window_->超级列表框1->model()->rowCount(), kStormRows);
     QCOMPARE(window_->超级列表框1->model()->index(kStormRows - 1, 1).data().toString(),
              QStringLiteral("标题%1").arg(kStormRows - 1));
+  }
+
+  // The columns follow what the sites in use give; the built-in site alone keeps the list's own.
+  void columnsFollowTheSitesInUse_data() {
+    QTest::addColumn<QStringList>("sites");
+    QTest::addColumn<QStringList>("columns");
+    const QStringList own = Names({"序列号", "内容", "地址"});
+    QTest::newRow("built-in") << Names({"built-in"}) << own;
+    QTest::newRow("titles and links only") << Names({"demo-gbk"}) << own;
+    QTest::newRow("a table") << Names({"demo-table"})
+                             << own + Names({"大小", "做种", "吸血", "日期"});
+    QTest::newRow("two with fields") << Names({"demo-json", "demo-table"})
+                                     << own + Names({"大小", "做种", "吸血", "日期", "站点"});
+    QTest::newRow("two without") << Names({"built-in", "demo-gbk"}) << own + Names({"站点"});
+  }
+  void columnsFollowTheSitesInUse() {
+    QFETCH(QStringList, sites);
+    QFETCH(QStringList, columns);
+    std::vector<std::shared_ptr<const SiteDefinition>> definitions;
+    for (const QString& id : sites) {
+      definitions.push_back(Site(id.toStdString()));
+      QVERIFY(definitions.back() != nullptr);
+    }
+    ListView* list = window_->超级列表框1;
+    list->ShowColumnsFor(definitions);
+    QStringList shown;
+    for (int column = 0; column < list->model()->columnCount(); ++column) {
+      shown << list->model()->headerData(column, Qt::Horizontal).toString();
+    }
+    QCOMPARE(shown, columns);
+    const bool more = columns.size() > 3;
+    QCOMPARE(list->horizontalHeader()->sectionsClickable(), more);
+    QCOMPARE(list->selectionMode(),
+             more ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+    QCOMPARE(list->horizontalHeader()->sectionSize(2), 0);
+  }
+
+  // Header clicks sort: numbers as numbers, the unknown last either way, 序列号 back to arrival.
+  void headerClicksSortTheRows_data() {
+    QTest::addColumn<QList<int>>("clicks");
+    QTest::addColumn<QStringList>("titles");
+    QTest::newRow("arrival") << QList<int>{0} << Names({"b", "a\tx", "c", "d"});
+    QTest::newRow("arrival reversed") << QList<int>{0, 0} << Names({"d", "c", "a\tx", "b"});
+    QTest::newRow("title") << QList<int>{1} << Names({"a\tx", "b", "c", "d"});
+    QTest::newRow("size, biggest first") << QList<int>{3} << Names({"b", "d", "c", "a\tx"});
+    QTest::newRow("size, smallest first") << QList<int>{3, 3} << Names({"c", "d", "b", "a\tx"});
+    QTest::newRow("seeders") << QList<int>{4} << Names({"c", "b", "a\tx", "d"});
+    QTest::newRow("date, newest first") << QList<int>{6} << Names({"b", "d", "a\tx", "c"});
+    QTest::newRow("date, then arrival") << QList<int>{6, 0} << Names({"b", "a\tx", "c", "d"});
+  }
+  void headerClicksSortTheRows() {
+    QFETCH(QList<int>, clicks);
+    QFETCH(QStringList, titles);
+    ListView* list = window_->超级列表框1;
+    list->ShowColumnsFor({Site("demo-json"), Site("demo-table")});
+    list->Rows().AddEntries(Site("demo-json"), {Entry("b", 300, 5, 30), Entry("a\tx", {}, 0, 10)});
+    list->Rows().Publish();
+    list->selectRow(1);
+    for (const int section : clicks) {
+      Q_EMIT list->horizontalHeader()->sectionClicked(section);
+    }
+    // A page that comes while sorted goes to its place.
+    list->Rows().AddEntries(Site("demo-table"), {Entry("c", 100, 9, {}), Entry("d", 200, {}, 20)});
+    list->Rows().Publish();
+    QStringList shown;
+    for (int row = 0; row < list->model()->rowCount(); ++row) {
+      shown << list->model()->index(row, 1).data().toString();
+    }
+    QCOMPARE(shown, titles);
+    QCOMPARE(list->model()->index(list->SelectedRow(), 1).data().toString(),
+             QStringLiteral("a\tx"));
+  }
+
+  // Copying writes the shown columns and the magnet link, a field with a tab as one field; hiding
+  // takes out the rows known to have no seeders, keeps the unknown, and is remembered.
+  void selectedRowsAreCopiedAndDeadOnesHidden() {
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    ListView* list = window_->超级列表框1;
+    list->ShowColumnsFor({Site("demo-json"), Site("demo-table")});
+    list->Rows().AddEntries(Site("demo-table"), {Entry("b", 300, 5, 30, "magnet:?xt=1"),
+                                                 Entry("a\tx", {}, 0, 10), Entry("d", 2, {}, 1)});
+    list->Rows().Publish();
+    list->selectAll();
+    list->CopySelectedRows();
+    const QString site = QStringLiteral("演示站（表格）");
+    QCOMPARE(QApplication::clipboard()->text(),
+             QStringLiteral("序列号\t内容\t大小\t做种\t吸血\t日期\t站点\t磁力链接\n") +
+                 QStringLiteral("1\tb\t300 KB\t5\t\tday 30\t%1\tmagnet:?xt=1\n").arg(site) +
+                 QStringLiteral("2\ta x\t\t0\t\tday 10\t%1\t\n").arg(site) +
+                 QStringLiteral("3\td\t2 KB\t\t\tday 1\t%1\t\n").arg(site));
+    list->selectRow(2);
+    list->HideUnseeded(true);
+    QCOMPARE(list->model()->rowCount(), 2);
+    QCOMPARE(list->model()->index(list->SelectedRow(), 1).data().toString(), QStringLiteral("d"));
+    QVERIFY(RememberedHideUnseeded());
+    list->HideUnseeded(false);
+    QCOMPARE(list->model()->rowCount(), 3);
+    QVERIFY(!RememberedHideUnseeded());
+    qunsetenv("XDG_CONFIG_HOME");
   }
 
   void viewIsToldOfRowsAndCellChangesInBatches() {

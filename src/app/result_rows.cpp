@@ -134,13 +134,11 @@ void ResultListModel::AddEntries(const std::shared_ptr<const SiteDefinition>& si
   }
   const auto siteIndex = static_cast<std::int32_t>(known - sites_.begin());
   const std::size_t firstNew = rows_.size();
-  rows_.reserve(rows_.size() + entries.size());
   for (EntryRow& entry : entries) {
     Row row;
     row.number = ToText(static_cast<std::int32_t>(rows_.size() + 1));
     row.title = std::move(entry.title);
-    // A row without a detail page keeps its magnet link where the address would be.
-    row.address = entry.address.empty() ? entry.magnet : std::move(entry.address);
+    row.address = std::move(entry.address);
     row.magnet = std::move(entry.magnet);
     row.size = std::move(entry.size);
     row.date = std::move(entry.date);
@@ -158,6 +156,11 @@ void ResultListModel::AddEntries(const std::shared_ptr<const SiteDefinition>& si
   } else {
     PlaceNewRows(firstNew);
   }
+}
+
+// A row without a detail page shows its magnet link where the address would be; it is kept once.
+const Text& ResultListModel::AddressOf(const Row& row) {
+  return row.address.empty() ? row.magnet : row.address;
 }
 
 Text& ResultListModel::CellOf(Row& row, int column) {
@@ -190,7 +193,7 @@ Text ResultListModel::Cell(int row, int column) const {
     return Text();
   }
   const Row& shown = rows_[static_cast<std::size_t>(store)];
-  return column == 0 ? shown.number : column == 1 ? shown.title : shown.address;
+  return column == 0 ? shown.number : column == 1 ? shown.title : AddressOf(shown);
 }
 
 int ResultListModel::ArrivalOf(int row) const {
@@ -247,7 +250,7 @@ QString ResultListModel::TextOf(std::size_t store, ListColumn column) const {
     case ListColumn::kTitle:
       return shown(row.title);
     case ListColumn::kAddress:
-      return shown(row.address);
+      return shown(AddressOf(row));
     case ListColumn::kSize:
       return shown(row.size);
     case ListColumn::kSeeders:
@@ -417,9 +420,10 @@ QString ResultListModel::TabSeparated(std::vector<int> rows) const {
       }
     }
     const Row& shown = rows_[static_cast<std::size_t>(store)];
-    const Text& magnet = !shown.magnet.empty()                         ? shown.magnet
-                         : shown.address.view().starts_with("magnet:") ? shown.address
-                                                                       : Text();
+    const Text& address = AddressOf(shown);
+    const Text& magnet = !shown.magnet.empty()                   ? shown.magnet
+                         : address.view().starts_with("magnet:") ? address
+                                                                 : Text();
     text += OneField(ToQString(magnet)) + u'\n';
   }
   return text;

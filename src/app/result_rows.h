@@ -107,6 +107,7 @@ class ResultListModel : public QAbstractTableModel {
   // The row at a shown place: published rows through order_, then the rows still to publish.
   int StoreIndex(int row) const;
   static Text& CellOf(Row& row, int column);
+  static const Text& AddressOf(const Row& row);
   QString TextOf(std::size_t storeIndex, ListColumn column) const;
   bool Before(std::int32_t left, std::int32_t right) const;
   void PlaceNewRows(std::size_t firstNew);

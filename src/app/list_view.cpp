@@ -14,21 +14,24 @@
 namespace mf {
 namespace {
 
-// The widths of the added columns; 内容 takes what is left of the list's width, but no less than
-// kLeastTitleWidth.
-int ColumnWidth(ListColumn column) {
+// The widths of the added columns, from the longest text each usually holds in the list's font;
+// 内容 takes what is left of the list's width, but no less than kLeastTitleWidth.
+int ColumnWidth(ListColumn column, const QFontMetrics& font) {
+  const auto room = [&](const char* widest) {
+    return font.horizontalAdvance(QString::fromUtf8(widest)) + 10;
+  };
   switch (column) {
     case ListColumn::kNumber:
-      return 48;
+      return room("序列号");
     case ListColumn::kSize:
-      return 64;
+      return room("999.9 GiB");
     case ListColumn::kSeeders:
     case ListColumn::kLeechers:
-      return 40;
+      return room("99999");
     case ListColumn::kDate:
-      return 110;
+      return room("2026-01-31");
     case ListColumn::kSite:
-      return 72;
+      return room("演示站（表格）");
     default:
       return 0;
   }
@@ -112,8 +115,9 @@ void ListView::ShowColumnsFor(const std::vector<std::shared_ptr<const SiteDefini
     int rest = viewport()->width();
     for (int section = 0; section < columns; ++section) {
       if (section != 1) {
-        header->resizeSection(section, ColumnWidth(model_->ColumnAt(section)));
-        rest -= ColumnWidth(model_->ColumnAt(section));
+        const int width = ColumnWidth(model_->ColumnAt(section), fontMetrics());
+        header->resizeSection(section, width);
+        rest -= width;
       }
     }
     header->resizeSection(1, std::max(rest, kLeastTitleWidth));

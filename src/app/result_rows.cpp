@@ -1,5 +1,6 @@
 #include "app/result_rows.h"
 
+#include <QDateTime>
 #include <algorithm>
 
 #include "app/site_choice.h"
@@ -48,6 +49,14 @@ QString OneField(QString text) {
     }
   }
   return text;
+}
+
+// A date the site gave as a point in time, in UTC as the command line writes it, in the room a
+// column has: the day alone when the site gave no time of day.
+QString ShortDate(std::int64_t seconds) {
+  const QDateTime time = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+  return time.toString(seconds % 86400 == 0 ? QStringLiteral("yyyy-MM-dd")
+                                            : QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 }  // namespace
@@ -258,7 +267,7 @@ QString ResultListModel::TextOf(std::size_t store, ListColumn column) const {
     case ListColumn::kLeechers:
       return shown(row.leechers);
     case ListColumn::kDate:
-      return shown(row.date);
+      return row.dateSeconds ? ShortDate(*row.dateSeconds) : shown(row.date);
     case ListColumn::kSite:
       return row.site < 0 ? QString() : sites_[static_cast<std::size_t>(row.site)].name;
   }

@@ -256,9 +256,9 @@ class ControlOperationsTest : public QObject {
     const QString site = QStringLiteral("演示站（表格）");
     QCOMPARE(QApplication::clipboard()->text(),
              QStringLiteral("序列号\t内容\t大小\t做种\t吸血\t日期\t站点\t磁力链接\n") +
-                 QStringLiteral("1\tb\t300 KB\t5\t\tday 30\t%1\tmagnet:?xt=1\n").arg(site) +
-                 QStringLiteral("2\ta x\t\t0\t\tday 10\t%1\t\n").arg(site) +
-                 QStringLiteral("3\td\t2 KB\t\t\tday 1\t%1\t\n").arg(site));
+                 QStringLiteral("1\tb\t300 KB\t5\t\t1970-01-31\t%1\tmagnet:?xt=1\n").arg(site) +
+                 QStringLiteral("2\ta x\t\t0\t\t1970-01-11\t%1\t\n").arg(site) +
+                 QStringLiteral("3\td\t2 KB\t\t\t1970-01-02\t%1\t\n").arg(site));
     list->selectRow(2);
     list->HideUnseeded(true);
     QCOMPARE(list->model()->rowCount(), 2);

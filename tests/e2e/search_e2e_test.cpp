@@ -430,6 +430,35 @@ class SearchE2eTest : public QObject {
              qPrintable(lines[1]));
   }
 
+  // 全部站点 in the site menu picks every site, a Ctrl+click takes one out again, and the choice
+  // of several is kept for the next start; a plain click picks one site alone.
+  void theSiteMenuPicksSeveralSitesAndTheNextStartKeepsThem() {
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    const SiteCatalogue catalogue = LoadSiteCatalogue();
+    const std::size_t every = catalogue.Usable().size();
+    std::unique_ptr<QMenu> menu(CreateSiteMenu(window_, catalogue));
+    menu->findChild<QAction*>(QStringLiteral("allSites"))->trigger();
+    QCOMPARE(SitesInUse().size(), every);
+    QCOMPARE(RememberedSiteId(), std::string("*"));
+    menu.reset(CreateSiteMenu(window_, catalogue));
+    QVERIFY(menu->findChild<QAction*>(QStringLiteral("allSites"))->isChecked());
+    QTest::keyPress(window_->windowHandle(), Qt::Key_Control,
+                    Qt::ControlModifier);  // held while the entry is clicked
+    menu->findChild<QAction*>(QStringLiteral("demo-json"))->trigger();
+    QTest::keyRelease(window_->windowHandle(), Qt::Key_Control);
+    QCOMPARE(SitesInUse().size(), every - 1);
+    UseOneSite();
+    QStringList notes;
+    QVERIFY(!UseStartSite({}, catalogue, notes));
+    QCOMPARE(SitesInUse().size(), every - 1);
+    menu.reset(CreateSiteMenu(window_, catalogue));
+    menu->findChild<QAction*>(QStringLiteral("demo-table"))->trigger();
+    QVERIFY(!SeveralSitesInUse());
+    QCOMPARE(CurrentSite().definition->id, std::string("demo-table"));
+    UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+  }
+
   // A site whose address names no page is asked once, whatever the page count says; its own
   // User-Agent goes with the result page and with the detail page of a double click.
   void aSiteOfOnePageIsAskedOnceWithItsOwnHeaders() {

@@ -430,6 +430,27 @@ class SearchE2eTest : public QObject {
              qPrintable(lines[1]));
   }
 
+  // 结束 during a search of several sites ends every walk at once, one held in a request too: no
+  // row and no status text after it.
+  void stopEndsEveryWalkOfSeveralSites() {
+    site_->Hold("/torrents?q=%E5%81%9C&p=1");
+    WindowOptions options;
+    options.site = QStringLiteral("demo-json,demo-table");
+    options.mirror = Text(base_);
+    QStringList notes;
+    QVERIFY(!UseStartSite(options, LoadSiteCatalogue(), notes));
+    StartSearch(QStringLiteral("停"), 3);
+    const bool rowsCame = RunUntil([&] { return Rows().RowCount() == 3 * demo::kEntriesPerPage; });
+    StopRun();
+    UseOneSite();
+    UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+    QVERIFY(rowsCame);
+    QVERIFY(WorkersGone());
+    site_->Release();
+    QCOMPARE(Rows().RowCount(), 3 * demo::kEntriesPerPage);
+    QCOMPARE(Status(), QStringLiteral("已销毁线程"));
+  }
+
   // 全部站点 in the site menu picks every site, a Ctrl+click takes one out again, and the choice
   // of several is kept for the next start; a plain click picks one site alone.
   void theSiteMenuPicksSeveralSitesAndTheNextStartKeepsThem() {

@@ -201,6 +201,8 @@ void BM_HundredThousandRowsResident(benchmark::State& state) {
   }
 }
 
+// First, so that no list of an earlier case is still held by the allocator.
+BENCHMARK(BM_HundredThousandRowsResident)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_SortTenThousandRows)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
@@ -211,7 +213,6 @@ BENCHMARK(BM_PageIntoSortedHundredThousand)
     ->UseRealTime()
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
-BENCHMARK(BM_HundredThousandRowsResident)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 BENCHMARK(BM_BareHandOffs)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_RowsRepaintedEach)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);

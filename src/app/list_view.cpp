@@ -98,19 +98,36 @@ std::vector<int> ListView::SelectedRows() const {
 }
 
 void ListView::ShowColumnsFor(const std::vector<std::shared_ptr<const SiteDefinition>>& sites) {
-  const int before = model_->columnCount();
+  const auto shown = [this] {
+    std::vector<ListColumn> columns;
+    for (int section = 0; section < model_->columnCount(); ++section) {
+      columns.push_back(model_->ColumnAt(section));
+    }
+    return columns;
+  };
+  const std::vector<ListColumn> before = shown();
   model_->ShowColumns(ColumnsForSites(sites));
-  const int columns = model_->columnCount();
-  if (columns == before) {
+  if (shown() == before) {
     return;
   }
+  const int columns = model_->columnCount();
   QHeaderView* header = horizontalHeader();
   const bool more = columns > ResultListModel::kColumns;
+  if (model_->RowCount() == 0) {
+    // A new start: arrival order, as before any click.
+    model_->SortBy(0, Qt::AscendingOrder);
+    header->setSortIndicatorShown(false);
+    sortColumn_.reset();
+  } else if (sortColumn_) {
+    for (int section = 0; section < columns; ++section) {
+      if (model_->ColumnAt(section) == *sortColumn_) {
+        header->setSortIndicator(section, sortOrder_);
+      }
+    }
+  }
   if (!more) {
     header->resizeSection(0, 100);
     header->resizeSection(1, 500);
-    header->setSortIndicatorShown(false);
-    sortSection_ = -1;
   } else {
     int rest = viewport()->width();
     for (int section = 0; section < columns; ++section) {
@@ -129,10 +146,10 @@ void ListView::ShowColumnsFor(const std::vector<std::shared_ptr<const SiteDefini
 
 void ListView::SortByHeader(int section) {
   const ListColumn column = model_->ColumnAt(section);
-  if (section == sortSection_) {
+  if (sortColumn_ == column) {
     sortOrder_ = sortOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
   } else {
-    sortSection_ = section;
+    sortColumn_ = column;
     sortOrder_ = FirstOrder(column);
   }
   model_->SortBy(section, sortOrder_);

@@ -8,6 +8,7 @@
 
 #include <QTableView>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/controls.h"
@@ -56,7 +57,8 @@ class ListView : public QTableView {
   void SelectArrivals(const std::vector<int>& arrivals);
 
   ResultListModel* model_;
-  int sortSection_ = -1;  // the header last clicked, -1 before any
+  // The column last clicked (by what it shows: columns added later move its section).
+  std::optional<ListColumn> sortColumn_;
   Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };
 

@@ -120,6 +120,9 @@ std::optional<EntryRow> MakeRow(const RawRow& raw, std::size_t number, const Sit
   row.leechers = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kLeechers));
   const Text magnet = LinkForOpening(Field(raw, RowField::kMagnet));
   const Text hash = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kHash));
+  if (!site.HasLink() && magnet.empty() && hash.empty()) {
+    return std::nullopt;  // an item the site lists without a torrent (an archive item, say)
+  }
   if (!magnet.empty()) {
     row.magnet = magnet;
     row.infoHash = InfoHashOfMagnet(magnet.view()).value_or(std::string());
@@ -228,11 +231,13 @@ PageEntries ReadEntries(RegExpMatcher& matcher, regex& markup, const Text& pageT
   PageEntries entries;
   if (PlainRows(site)) {
     entries.rows = PlainEntries(matcher, markup, pageText, site, base);
+    entries.listed = entries.rows.size();
     return entries;
   }
   const std::vector<RawRow> raws = site.pageFormat == PageFormat::kHtml
                                        ? HtmlRows(matcher, pageText, site)
                                        : AnswerRowsOf(pageText, site, entries);
+  entries.listed = raws.size();
   entries.rows.reserve(raws.size());
   for (std::size_t i = 0; i < raws.size(); ++i) {
     platform::UnwindIfKilled();

@@ -50,13 +50,17 @@ struct EntryRow {
 
 // The entries of a page, and what was wrong with the page or some of its rows (one line each,
 // UTF-8, naming the bad value: "row 3: 'abc' is no info-hash"). A row without a title, or without
-// any of link, magnet and info-hash, is left out with a problem; a row whose info-hash is all
-// zeros stands for no torrent and is left out without one. A size, date or count that reads as
+// any of link, magnet and info-hash, is left out with a problem; a row that stands for no torrent
+// (its info-hash all zeros, or, on a site without detail pages, no magnet or hash written at all)
+// is left out without one. A size, date or count that reads as
 // no number stays as the site wrote it, with a problem.
 struct PageEntries {
   std::vector<EntryRow> rows;
   std::vector<std::string> problems;
   bool lastPage = false;  // the answer says it is the last page (the definition's last-page)
+  // How many rows the page listed, those left out included: a page that listed only items without
+  // a torrent is not the empty page past the last.
+  std::size_t listed = 0;
 };
 
 // The entries of a result page's text as the definition reads them (a pattern over HTML, or

@@ -169,6 +169,9 @@ bool WalkEnd::After(const FetchedPage& page, PageEntries& entries) {
   if (page.Failed()) {
     return false;
   }
+  if (entries.rows.empty() && entries.listed > 0) {
+    return entries.lastPage;  // items, none of them a torrent: not yet past the last page
+  }
   if (After(entries.rows)) {
     entries.rows.clear();  // none, or every one seen before
     return true;

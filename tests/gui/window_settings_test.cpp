@@ -2,7 +2,6 @@
 // searched, the toolkit's Chinese menus, and a size larger than the default.
 #include <QAbstractItemView>
 #include <QCompleter>
-#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -19,17 +18,6 @@
 #include "gui_support.h"
 
 namespace mf::test {
-namespace {
-
-QStringList Texts(std::initializer_list<const char*> texts) {
-  QStringList list;
-  for (const char* text : texts) {
-    list << QString::fromUtf8(text);
-  }
-  return list;
-}
-
-}  // namespace
 
 class WindowSettingsTest : public QObject {
   Q_OBJECT
@@ -61,18 +49,6 @@ class WindowSettingsTest : public QObject {
     }
     return texts.join(u'\n');
   }
-  // Drags the grip in the lower-right corner by `by`.
-  void DragGrip(QPoint by) {
-    auto* grip = window_->findChild<QWidget*>(QStringLiteral("sizeGrip"));
-    QVERIFY(grip != nullptr);
-    const QPoint from(5, 5);
-    QTest::mousePress(grip, Qt::LeftButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, from + by, grip->mapToGlobal(from) + by, Qt::NoButton,
-                     Qt::LeftButton, {});
-    QApplication::sendEvent(grip, &move);
-    QTest::mouseRelease(grip, Qt::LeftButton, {}, from + by);
-  }
-
  private Q_SLOTS:
   void init() {
     config_ = std::make_unique<QTemporaryDir>();
@@ -84,28 +60,16 @@ class WindowSettingsTest : public QObject {
 
   void cleanup() { QVERIFY(CloseWindow(window_)); }
 
-  void aKeywordGoesFirstOnceAndTheListStaysShort_data() {
-    QTest::addColumn<QStringList>("history");
-    QTest::addColumn<QString>("keyword");
-    QTest::addColumn<QStringList>("after");
-    const QStringList ab = Texts({"a", "b"});
-    QTest::newRow("new") << ab << QStringLiteral("纪录片") << Texts({"纪录片", "a", "b"});
-    QTest::newRow("again") << ab << QStringLiteral("b") << Texts({"b", "a"});
-    QTest::newRow("blank") << ab << QStringLiteral(" \t") << ab;
-    QTest::newRow("too long") << ab << QString(kLongestKeptKeyword + 1, u'x') << ab;
-    QStringList full;
-    for (int i = 0; i < kKeywordHistorySize; ++i) {
-      full << QString::number(i);
-    }
-    QTest::newRow("full") << full << QStringLiteral("new")
-                          << (Texts({"new"}) + full.mid(0, kKeywordHistorySize - 1));
-  }
-
+  // The rules the searches below do not reach: blanks and long keywords are not kept, the 21st
+  // keyword pushes out the oldest.
   void aKeywordGoesFirstOnceAndTheListStaysShort() {
-    QFETCH(QStringList, history);
-    QFETCH(QString, keyword);
-    QFETCH(QStringList, after);
-    QCOMPARE(WithKeyword(history, keyword), after);
+    const QStringList ab{QStringLiteral("a"), QStringLiteral("b")};
+    QCOMPARE(WithKeyword(ab, QStringLiteral(" \t")), ab);
+    QCOMPARE(WithKeyword(ab, QString(kLongestKeptKeyword + 1, u'x')), ab);
+    const QStringList full =
+        QStringLiteral("abcdefghijklmnopqrst").split(QString(), Qt::SkipEmptyParts);
+    QCOMPARE(WithKeyword(full, QStringLiteral("z")),
+             QStringList{QStringLiteral("z")} + full.mid(0, 19));
   }
 
   // Keywords searched are offered, newest first, by this window and the next; typing completes,
@@ -116,7 +80,7 @@ class WindowSettingsTest : public QObject {
     Search(QStringLiteral("Beta"));
     Search(QStringLiteral("alpha"));
     Search(QStringLiteral("alps"));
-    QCOMPARE(KeywordHistory(), Texts({"alps", "alpha", "Beta"}));
+    QCOMPARE(KeywordHistory().join(u' '), QStringLiteral("alps alpha Beta"));
     QVERIFY(CloseWindow(window_));
     OpenWindow();
     QLineEdit* line = KeywordLine();
@@ -140,29 +104,22 @@ class WindowSettingsTest : public QObject {
     std::unique_ptr<QMenu> menu(CreateKeywordBoxMenu(*line));
     auto* clear = menu->findChild<QAction*>(QStringLiteral("clearKeywordHistory"));
     QVERIFY(clear != nullptr && clear->isEnabled());
-    QCOMPARE(clear->text(), QStringLiteral("清除搜索记录"));
     clear->trigger();
     QCOMPARE(KeywordHistory(), QStringList());
     QCOMPARE(completer->model()->rowCount(), 0);
-    QVERIFY(!ReadSetting(QStringLiteral("search/keywords")).size());
     menu.reset(CreateKeywordBoxMenu(*line));
     QVERIFY(!menu->findChild<QAction*>(QStringLiteral("clearKeywordHistory"))->isEnabled());
   }
 
-  // The toolkit's menu texts are Chinese with its translation, English without; either way the
-  // program's own entries are there.
+  // The toolkit's menu texts are Chinese with its translation, English without.
   void theEditBoxMenusAreChineseWithTheToolkitsTranslation() {
     const QTemporaryDir none;
     QVERIFY(!LoadToolkitTranslations(none.path()));
     auto* output = static_cast<QPlainTextEdit*>(window_->编辑框_输出->Editor());
+    QVERIFY(MenuTexts(*KeywordLine()->createStandardContextMenu()).contains(u"Select All"));
+    QVERIFY2(LoadToolkitTranslations(), qPrintable(ToolkitTranslationsFolder()));
     std::unique_ptr<QMenu> keywordMenu(CreateKeywordBoxMenu(*KeywordLine()));
     std::unique_ptr<QMenu> outputMenu(CreateOutputBoxMenu(*output, QPoint(5, 5)));
-    QVERIFY(MenuTexts(*keywordMenu).contains(QStringLiteral("\nSelect All\t")));
-    QVERIFY(MenuTexts(*outputMenu).contains(QStringLiteral("\n&Copy\t")));
-
-    QVERIFY2(LoadToolkitTranslations(), qPrintable(ToolkitTranslationsFolder()));
-    keywordMenu.reset(CreateKeywordBoxMenu(*KeywordLine()));
-    outputMenu.reset(CreateOutputBoxMenu(*output, QPoint(5, 5)));
     for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
       QCoreApplication::removeTranslator(translator);
       delete translator;
@@ -171,8 +128,7 @@ class WindowSettingsTest : public QObject {
     const QString outputTexts = MenuTexts(*outputMenu);
     QVERIFY2(keywordTexts.contains(QStringLiteral("\n全选")), qPrintable(keywordTexts));
     QVERIFY2(outputTexts.contains(QStringLiteral("\n复制")), qPrintable(outputTexts));
-    QVERIFY(keywordTexts.endsWith(QStringLiteral("清除搜索记录")));
-    QVERIFY(outputTexts.endsWith(QStringLiteral("用下载工具打开")));
+    QVERIFY(keywordTexts.endsWith(QStringLiteral("\n清除搜索记录")));
   }
 
   // The list and the output box take the room beyond the default size; the controls around them
@@ -199,8 +155,6 @@ class WindowSettingsTest : public QObject {
     ResizeWindow(*window_, wanted);
     QCOMPARE(window_->size(), QSize(584, 356) + extra);
     QCOMPARE(window_->minimumSize(), window_->maximumSize());
-    QCOMPARE(window_->外形框2->geometry(),
-             QRect(0, 37, 608, 336) + QMargins(0, 0, extra.width(), extra.height()));
     QCOMPARE(window_->超级列表框1->geometry(), QRect(8, 0, 584 + extra.width(), 224 + listExtra));
     QCOMPARE(window_->编辑框_搜索内容->geometry(), QRect(16, 268 + listExtra, 176, 20));
     QCOMPARE(window_->编辑框_输出->geometry(),
@@ -209,7 +163,6 @@ class WindowSettingsTest : public QObject {
              QPoint(665 + extra.width(), 255 + listExtra));
     QCOMPARE(window_->外形框4->geometry(),
              QRect(54, 307 + extra.height(), 538 + extra.width(), 20));
-    QCOMPARE(window_->透明标签5->geometry(), QRect(569 + extra.width(), 15, 17, 14));
     auto* grip = window_->findChild<QWidget*>(QStringLiteral("sizeGrip"));
     QCOMPARE(grip->geometry().bottomRight(), window_->rect().bottomRight());
     // The columns (100 + 500) fit once the list is wider than they are.
@@ -219,28 +172,26 @@ class WindowSettingsTest : public QObject {
 
   // The grip resizes the window and the next start takes the size, within its screen.
   void theGripsSizeIsKeptForTheNextStart() {
-    DragGrip(QPoint(50, 30));
+    auto* grip = window_->findChild<QWidget*>(QStringLiteral("sizeGrip"));
+    QTest::mousePress(grip, Qt::LeftButton, {}, QPoint(5, 5));
+    QMouseEvent move(QEvent::MouseMove, QPoint(55, 35), grip->mapToGlobal(QPoint(55, 35)),
+                     Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(grip, &move);
+    QTest::mouseRelease(grip, Qt::LeftButton, {}, QPoint(55, 35));
     QCOMPARE(window_->size(), QSize(634, 386));
-    QCOMPARE(ReadSetting(QStringLiteral("window/size")), QStringLiteral("634x386"));
-    QVERIFY(CloseWindow(window_));
-    window_ = new MainWindow;
-    QCOMPARE(window_->size(), QSize(584, 356));
-    RestoreWindowSize(*window_);
-    QCOMPARE(window_->size(), QSize(634, 386));
-    QVERIFY(CloseWindow(window_));
     const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
-    const std::pair<const char*, QSize> kept[] = {{"123456x100", QSize(584, 356)},
-                                                  {"9999x9999", screen},
-                                                  {"600", QSize(584, 356)},
-                                                  {"100x100", QSize(584, 356)}};
-    for (const auto& [text, size] : kept) {
-      QVERIFY(!WriteSetting(QStringLiteral("window/size"), QString::fromLatin1(text), {}));
+    for (const auto& [text, size] : {std::pair{"", QSize(634, 386)},
+                                     {"9999x9999", screen},
+                                     {"123456x1", QSize(584, 356)},
+                                     {"100x100", QSize(584, 356)}}) {
+      if (*text != '\0') {
+        QVERIFY(!WriteSetting(QStringLiteral("window/size"), QString::fromLatin1(text), {}));
+      }
+      QVERIFY(CloseWindow(window_));
       window_ = new MainWindow;
       RestoreWindowSize(*window_);
       QCOMPARE(window_->size(), size);
-      QVERIFY(CloseWindow(window_));
     }
-    OpenWindow();
   }
 };
 

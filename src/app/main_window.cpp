@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/keyword_history.h"
 #include "app/link_menu.h"
 #include "app/magnet.h"
 #include "app/search_control.h"
 #include "app/site_menu.h"
 #include "app/ui_thread.h"
+#include "app/window_size.h"
 #include "platform/threads.h"
 
 #ifndef MF_BUILD_DATE
@@ -128,6 +130,8 @@ MainWindow::MainWindow() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint
   CreateStatusStrip();
   SetTabOrder();
   BindHandlers();
+  AddKeywordHistory(*编辑框_搜索内容);
+  MakeResizable(*this);
   currentWindow = this;
   TheInputTexts().Track(&MainWindow::编辑框_搜索内容, 编辑框_搜索内容);
   TheInputTexts().Track(&MainWindow::编辑框_停止页数, 编辑框_停止页数);
@@ -232,7 +236,7 @@ void MainWindow::BindHandlers() {
 void MainWindow::ShowCentred() {
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->geometry();
-    move(area.left() + (area.width() - kWidth) / 2, area.top() + (area.height() - kHeight) / 2);
+    move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
   }
   show();
 }

@@ -7,9 +7,12 @@
 #include <cstdlib>
 
 #include "app/font_check.h"
+#include "app/keyword_history.h"
 #include "app/main_window.h"
 #include "app/scraper.h"
 #include "app/text_edge.h"
+#include "app/toolkit_translations.h"
+#include "app/window_size.h"
 #include "platform/threads.h"
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
@@ -83,6 +86,9 @@ void SetPageScraper(PageScraper scraper) {
 }
 
 void OnStartClick() {
+  if (MainWindow* window = MainWindow::Current()) {
+    RememberSearchedKeyword(*window->编辑框_搜索内容);
+  }
   WorkerThreadHandle = StartThread(&SearchWorker);
   EnableButton(kStart, false);
   EnableButton(kStop, true);
@@ -139,8 +145,10 @@ void RunProgram(int& argc, char** argv, const WindowOptions& options,
   InitGlobals();
   std::at_quick_exit(ReleaseGlobals);
   QApplication app(argc, argv);
+  LoadToolkitTranslations();
   auto* window = new MainWindow;
   QObject::connect(window, &QObject::destroyed, &app, &QCoreApplication::quit);
+  RestoreWindowSize(*window);
   window->ShowCentred();
   if (!FontsCoverTexts(*window)) {
     std::fputs(NoFontText().toLocal8Bit().constData(), stderr);

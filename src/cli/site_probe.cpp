@@ -463,9 +463,14 @@ std::string DefinitionWithTests(const SiteDefinition& site, const std::string& d
                      platform::PrintableText(edited.problem)};
   }
   const LoadedSite loaded = ParseSiteDefinition(edited.text, site.file, "");
-  if (!loaded.definition) {
-    throw SaveFailed{"the definition with these tests would not load: " +
-                     FirstError(loaded.problems)};
+  for (const SiteProblem& problem : loaded.problems) {
+    if (problem.severity == SiteProblem::Severity::kError) {
+      throw SaveFailed{platform::PrintableText(site.file) +
+                       ": with the tests of these pages the definition would not load (" +
+                       (problem.line > 0 ? "line " + std::to_string(problem.line) + ": " : "") +
+                       platform::PrintableText(problem.message) +
+                       "); nothing was written: ask for fewer pages"};
+    }
   }
   return edited.text;
 }

@@ -189,6 +189,11 @@ class SaveFolder {
       Fail(dir_, "cannot open the folder");
     }
     struct stat status {};
+    if (fstatat(dirFd_, id_.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(status.st_mode)) {
+      errno = S_ISLNK(status.st_mode) ? ELOOP : ENOTDIR;
+      Fail(Path(id_), "cannot open the folder (a link is not followed)");
+    }
     for (const std::string& name : names) {
       if (!force_ && fstatat(dirFd_, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         throw SaveFailed{Path(name) + ": the file exists (--force replaces it)"};

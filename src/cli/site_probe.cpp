@@ -223,6 +223,12 @@ class SaveFolder {
     if (pagesFd_ < 0) {
       Fail(Path(id_), "cannot open the folder (a link is not followed)");
     }
+    struct stat status {};
+    for (const std::string& page : staged_) {  // all checked before any is moved
+      if (!force_ && fstatat(pagesFd_, page.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        throw SaveFailed{Path(id_ + "/" + page) + ": the file exists (--force replaces it)"};
+      }
+    }
     for (const std::string& page : staged_) {
       if (renameat2(stageFd_, page.c_str(), pagesFd_, page.c_str(),
                     force_ ? 0 : RENAME_NOREPLACE) != 0) {

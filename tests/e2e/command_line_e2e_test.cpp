@@ -613,11 +613,23 @@ class CommandLineE2eTest : public QObject {
     const QString elsewhere = temporary.filePath(QStringLiteral("elsewhere"));
     QVERIFY(QDir().mkpath(linked) && QDir().mkpath(elsewhere));
     QVERIFY(QFile::link(elsewhere, linked + QLatin1Char('/') + id));
+    site_->Reset();
     const Finished throughLink = Cli(probe.mid(0, probe.size() - 1) + QStringList{linked});
     QCOMPARE(throughLink.exitCode, 1);
+    QVERIFY(site_->Targets().empty());
     QVERIFY2(throughLink.err.contains(QStringLiteral("a link is not followed")),
              qPrintable(throughLink.err));
     QVERIFY(QDir(elsewhere).isEmpty());
+
+    // Pages past what a definition may hold with their tests: nothing is written.
+    const QString tooMany = temporary.filePath(QStringLiteral("too-many"));
+    QStringList many = probe.mid(0, probe.size() - 1) + QStringList{tooMany};
+    many[5] = QStringLiteral("1002");
+    const Finished refused = Cli(many);
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.err.contains(QStringLiteral("nothing was written")), qPrintable(refused.err));
+    QVERIFY(
+        QDir(tooMany).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).empty());
   }
 
   // A page without entries gets what can be said of it; an error page its status.

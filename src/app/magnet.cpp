@@ -80,15 +80,21 @@ std::uint32_t FetchMagnetLinks(void*) {
   bool fetched = false;
   {
     const std::lock_guard lock(PageWorkLock);
-    PageText = PageTextOf(body, site->pageEncoding, CharsetOf(headers));
+    PageText = SitePageText(body, *site, CharsetOf(headers));
     fetched = !PageText.empty();
     if (fetched) {
-      links = FindMagnetLinks(*EntryMatcher, PageText);
+      links = FindMagnetLinks(*EntryMatcher, PageText, *site);
     }
   }
   if (!fetched) {
     SetEditBoxText(kOutput, "获取失败，重新单击开始搜索"_gbk);
     return 0;
+  }
+  if (!site->programText) {
+    // A UTF-8 site's links as ASCII, which the box, in the program's text, shows as they are.
+    for (Text& link : links) {
+      link = PercentEncodedNonAscii(link);
+    }
   }
   SetEditBoxText(kOutput, Text());
   WriteMagnetLines(links);

@@ -22,10 +22,6 @@ constexpr std::size_t kMostSavedPageBytes = std::size_t{64} << 20;
 
 using Outcome = SiteTestOutcome;
 
-std::string Utf8(const Text& text) {
-  return GbkToUtf8(text).str();
-}
-
 std::string Quoted(std::string_view text) {
   return "\"" + platform::PrintableText(text) + "\"";
 }
@@ -105,7 +101,8 @@ Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher
                         "magnet links", Quoted);
   } else {
     const PageEntries entries = SavedPageEntries(site, matcher, markup, *body, test.charset);
-    lines = Differences(test.rows, RowsAsTested(entries.rows, test.fullRows), "rows", ShowRow);
+    lines =
+        Differences(test.rows, RowsAsTested(entries.rows, test.fullRows, site), "rows", ShowRow);
     if (!lines.empty()) {
       for (const std::string& problem : entries.problems) {
         lines.push_back("page problem: " + problem);
@@ -118,7 +115,9 @@ Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher
 
 }  // namespace
 
-std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool fullRows) {
+std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool fullRows,
+                                        const SiteDefinition& site) {
+  const auto Utf8 = [&](const Text& text) { return SiteTextToUtf8(text, site); };
   std::vector<SiteTest::Row> tested;
   tested.reserve(rows.size());
   for (const EntryRow& row : rows) {
@@ -137,22 +136,22 @@ std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool 
 }
 
 std::string TestAddress(const SiteDefinition& site, const std::string& keyword, std::int32_t page) {
-  return Utf8(
-      ResultPageAddress(site, Text(site.mirrors.front()), Utf8ToGbk(Text(keyword)), ToText(page)));
+  return SiteTextToUtf8(
+      ResultPageAddress(site, Text(site.mirrors.front()), SiteKeyword(keyword, site), ToText(page)),
+      site);
 }
 
 PageEntries SavedPageEntries(const SiteDefinition& site, RegExpMatcher& matcher, regex& markup,
                              const Bytes& body, const std::string& charset) {
-  return ReadEntries(matcher, markup, PageTextOf(body, site.pageEncoding, charset), site,
+  return ReadEntries(matcher, markup, SitePageText(body, site, charset), site,
                      Text(site.mirrors.front()));
 }
 
 std::vector<std::string> SavedPageMagnets(const SiteDefinition& site, RegExpMatcher& matcher,
                                           const Bytes& body, const std::string& charset) {
   std::vector<std::string> links;
-  for (const Text& link :
-       FindMagnetLinks(matcher, PageTextOf(body, site.pageEncoding, charset), site)) {
-    links.push_back(Utf8(link));
+  for (const Text& link : FindMagnetLinks(matcher, SitePageText(body, site, charset), site)) {
+    links.push_back(SiteTextToUtf8(link, site));
   }
   return links;
 }

@@ -71,8 +71,13 @@ class SearchE2eTest : public QObject {
   QString Status() const { return window_->透明标签_状态条->CaptionText(); }
   QString Output() const { return Q(window_->编辑框_输出->GetText()); }
 
+  // A row as the list shows it: each site's text as that site wrote it.
   QStringList RowAt(int row) {
-    return {Q(Rows().Cell(row, 0)), Q(Rows().Cell(row, 1)), Q(Rows().Cell(row, 2))};
+    Rows().Publish();
+    const auto shown = [&](int column) {
+      return Rows().data(Rows().index(row, column), Qt::DisplayRole).toString();
+    };
+    return {shown(0), shown(1), shown(2)};
   }
   QStringList Expected(int number, const QString& title, const std::string& link) const {
     return {QString::number(number), title, U(base_ + link)};

@@ -257,8 +257,8 @@ TEST(ReadEntries, JsonRowsBecomeRowsAndEveryBadAnswerOrRowIsNamed) {
        "the JSON is nested deeper than 64 levels"},
   };
   for (const Case& c : cases) {
-    const PageEntries got = ReadEntries(matcher, markup, Utf8ToGbk(Text(c.json)),
-                                        *loaded.definition, Text("https://j.example"));
+    const PageEntries got =
+        ReadEntries(matcher, markup, Text(c.json), *loaded.definition, Text("https://j.example"));
     EXPECT_EQ(got.rows.size(), c.rows) << c.json;
     EXPECT_EQ(got.problems.empty() ? "" : got.problems.front(), c.problem) << c.json;
   }
@@ -287,6 +287,76 @@ std::string Repeated(const std::string& text, int times) {
     repeated += text;
   }
   return repeated;
+}
+
+// A page whose patterns backtrack without end costs at most its matching budget: what gave up
+// is named (never "it has no title"), and the rows read before it are kept. Each case: the
+// entries' keys of a definition, a page (rows of ordinary titles, then hostile ones) and what it
+// must give.
+TEST(ReadEntries, APagesMatchingIsBoundedAndSaysWhatGaveUp) {
+  const std::string runaway = std::string(40, 'a') + "!";  // (?:a|aa)+ tries every split of it
+  const std::string nearLimit = std::string(29, 'a') + "c";
+  const auto page = [](int plain, int hostile, const std::string& title, const std::string& tail) {
+    std::string text;
+    for (int i = 0; i < plain + hostile; ++i) {
+      text += "<li><a href=\"/t/" + std::to_string(i) + "\">" +
+              (i < plain ? "plain " + std::to_string(i) : title) + "</a>" + tail + "</li>\n";
+    }
+    return text;
+  };
+  std::string padding;  // 3.9 KB of optional parts before the backtracking one
+  for (int i = 0; i < 650; ++i) {
+    padding += "(?:x)?";
+  }
+  const std::string link = R"x(entries: {pattern: '<li><a href="(.*?)">(.*?)</a>)x";
+  struct Case {
+    std::string entries;
+    std::string page;
+    std::size_t rows;
+    std::string firstProblem;
+    std::string lastProblemEnd;
+  } cases[] = {
+      // One title's clean-up over the match limit: that row alone is left out, and says why.
+      {link +
+           R"x(</li>', link-group: 1, title-group: 2, title-cleanup: [{remove: '(?:a|aa)+$'}]})x",
+       page(3, 1, runaway, "") + page(2, 0, "", ""), 5,
+       "row 4: left out: the clean-up pattern gave up (too much backtracking)",
+       "the clean-up pattern gave up (too much backtracking)"},
+      // A padded clean-up on every title: the page's budget ends it; the plain rows stay.
+      {link + R"x(</li>', link-group: 1, title-group: 2, title-cleanup: [{remove: ')x" + padding +
+           R"x((?:a|aa)+$'}]})x",
+       page(3, 60, runaway, ""), 3,
+       "row 4: left out: the clean-up pattern gave up (too much backtracking)",
+       "more rows left out: the page's matching took too long"},
+      // An entry pattern that stays under the match limit on every match: the budget ends the
+      // page, with the rows matched before it.
+      {link + R"x(<i>(?:(?:a|aa)+b|(?:a|aa)+c)</i></li>', link-group: 1, title-group: 2})x",
+       page(400, 0, "", "<i>" + nearLimit + "</i>"), 0,
+       "the entry pattern gave up (the page's matching took too long) after ", " rows"},
+  };
+  const ComApartmentScope apartment;
+  RegExpMatcher matcher;
+  regex markup;
+  for (const Case& c : cases) {
+    const LoadedSite loaded =
+        Defined("{base}/s?q={keyword}",
+                c.entries + "\ndetail: {address: '{base}{link}', magnet-pattern: '(m)'}\n");
+    ASSERT_TRUE(loaded.definition) << c.entries.substr(0, 80);
+    const PageEntries got =
+        ReadEntries(matcher, markup, Text(c.page), *loaded.definition, Text("https://s.example"));
+    ASSERT_FALSE(got.problems.empty()) << c.entries.substr(0, 80);
+    if (c.rows > 0) {
+      EXPECT_EQ(got.rows.size(), c.rows) << c.entries.substr(0, 80);
+    } else {
+      EXPECT_GT(got.rows.size(), 0u);
+      EXPECT_LT(got.rows.size(), 400u);
+    }
+    EXPECT_EQ(got.problems.front().substr(0, c.firstProblem.size()), c.firstProblem);
+    EXPECT_TRUE(got.problems.back().ends_with(c.lastProblemEnd)) << got.problems.back();
+    for (const EntryRow& row : got.rows) {
+      EXPECT_TRUE(row.title.view().starts_with("plain") || c.rows == 0) << row.title.view();
+    }
+  }
 }
 
 // What an XML answer may be instead of a feed (sites/demo-feed.yaml's saved answers show what

@@ -62,7 +62,9 @@ std::string JsonString(std::string_view utf8) {
     const char c = utf8[i];
     if (static_cast<unsigned char>(c) >= 0x80) {
       const auto [character, length] = NextCharacter(utf8.substr(i));
-      if (!AppendHiddenEscaped(literal, character)) {
+      if (character == 0xFFFD && length == 1) {
+        AppendUnitEscape(literal, 0xFFFD);  // a byte that is no UTF-8: JSON holds none
+      } else if (!AppendHiddenEscaped(literal, character)) {
         literal += utf8.substr(i, length);
       }
       i += length - 1;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -84,7 +85,8 @@ class SearchE2eTest : public QObject {
   }
 
   void StartSearch(const QString& keyword, int pages) {
-    window_->编辑框_搜索内容->SetText(FromQString(keyword));
+    // Typed as a user types it: every character, whichever code page can hold it.
+    window_->编辑框_搜索内容->findChild<QLineEdit*>(QStringLiteral("editor"))->setText(keyword);
     window_->编辑框_停止页数->SetText(Text(std::to_string(pages)));
     QTest::mouseClick(window_->超级按钮_开始解析, Qt::LeftButton);
   }
@@ -294,6 +296,9 @@ class SearchE2eTest : public QObject {
     QTest::newRow("space and slash")
         << QStringLiteral("a b/c") << QStringLiteral("/list/%61%20%62%2F%63/1");
     QTest::newRow("empty") << QString() << QStringLiteral("/list//1");
+    // The built-in site's keyword is program text, as it always was: what GBK lacks goes as "?".
+    QTest::newRow("beyond GBK") << QStringLiteral("Björk 한")
+                                << QStringLiteral("/list/%42%6A%3F%72%6B%20%3F/1");
   }
 
   void keywordIsSentAsPercentEncodedUtf8() {
@@ -372,6 +377,25 @@ class SearchE2eTest : public QObject {
     QCOMPARE(Rows().RowCount(), number);
     QCOMPARE(site_->Targets(), (std::vector<std::string>{"/search?q=%B5%E7%D3%B0&p=1",
                                                          "/search?q=%B5%E7%D3%B0&p=2", link}));
+  }
+
+  // Any other site takes a keyword of any script from the box, sends it as UTF-8, and its rows
+  // are shown as it wrote them.
+  void aUtf8SiteTakesAndShowsEveryCharacter() {
+    LoadedSite loaded = ParseSiteDefinition(BuiltInSiteText(), "utf8.yaml", "");
+    QVERIFY(loaded.definition);
+    UseSite(std::make_shared<const SiteDefinition>(std::move(*loaded.definition)), Text(base_));
+    const std::string keyword = "Björk 한국어 🎬";
+    const bool done = Search(U(keyword), 1);
+    UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+    QVERIFY(done);
+    QCOMPARE(site_->Targets(), std::vector<std::string>{ListTarget(keyword, 1)});
+    int number = 0;
+    for (const demo::Entry& entry : demo::MakeResultPage(keyword, 1).findable) {
+      ++number;
+      QCOMPARE(RowAt(number - 1), Expected(number, U(entry.title), entry.link));
+    }
+    QVERIFY(RowAt(0)[1].contains(U(keyword)));
   }
 
   // A site that repeats its last page: the walk ends there, and the repeated rows are not added.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "site/detail_page.h"
 #include "site/info_hash.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
@@ -287,6 +288,59 @@ std::string Repeated(const std::string& text, int times) {
     repeated += text;
   }
   return repeated;
+}
+
+// A site's rows keep its text as it wrote it, from a UTF-8 or a GBK page, references decoded to
+// any character; its keyword goes out in its keyword encoding, or is refused when GBK cannot
+// write it. The built-in site keeps the program's code page.
+TEST(ReadEntries, ASiteKeepsItsTextAsItWroteIt) {
+  const std::string entries =
+      R"x(entries: {pattern: '<li><a href="(.*?)">(.*?)</a></li>', link-group: 1, title-group: 2,
+          title-cleanup: [{remove: '</?b>'}, decode-references, trim]}
+detail: {address: '{base}{link}', magnet-pattern: '(magnet:[^"]+)'}
+)x";
+  const LoadedSite utf8 = Defined("{base}/s?q={keyword}&p={page}", entries);
+  const LoadedSite gbk = Defined("{base}/s?q={keyword}&p={page}", "page-encoding: gbk\n" + entries);
+  ASSERT_TRUE(utf8.definition && gbk.definition);
+  const SiteDefinition& site = *utf8.definition;
+  const std::string li = "<li><a href=\"/t/한\"><b>Björk</b> 한국어 &#x1F3AC; &amp; 中文</a></li>";
+  const Text base("https://s.example");
+  const ComApartmentScope apartment;
+  RegExpMatcher matcher;
+  regex markup;
+  for (const auto& [page, charset] : {std::pair{Bytes(li), ""}, {Bytes(li), "utf-8"}}) {
+    const PageEntries got =
+        ReadEntries(matcher, markup, SitePageText(page, site, charset), site, base);
+    ASSERT_EQ(got.rows.size(), 1u);
+    EXPECT_EQ(got.rows[0].title, Text("Björk 한국어 🎬 & 中文"));
+    EXPECT_EQ(got.rows[0].address, Text("https://s.example/t/%ED%95%9C"));
+  }
+  // A GBK page is converted once; a character it cannot hold comes as a reference.
+  const Bytes gbkPage(Text("<li><a href=\"/1\">中文 &#xD55C;</a></li>"_gbk).view());
+  EXPECT_EQ(ReadEntries(matcher, markup, SitePageText(gbkPage, *gbk.definition, ""),
+                        *gbk.definition, base)
+                .rows.front()
+                .title,
+            Text("中文 한"));
+  EXPECT_EQ(
+      FindMagnetLinks(
+          matcher, SitePageText(Bytes("<a href=\"magnet:?xt=urn:btih:a&dn=한\">"), site, ""), site),
+      std::vector<Text>{Text("magnet:?xt=urn:btih:a&dn=한")});
+
+  EXPECT_EQ(ResultPageAddress(site, base, SiteKeyword("Björk 한", site), Text("1")),
+            Text("https://s.example/s?q=%42%6A%C3%B6%72%6B%20%ED%95%9C&p=1"));
+  EXPECT_EQ(KeywordRefusal("Björk 한 🎬", site), "");
+  SiteDefinition gbkKeyword = site;
+  gbkKeyword.keywordEncoding = KeywordEncoding::kGbk;
+  EXPECT_EQ(ResultPageAddress(gbkKeyword, base, SiteKeyword("中文", gbkKeyword), Text("1")),
+            Text("https://s.example/s?q=%D6%D0%CE%C4&p=1"));
+  EXPECT_EQ(KeywordRefusal("Björk 中 한 ö", gbkKeyword),
+            "the keyword holds characters that GBK cannot write, and s sends its keyword in GBK: "
+            "'ö한'");
+  EXPECT_EQ(KeywordRefusal("한", BuiltInSite()),
+            "the keyword holds characters outside code page 936 (GBK), the program's text: '한'");
+  EXPECT_EQ(SiteKeyword("中文", BuiltInSite()), "中文"_gbk);
+  EXPECT_EQ(SiteTextToUtf8("中文"_gbk, BuiltInSite()), "中文");
 }
 
 // A page whose patterns backtrack without end costs at most its matching budget: what gave up

@@ -83,7 +83,9 @@ std::uint32_t FetchMagnetLinks(void*) {
     PageText = SitePageText(body, *site, CharsetOf(headers));
     fetched = !PageText.empty();
     if (fetched) {
-      links = FindMagnetLinks(*EntryMatcher, PageText, *site);
+      // The built-in site's call as it always was; any other site's page is its UTF-8 text.
+      links = site->programText ? FindMagnetLinks(*EntryMatcher, PageText)
+                                : FindMagnetLinks(*EntryMatcher, PageText, *site);
     }
   }
   if (!fetched) {

@@ -28,6 +28,7 @@ int ResultListModel::InsertRow(int index, const Text& firstCell) {
   std::array<Text, kColumns> row{firstCell, Text(), Text()};
   if (index < 0 || index >= RowCount()) {
     rows_.push_back(std::move(row));
+    programText_.push_back(1);
     SchedulePublish();
     return RowCount() - 1;
   }
@@ -35,6 +36,7 @@ int ResultListModel::InsertRow(int index, const Text& firstCell) {
   Publish();
   beginInsertRows(QModelIndex(), index, index);
   rows_.insert(rows_.begin() + index, std::move(row));
+  programText_.insert(programText_.begin() + index, 1);
   ++publishedRows_;
   endInsertRows();
   return index;
@@ -50,6 +52,12 @@ void ResultListModel::SetCell(int row, int column, const Text& text) {
     dirtyLast_ = std::max(dirtyLast_, row);
   }
   SchedulePublish();
+}
+
+void ResultListModel::SetRowProgramText(int row, bool programText) {
+  if (ValidCell(row, 0, RowCount())) {
+    programText_[static_cast<std::size_t>(row)] = programText ? 1 : 0;
+  }
 }
 
 Text ResultListModel::Cell(int row, int column) const {
@@ -90,7 +98,8 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= publishedRows_) {
     return QVariant();
   }
-  return ToQString(Cell(index.row(), index.column()));
+  return SiteTextToQString(Cell(index.row(), index.column()),
+                           programText_[static_cast<std::size_t>(index.row())] != 0);
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {

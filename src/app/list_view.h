@@ -31,6 +31,9 @@ class ResultListModel : public QAbstractTableModel {
   // Out-of-range rows or columns change nothing and read as the empty text.
   void SetCell(int row, int column, const Text& text);
   Text Cell(int row, int column) const;
+  // Whether the row's cells are program text (code page 936, as every row starts) or its site's
+  // own text, UTF-8 (text_edge.h: SiteTextToQString).
+  void SetRowProgramText(int row, bool programText);
 
   // Brings the view up to date now instead of at the next frame.
   void Publish();
@@ -44,8 +47,9 @@ class ResultListModel : public QAbstractTableModel {
   void SchedulePublish();
 
   std::vector<std::array<Text, kColumns>> rows_;
-  int publishedRows_ = 0;  // rows the view has been told about
-  int dirtyFirst_ = -1;    // range of published rows whose cells changed since
+  std::vector<char> programText_;  // per row, beside rows_
+  int publishedRows_ = 0;          // rows the view has been told about
+  int dirtyFirst_ = -1;            // range of published rows whose cells changed since
   int dirtyLast_ = -1;
   QTimer publishTimer_;
 };

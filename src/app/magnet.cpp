@@ -90,10 +90,12 @@ std::uint32_t FetchMagnetLinks(void*) {
   bool fetched = false;
   {
     const std::lock_guard lock(PageWorkLock);
-    PageText = PageTextOf(body, site->pageEncoding, CharsetOf(headers));
+    PageText = SitePageText(body, *site, CharsetOf(headers));
     fetched = !PageText.empty();
     if (fetched) {
-      links = FindMagnetLinks(*EntryMatcher, PageText);
+      // The built-in site's call as it always was; any other site's page is its UTF-8 text.
+      links = site->programText ? FindMagnetLinks(*EntryMatcher, PageText)
+                                : FindMagnetLinks(*EntryMatcher, PageText, *site);
     }
   }
   if (!fetched) {
@@ -101,6 +103,10 @@ std::uint32_t FetchMagnetLinks(void*) {
     return 0;
   }
   for (Text& link : links) {
+    if (!site->programText) {
+      // A UTF-8 site's links as ASCII, which the box, in the program's text, shows as they are.
+      link = PercentEncodedNonAscii(link);
+    }
     link = ShownLink(link);
   }
   SetEditBoxText(kOutput, Text());

@@ -37,9 +37,9 @@ class InputTexts {
   }
   // UI thread, when the window is made.
   void Track(EditBoxControl box, EditBox* widget) {
-    Set(box, widget->GetText());
+    Set(box, widget->GetText(), widget->GetUtf8Text());
     QObject::connect(widget, &EditBox::textChanged, widget,
-                     [this, box, widget] { Set(box, widget->GetText()); });
+                     [this, box, widget] { Set(box, widget->GetText(), widget->GetUtf8Text()); });
   }
   // UI thread, when the window goes.
   void Forget() {
@@ -49,28 +49,43 @@ class InputTexts {
   // Any thread; the empty text when there is no window.
   Text Read(EditBoxControl box) const {
     std::lock_guard lock(mutex_);
-    for (const auto& [tracked, current] : texts_) {
-      if (tracked == box) {
-        return current;
-      }
-    }
-    return Text();
+    const Tracked* tracked = Find(box);
+    return tracked != nullptr ? tracked->text : Text();
+  }
+  std::string ReadUtf8(EditBoxControl box) const {
+    std::lock_guard lock(mutex_);
+    const Tracked* tracked = Find(box);
+    return tracked != nullptr ? tracked->utf8 : std::string();
   }
 
  private:
-  void Set(EditBoxControl box, const Text& text) {
+  struct Tracked {
+    EditBoxControl box;
+    Text text;
+    std::string utf8;
+  };
+  const Tracked* Find(EditBoxControl box) const {
+    for (const Tracked& tracked : texts_) {
+      if (tracked.box == box) {
+        return &tracked;
+      }
+    }
+    return nullptr;
+  }
+  void Set(EditBoxControl box, const Text& text, std::string utf8) {
     std::lock_guard lock(mutex_);
-    for (auto& [tracked, current] : texts_) {
-      if (tracked == box) {
-        current = text;
+    for (Tracked& tracked : texts_) {
+      if (tracked.box == box) {
+        tracked.text = text;
+        tracked.utf8 = std::move(utf8);
         return;
       }
     }
-    texts_.emplace_back(box, text);
+    texts_.push_back({box, text, std::move(utf8)});
   }
 
   mutable std::mutex mutex_;
-  std::vector<std::pair<EditBoxControl, Text>> texts_;
+  std::vector<Tracked> texts_;
 };
 
 InputTexts& TheInputTexts() {
@@ -275,6 +290,14 @@ Text GetEditBoxText(EditBoxControl box) {
   return ReadControl(box, Text(), [](EditBox& control) { return control.GetText(); });
 }
 
+std::string GetEditBoxUtf8Text(EditBoxControl box) {
+  if (!IsUiThread() && InputTexts::IsTracked(box)) {
+    platform::UnwindIfKilled();
+    return TheInputTexts().ReadUtf8(box);
+  }
+  return ReadControl(box, std::string(), [](EditBox& control) { return control.GetUtf8Text(); });
+}
+
 void SetEditBoxText(EditBoxControl box, const Text& text) {
   OnControl(box, [text](EditBox& control) { control.SetText(text); });
 }
@@ -308,6 +331,12 @@ int ListRowCount(ListControl list) {
 void SetListCellText(ListControl list, int row, int column, const Text& text) {
   OnControl(list,
             [row, column, text](ListView& control) { control.Rows().SetCell(row, column, text); });
+}
+
+void SetListRowProgramText(ListControl list, int row, bool programText) {
+  OnControl(list, [row, programText](ListView& control) {
+    control.Rows().SetRowProgramText(row, programText);
+  });
 }
 
 Text GetListCellText(ListControl list, int row, int column) {

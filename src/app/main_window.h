@@ -90,6 +90,8 @@ using ListControl = ListView* MainWindow::*;
 // The keyword and page-count boxes are read without a trip to the UI thread: their texts are
 // kept up to date at every change, so a read sees the box as it is at that moment.
 Text GetEditBoxText(EditBoxControl box);
+// The same as UTF-8, every character kept: the keyword as a site whose text is UTF-8 takes it.
+std::string GetEditBoxUtf8Text(EditBoxControl box);
 void SetEditBoxText(EditBoxControl box, const Text& text);
 // Each text in turn goes after the box's current text; the caret ends there, scrolled into view.
 void AppendToEditBox(EditBoxControl box, std::initializer_list<Text> texts);
@@ -100,6 +102,8 @@ void EnableButton(ButtonControl button, bool enabled);
 int InsertListRow(ListControl list, int index = -1, const Text& firstCell = Text());
 int ListRowCount(ListControl list);
 void SetListCellText(ListControl list, int row, int column = 0, const Text& text = Text());
+// Whether the row's cells are program text (as rows start) or its site's own text (UTF-8).
+void SetListRowProgramText(ListControl list, int row, bool programText);
 // Row -1 (no selection) and cells beyond the list read as the empty text.
 Text GetListCellText(ListControl list, int row, int column = 0);
 // The first selected row, -1 when none is.

@@ -28,19 +28,36 @@ constexpr ListControl kResultList = &MainWindow::超级列表框1;
 // All rows of a page go to the list in one trip to the UI thread. A trip costs two thread
 // switches, and with one per cell they made up most of a search's time. Each row is numbered
 // with the row count right after its insertion, so numbering goes on across pages and searches.
-void AppendEntryRows(std::vector<EntryRow> rows) {
+// The rows are in their site's text (result_page.h): a row of a site other than the built-in one
+// is shown as UTF-8, and its link, which the window hands on as program text, is made ASCII.
+void AppendEntryRows(std::vector<EntryRow> rows, bool programText) {
   if (rows.empty()) {
     return;
   }
-  RunOnUiThread([rows = std::move(rows)] {
+  RunOnUiThread([rows = std::move(rows), programText] {
     for (const EntryRow& entry : rows) {
       const int row = InsertListRow(kResultList);
       SetListCellText(kResultList, row, 0, ToText(std::int32_t{ListRowCount(kResultList)}));
+      if (!programText) {
+        SetListRowProgramText(kResultList, row, false);
+      }
       SetListCellText(kResultList, row, 1, entry.title);
       // A row without a detail page keeps its magnet link where the address would be.
-      SetListCellText(kResultList, row, 2, entry.address.empty() ? entry.magnet : entry.address);
+      const Text& link = entry.address.empty() ? entry.magnet : entry.address;
+      SetListCellText(kResultList, row, 2, programText ? link : PercentEncodedNonAscii(link));
     }
   });
+}
+
+// The keyword as the site takes it: the built-in site's is the program's text, as it always
+// was; any other site's is the keyword box's UTF-8, every character kept, while the box still
+// holds the keyword the worker read.
+Text SiteKeywordOf(const Text& keyword, const SiteDefinition& site) {
+  if (site.programText) {
+    return keyword;
+  }
+  const std::string typed = GetEditBoxUtf8Text(&MainWindow::编辑框_搜索内容);
+  return Utf8ToGbk(Text(typed)) == keyword ? Text(typed) : GbkToUtf8(keyword);
 }
 
 // What the worker's walk knows between its pages: the mirror that answered and the entries seen.
@@ -89,16 +106,24 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
   const ComApartmentScope apartment;
   WorkerWalk& walk = WalkOf(CurrentSite());
   const SiteDefinition& site = *walk.site.definition;
+  const Text siteKeyword = SiteKeywordOf(keyword, site);
+  if (const std::string refusal = KeywordRefusal(siteKeyword.view(), site);
+      !site.programText && !refusal.empty()) {
+    // A GBK site cannot send this keyword: the page fails without a request, and the walk ends.
+    std::fputs(("magnet-finder: " + refusal + "\n").c_str(), stderr);
+    walk.ended = true;
+    return false;
+  }
   MirrorFetcher::Result fetch = walk.mirrors.Fetch(
-      [&](const Text& base) { return ResultPageAddress(site, base, keyword, page); });
+      [&](const Text& base) { return ResultPageAddress(site, base, siteKeyword, page); });
   FetchedPage& fetched = fetch.page;
   FailIfNotTheSite(fetched, site);
 
   PageEntries entries;
   {
     const std::lock_guard lock(PageWorkLock);
-    // The site's encoding, converted to code page 936.
-    PageText = PageTextOf(fetched.body, site.pageEncoding, fetched.charset);
+    // The built-in site's page converted to code page 936, any other site's to UTF-8.
+    PageText = SitePageText(fetched.body, site, fetched.charset);
     // A page that failed has no entries; the built-in site alone reads its error pages as pages.
     if (!fetched.Failed() || site.programText) {
       entries = ReadEntries(*EntryMatcher, *MarkupPattern, PageText, site, fetch.base);
@@ -107,7 +132,7 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
   walk.unreachable = walk.unreachableRun.After(fetched);
   walk.ended = walk.end.After(fetched, entries) || walk.unreachable;
   ReportMirrors(fetch, walk);
-  AppendEntryRows(std::move(entries.rows));
+  AppendEntryRows(std::move(entries.rows), site.programText);
   return !fetched.Failed();
 }
 

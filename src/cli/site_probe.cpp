@@ -52,9 +52,9 @@ std::string Utf8(const Text& text) {
   return GbkToUtf8(text).str();
 }
 
-// What a site sent, fit for the terminal.
-std::string Shown(const Text& text) {
-  return platform::PrintableText(Utf8(text));
+// What a site sent, in the site's text (result_page.h), fit for the terminal.
+std::string Shown(const Text& text, const SiteDefinition& site) {
+  return platform::PrintableText(SiteTextToUtf8(text, site));
 }
 
 std::string ShownAddress(const Text& address) {
@@ -121,14 +121,15 @@ void ShowAnswer(Report& report, const FetchedPage& page, PageEncoding encoding,
   report.Line("took", Milliseconds(took));
 }
 
-void ShowRow(Report& report, const EntryRow& row) {
-  report.Line("first row", Shown(row.title));
+void ShowRow(Report& report, const EntryRow& row, const SiteDefinition& site) {
+  report.Line("first row", Shown(row.title, site));
   const std::pair<const char*, const Text*> fields[] = {
       {"address", &row.address}, {"magnet", &row.magnet},   {"size", &row.size},
       {"date", &row.date},       {"seeders", &row.seeders}, {"leechers", &row.leechers}};
   for (const auto& [label, value] : fields) {
     if (!value->empty()) {
-      report.Line(label, label == std::string("address") ? ShownAddress(*value) : Shown(*value));
+      report.Line(label,
+                  label == std::string("address") ? ShownAddress(*value) : Shown(*value, site));
     }
     if (label == std::string("magnet") && !row.infoHash.empty()) {
       report.Line("hash", row.infoHash);
@@ -321,8 +322,7 @@ class Probe {
 
   // Walks the pages, then the detail page; true when every page gave entries.
   bool Run() {
-    SiteWalk walk(site_, MirrorBases(*site_, replacement_), Utf8ToGbk(Text(options_.keyword)),
-                  options_.pages);
+    SiteWalk walk(site_, MirrorBases(*site_, replacement_), Text(options_.keyword), options_.pages);
     bool allGaveEntries = true;
     while (!walk.Done()) {
       const WalkedPage page = walk.Next();
@@ -366,9 +366,9 @@ class Probe {
       if (!firstRow_) {
         firstRow_ = rows.front();
       }
-      ShowRow(report_, rows.front());
+      ShowRow(report_, rows.front(), *site_);
     } else {
-      const Text pageText = PageTextOf(page.body, site_->pageEncoding, page.charset);
+      const Text pageText = SitePageText(page.body, *site_, page.charset);
       for (const PageFinding& finding : DiagnoseEmptyPage(page, pageText, *site_)) {
         report_.Line(finding.label, finding.text);
       }
@@ -402,10 +402,10 @@ class Probe {
     kept_.push_back({"detail-page.html", page.body, page.charset, true});
     RegExpMatcher matcher;
     const std::vector<Text> links =
-        FindMagnetLinks(matcher, PageTextOf(page.body, site_->pageEncoding, page.charset), *site_);
+        FindMagnetLinks(matcher, SitePageText(page.body, *site_, page.charset), *site_);
     report_.Line("magnets", std::to_string(links.size()));
     for (std::size_t i = 0; i < links.size() && i < kMagnetsShown; ++i) {
-      report_.Line(std::to_string(i + 1), Shown(links[i]));
+      report_.Line(std::to_string(i + 1), Shown(links[i], *site_));
     }
   }
 
@@ -448,8 +448,9 @@ std::vector<SiteTest> TestsOf(const SiteDefinition& site, const std::string& key
       test.magnets = SavedPageMagnets(site, matcher, page.body, page.charset);
     } else {
       test.fullRows = HasMoreThanTitleAndLink(site);
-      test.rows = RowsAsTested(
-          SavedPageEntries(site, matcher, markup, page.body, page.charset).rows, test.fullRows);
+      test.rows =
+          RowsAsTested(SavedPageEntries(site, matcher, markup, page.body, page.charset).rows,
+                       test.fullRows, site);
     }
   }
   return tests;
@@ -532,6 +533,10 @@ int RunSiteProbe(const CliOptions& options, std::FILE* out, std::FILE* err) {
     return kUsage;
   }
   const auto& [site, replacement] = std::get<0>(chosen);
+  if (const std::string refusal = KeywordRefusal(options.keyword, *site); !refusal.empty()) {
+    std::fprintf(err, "magnet-finder-cli: %s (see --help)\n", refusal.c_str());
+    return kUsage;
+  }
   Report report(out);
   try {
     std::optional<SaveFolder> folder;

@@ -9,6 +9,7 @@
 #include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/json_rows.h"
+#include "site/result_page.h"
 #include "site/xml_rows.h"
 #include "support/encoding.h"
 
@@ -215,7 +216,7 @@ std::vector<PageFinding> DiagnoseEmptyPage(const FetchedPage& page, const Text& 
                                                    : "the page has no text before a zero byte"});
     return findings;
   }
-  const std::string utf8 = GbkToUtf8(pageText).str();
+  const std::string utf8 = SiteTextToUtf8(pageText, site);
   const bool html = site.pageFormat == PageFormat::kHtml;
   const std::string format = html ? "HTML" : site.pageFormat == PageFormat::kJson ? "JSON" : "XML";
   std::string word = format;

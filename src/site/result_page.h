@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/text_types.h"
@@ -21,10 +22,23 @@ class regex;
 struct SiteDefinition;
 
 // The address of result page `page` (the walk's count, from 1; the definition's first page
-// number is page 1, and its first row is at offset 0) for `keyword`, built on `base`.
+// number is page 1, and its first row is at offset 0) for `keyword`, built on `base`. The keyword
+// is the site's text (SiteKeyword): it is sent in the site's keyword encoding.
 Text ResultPageAddress(const SiteDefinition& site, const Text& base, const Text& keyword,
                        const Text& page);
 Text ResultPageAddress(const Text& keyword, const Text& page);
+
+// The site's text: code page 936 for the built-in site, whose text is the program's, and UTF-8,
+// as the site wrote it, for every other site. The rows of a page, its magnet links and the
+// keyword a walk sends are in it.
+Text SiteKeyword(std::string_view utf8, const SiteDefinition& site);
+std::string SiteTextToUtf8(const Text& text, const SiteDefinition& site);
+// The characters of the UTF-8 `keyword` that the site cannot send (its keyword is GBK, or its
+// text is the program's), each once, in order; empty when it can send them all.
+std::string CharactersTheSiteCannotSend(std::string_view keyword, const SiteDefinition& site);
+// Why the site cannot be searched for the UTF-8 `keyword`, naming the characters; empty when it
+// can.
+std::string KeywordRefusal(std::string_view keyword, const SiteDefinition& site);
 
 struct EntryRow {
   Text title;    // cleaned as the definition says

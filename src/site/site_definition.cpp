@@ -766,6 +766,12 @@ class Loader {
         Fail(step["remove"], "'remove' does not compile: " + problem->first + " at offset " +
                                  std::to_string(problem->second));
       }
+      // Every site but the built-in one removes through the matcher's engine.
+      const auto checked = platform::CheckPattern(AnsiToUtf16(pattern), false);
+      if (const auto* problem = std::get_if<platform::PatternProblem>(&checked)) {
+        Fail(step["remove"], "'remove' does not compile: " + problem->message + " at offset " +
+                                 std::to_string(problem->offset));
+      }
       WarnOfBarInClass(step["remove"], "remove", pattern.str());
       return {CleanupStep::Kind::kRemove, pattern};
     }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sstream>
+#include <utility>
 #include <variant>
 
 #include "platform/printable_text.h"
@@ -19,6 +20,7 @@
 #include "support/regexp_matcher.h"
 #include "support/text_ops.h"
 #include "support/threads.h"
+#include "support/utf8_pattern.h"
 
 namespace mf {
 namespace {
@@ -27,10 +29,6 @@ constexpr std::size_t kDifferencesShown = 5;
 constexpr std::size_t kMostSavedPageBytes = std::size_t{64} << 20;
 
 using Outcome = SiteTestOutcome;
-
-std::string Utf8(const Text& text) {
-  return GbkToUtf8(text).str();
-}
 
 std::string Quoted(std::string_view text) {
   return "\"" + platform::PrintableText(text) + "\"";
@@ -146,6 +144,32 @@ bool CouldBeLink(std::string_view utf8) {
   return !unsafe && !in("<>\"'`") && in("/.?=0123456789");
 }
 
+// Each match's link and magnet groups (empty for a group the site has not), through the engine
+// that reads the site's text: the matcher for the built-in site, the UTF-8 one for the others.
+std::vector<std::pair<Text, Text>> LinksAndMagnets(RegExpMatcher& matcher, const Text& pageText,
+                                                   const SiteDefinition& site,
+                                                   std::int32_t magnetGroup) {
+  std::vector<std::pair<Text, Text>> found;
+  if (site.programText) {
+    matcher.Search(site.entryPattern, pageText);
+    for (std::int32_t i = 1; i <= matcher.MatchCount(); ++i) {
+      found.emplace_back(site.linkGroup > 0 ? matcher.SubMatchText(i, site.linkGroup) : Text(),
+                         magnetGroup > 0 ? matcher.SubMatchText(i, magnetGroup) : Text());
+    }
+    return found;
+  }
+  const platform::MatchBudget budget;
+  const auto group = [](const std::vector<Text>& groups, std::int32_t number) {
+    return number > 0 && static_cast<std::size_t>(number) < groups.size()
+               ? groups[static_cast<std::size_t>(number)]
+               : Text();
+  };
+  for (const std::vector<Text>& groups : FindAllUtf8(site.entryPattern, pageText, budget).matches) {
+    found.emplace_back(group(groups, site.linkGroup), group(groups, magnetGroup));
+  }
+  return found;
+}
+
 // The differences between two lists, the first few of them, one line each.
 template <typename Item, typename Show>
 std::vector<std::string> Differences(const std::vector<Item>& expected,
@@ -214,7 +238,8 @@ Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher
                         "magnet links", Quoted);
   } else {
     const PageEntries entries = SavedPageEntries(site, matcher, markup, *body, test.charset);
-    lines = Differences(test.rows, RowsAsTested(entries.rows, test.fullRows), "rows", ShowRow);
+    lines =
+        Differences(test.rows, RowsAsTested(entries.rows, test.fullRows, site), "rows", ShowRow);
     if (!lines.empty()) {
       for (const std::string& problem : entries.problems) {
         lines.push_back("page problem: " + problem);
@@ -227,7 +252,9 @@ Outcome PageTest(const SiteDefinition& site, const SiteTest& test, RegExpMatcher
 
 }  // namespace
 
-std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool fullRows) {
+std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool fullRows,
+                                        const SiteDefinition& site) {
+  const auto Utf8 = [&](const Text& text) { return SiteTextToUtf8(text, site); };
   std::vector<SiteTest::Row> tested;
   tested.reserve(rows.size());
   for (const EntryRow& row : rows) {
@@ -246,22 +273,22 @@ std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool 
 }
 
 std::string TestAddress(const SiteDefinition& site, const std::string& keyword, std::int32_t page) {
-  return Utf8(
-      ResultPageAddress(site, Text(site.mirrors.front()), Utf8ToGbk(Text(keyword)), ToText(page)));
+  return SiteTextToUtf8(
+      ResultPageAddress(site, Text(site.mirrors.front()), SiteKeyword(keyword, site), ToText(page)),
+      site);
 }
 
 PageEntries SavedPageEntries(const SiteDefinition& site, RegExpMatcher& matcher, regex& markup,
                              const Bytes& body, const std::string& charset) {
-  return ReadEntries(matcher, markup, PageTextOf(body, site.pageEncoding, charset), site,
+  return ReadEntries(matcher, markup, SitePageText(body, site, charset), site,
                      Text(site.mirrors.front()));
 }
 
 std::vector<std::string> SavedPageMagnets(const SiteDefinition& site, RegExpMatcher& matcher,
                                           const Bytes& body, const std::string& charset) {
   std::vector<std::string> links;
-  for (const Text& link :
-       FindMagnetLinks(matcher, PageTextOf(body, site.pageEncoding, charset), site)) {
-    links.push_back(Utf8(link));
+  for (const Text& link : FindMagnetLinks(matcher, SitePageText(body, site, charset), site)) {
+    links.push_back(SiteTextToUtf8(link, site));
   }
   return links;
 }
@@ -281,10 +308,10 @@ std::vector<SiteProblem> SavedPageCaptureWarnings(const SiteDefinition& site) {
     if (!std::holds_alternative<Bytes>(read)) {
       continue;
     }
-    const Text pageText = PageTextOf(std::get<Bytes>(read), site.pageEncoding, test.charset);
+    const Text pageText = SitePageText(std::get<Bytes>(read), site, test.charset);
     const auto warn = [&](const std::string& group, const Text& captured, const char* cannot) {
       warnings.push_back({SiteProblem::Severity::kWarning, site.file, test.line, test.column,
-                          group + " captures " + Quoted(Utf8(captured)) + " on " +
+                          group + " captures " + Quoted(SiteTextToUtf8(captured, site)) + " on " +
                               platform::PrintableText(test.savedPage) + ", which " + cannot +
                               ": is it the right group?"});
     };
@@ -298,16 +325,16 @@ std::vector<SiteProblem> SavedPageCaptureWarnings(const SiteDefinition& site) {
       continue;
     }
     const std::int32_t magnetGroup = site.fieldGroups[static_cast<std::size_t>(RowField::kMagnet)];
-    matcher.Search(site.entryPattern, pageText);
     bool linkWarned = false;
     bool magnetWarned = false;
-    for (std::int32_t i = 1; i <= matcher.MatchCount() && !(linkWarned && magnetWarned); ++i) {
-      const Text link = site.linkGroup > 0 ? matcher.SubMatchText(i, site.linkGroup) : Text();
-      if (!linkWarned && site.linkGroup > 0 && !CouldBeLink(Utf8(link))) {
+    for (const auto& [link, magnet] : LinksAndMagnets(matcher, pageText, site, magnetGroup)) {
+      if (linkWarned && magnetWarned) {
+        break;
+      }
+      if (!linkWarned && site.linkGroup > 0 && !CouldBeLink(SiteTextToUtf8(link, site))) {
         warn("'link-group' " + std::to_string(site.linkGroup), link, "cannot be a link");
         linkWarned = true;
       }
-      const Text magnet = magnetGroup > 0 ? matcher.SubMatchText(i, magnetGroup) : Text();
       // A row may have no magnet of its own (an empty group); one it has must be a link.
       if (!magnetWarned && !magnet.empty() && !IsMagnetText(magnet.view())) {
         warn("'magnet-group' " + std::to_string(magnetGroup), magnet, "is no magnet link");

@@ -528,6 +528,20 @@ class CommandLineE2eTest : public QObject {
     QCOMPARE(site_->Targets(), (std::vector<std::string>{"/search?q=%B5%E7%D3%B0&p=1",
                                                          "/search?q=%B5%E7%D3%B0&p=2"}));
 
+    // A keyword that GBK cannot write is refused before any request, with its letters named; in
+    // a search with sites that take it too.
+    for (const QString& sites :
+         {QStringLiteral("demo-gbk"), QStringLiteral("demo-json,demo-gbk")}) {
+      const Finished refused =
+          Cli({QStringLiteral("search"), QStringLiteral("Björk 한국어"), QStringLiteral("--site"),
+               sites, QStringLiteral("--mirror"), base_});
+      QCOMPARE(refused.exitCode, 2);
+      QCOMPARE(refused.err, QStringLiteral("magnet-finder-cli: the keyword holds characters that "
+                                           "GBK cannot write, and demo-gbk sends its keyword in "
+                                           "GBK: 'ö한국어' (see --help)\n"));
+    }
+    QCOMPARE(site_->Targets().size(), std::size_t{2});
+
     const std::string link = demo::MakeGbkResultPage("电影", 1).findable[1].link;
     const Finished magnets = Cli(QStringList{QStringLiteral("magnets"), base_ + U(link)} + gbk);
     QCOMPARE(magnets.exitCode, 0);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "site/detail_page.h"
 #include "site/info_hash.h"
 #include "site/page_fetch.h"
 #include "site/result_page.h"
@@ -391,8 +392,8 @@ TEST(ReadEntries, JsonRowsBecomeRowsAndEveryBadAnswerOrRowIsNamed) {
        "the JSON is nested deeper than 64 levels"},
   };
   for (const Case& c : cases) {
-    const PageEntries got = ReadEntries(matcher, markup, Utf8ToGbk(Text(c.json)),
-                                        *loaded.definition, Text("https://j.example"));
+    const PageEntries got =
+        ReadEntries(matcher, markup, Text(c.json), *loaded.definition, Text("https://j.example"));
     EXPECT_EQ(got.rows.size(), c.rows) << c.json;
     EXPECT_EQ(got.problems.empty() ? "" : got.problems.front(), c.problem) << c.json;
   }
@@ -421,6 +422,129 @@ std::string Repeated(const std::string& text, int times) {
     repeated += text;
   }
   return repeated;
+}
+
+// A site's rows keep its text as it wrote it, from a UTF-8 or a GBK page, references decoded to
+// any character; its keyword goes out in its keyword encoding, or is refused when GBK cannot
+// write it. The built-in site keeps the program's code page.
+TEST(ReadEntries, ASiteKeepsItsTextAsItWroteIt) {
+  const std::string entries =
+      R"x(entries: {pattern: '<li><a href="(.*?)">(.*?)</a></li>', link-group: 1, title-group: 2,
+          title-cleanup: [{remove: '</?b>'}, decode-references, trim]}
+detail: {address: '{base}{link}', magnet-pattern: '(magnet:[^"]+)'}
+)x";
+  const LoadedSite utf8 = Defined("{base}/s?q={keyword}&p={page}", entries);
+  const LoadedSite gbk = Defined("{base}/s?q={keyword}&p={page}", "page-encoding: gbk\n" + entries);
+  ASSERT_TRUE(utf8.definition && gbk.definition);
+  const SiteDefinition& site = *utf8.definition;
+  const std::string li = "<li><a href=\"/t/한\"><b>Björk</b> 한국어 &#x1F3AC; &amp; 中文</a></li>";
+  const Text base("https://s.example");
+  const ComApartmentScope apartment;
+  RegExpMatcher matcher;
+  regex markup;
+  for (const auto& [page, charset] : {std::pair{Bytes(li), ""}, {Bytes(li), "utf-8"}}) {
+    const PageEntries got =
+        ReadEntries(matcher, markup, SitePageText(page, site, charset), site, base);
+    ASSERT_EQ(got.rows.size(), 1u);
+    EXPECT_EQ(got.rows[0].title, Text("Björk 한국어 🎬 & 中文"));
+    EXPECT_EQ(got.rows[0].address, Text("https://s.example/t/%ED%95%9C"));
+  }
+  // A GBK page is converted once; a character it cannot hold comes as a reference.
+  const Bytes gbkPage(Text("<li><a href=\"/1\">中文 &#xD55C;</a></li>"_gbk).view());
+  EXPECT_EQ(ReadEntries(matcher, markup, SitePageText(gbkPage, *gbk.definition, ""),
+                        *gbk.definition, base)
+                .rows.front()
+                .title,
+            Text("中文 한"));
+  EXPECT_EQ(
+      FindMagnetLinks(
+          matcher, SitePageText(Bytes("<a href=\"magnet:?xt=urn:btih:a&dn=한\">"), site, ""), site),
+      std::vector<Text>{Text("magnet:?xt=urn:btih:a&dn=한")});
+
+  EXPECT_EQ(ResultPageAddress(site, base, SiteKeyword("Björk 한", site), Text("1")),
+            Text("https://s.example/s?q=%42%6A%C3%B6%72%6B%20%ED%95%9C&p=1"));
+  EXPECT_EQ(KeywordRefusal("Björk 한 🎬", site), "");
+  SiteDefinition gbkKeyword = site;
+  gbkKeyword.keywordEncoding = KeywordEncoding::kGbk;
+  EXPECT_EQ(ResultPageAddress(gbkKeyword, base, SiteKeyword("中文", gbkKeyword), Text("1")),
+            Text("https://s.example/s?q=%D6%D0%CE%C4&p=1"));
+  EXPECT_EQ(KeywordRefusal("Björk 中 한 ö", gbkKeyword),
+            "the keyword holds characters that GBK cannot write, and s sends its keyword in GBK: "
+            "'ö한'");
+  EXPECT_EQ(KeywordRefusal("한", BuiltInSite()),
+            "the keyword holds characters outside code page 936 (GBK), the program's text: '한'");
+  EXPECT_EQ(SiteKeyword("中文", BuiltInSite()), "中文"_gbk);
+  EXPECT_EQ(SiteTextToUtf8("中文"_gbk, BuiltInSite()), "中文");
+}
+
+// A page whose patterns backtrack without end costs at most its matching budget: what gave up
+// is named (never "it has no title"), and the rows read before it are kept. Each case: the
+// entries' keys of a definition, a page (rows of ordinary titles, then hostile ones) and what it
+// must give.
+TEST(ReadEntries, APagesMatchingIsBoundedAndSaysWhatGaveUp) {
+  const std::string runaway = std::string(40, 'a') + "!";  // (?:a|aa)+ tries every split of it
+  const std::string nearLimit = std::string(29, 'a') + "c";
+  const auto page = [](int plain, int hostile, const std::string& title, const std::string& tail) {
+    std::string text;
+    for (int i = 0; i < plain + hostile; ++i) {
+      text += "<li><a href=\"/t/" + std::to_string(i) + "\">" +
+              (i < plain ? "plain " + std::to_string(i) : title) + "</a>" + tail + "</li>\n";
+    }
+    return text;
+  };
+  std::string padding;  // 3.9 KB of optional parts before the backtracking one
+  for (int i = 0; i < 650; ++i) {
+    padding += "(?:x)?";
+  }
+  const std::string link = R"x(entries: {pattern: '<li><a href="(.*?)">(.*?)</a>)x";
+  struct Case {
+    std::string entries;
+    std::string page;
+    std::size_t rows;
+    std::string firstProblem;
+    std::string lastProblemEnd;
+  } cases[] = {
+      // One title's clean-up over the match limit: that row alone is left out, and says why.
+      {link +
+           R"x(</li>', link-group: 1, title-group: 2, title-cleanup: [{remove: '(?:a|aa)+$'}]})x",
+       page(3, 1, runaway, "") + page(2, 0, "", ""), 5,
+       "row 4: left out: the clean-up pattern gave up (too much backtracking)",
+       "the clean-up pattern gave up (too much backtracking)"},
+      // A padded clean-up on every title: the page's budget ends it; the plain rows stay.
+      {link + R"x(</li>', link-group: 1, title-group: 2, title-cleanup: [{remove: ')x" + padding +
+           R"x((?:a|aa)+$'}]})x",
+       page(3, 60, runaway, ""), 3,
+       "row 4: left out: the clean-up pattern gave up (too much backtracking)",
+       "more rows left out: the page's matching took too long"},
+      // An entry pattern that stays under the match limit on every match: the budget ends the
+      // page, with the rows matched before it.
+      {link + R"x(<i>(?:(?:a|aa)+b|(?:a|aa)+c)</i></li>', link-group: 1, title-group: 2})x",
+       page(400, 0, "", "<i>" + nearLimit + "</i>"), 0,
+       "the entry pattern gave up (the page's matching took too long) after ", " rows"},
+  };
+  const ComApartmentScope apartment;
+  RegExpMatcher matcher;
+  regex markup;
+  for (const Case& c : cases) {
+    const LoadedSite loaded =
+        Defined("{base}/s?q={keyword}",
+                c.entries + "\ndetail: {address: '{base}{link}', magnet-pattern: '(m)'}\n");
+    ASSERT_TRUE(loaded.definition) << c.entries.substr(0, 80);
+    const PageEntries got =
+        ReadEntries(matcher, markup, Text(c.page), *loaded.definition, Text("https://s.example"));
+    ASSERT_FALSE(got.problems.empty()) << c.entries.substr(0, 80);
+    if (c.rows > 0) {
+      EXPECT_EQ(got.rows.size(), c.rows) << c.entries.substr(0, 80);
+    } else {
+      EXPECT_GT(got.rows.size(), 0u);
+      EXPECT_LT(got.rows.size(), 400u);
+    }
+    EXPECT_EQ(got.problems.front().substr(0, c.firstProblem.size()), c.firstProblem);
+    EXPECT_TRUE(got.problems.back().ends_with(c.lastProblemEnd)) << got.problems.back();
+    for (const EntryRow& row : got.rows) {
+      EXPECT_TRUE(row.title.view().starts_with("plain") || c.rows == 0) << row.title.view();
+    }
+  }
 }
 
 // What an XML answer may be instead of a feed (sites/demo-feed.yaml's saved answers show what

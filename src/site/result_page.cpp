@@ -11,6 +11,7 @@
 #include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/detail_page.h"
+#include "site/download_link.h"
 #include "site/info_hash.h"
 #include "site/json_rows.h"
 #include "site/row_values.h"
@@ -209,10 +210,20 @@ std::optional<EntryRow> MakeRow(const RawRow& raw, std::size_t number, const Sit
   row.date = cleaner.Field(Field(raw, RowField::kDate));
   row.seeders = cleaner.Field(Field(raw, RowField::kSeeders));
   row.leechers = cleaner.Field(Field(raw, RowField::kLeechers));
-  const Text magnet = LinkForOpening(Field(raw, RowField::kMagnet));
+  Text magnet = LinkForOpening(Field(raw, RowField::kMagnet));
   const Text hash = cleaner.Field(Field(raw, RowField::kHash));
   if (!site.HasLink() && magnet.empty() && hash.empty()) {
     return std::nullopt;  // an item the site lists without a torrent (an archive item, say)
+  }
+  // The row's magnet goes to the list, the output box, a copy and the desktop's handler as it
+  // is: one that could not be handed over (a line break, a space, another scheme) is none.
+  if (const std::string refusal =
+          magnet.empty()
+              ? std::string()
+              : DownloadLinkRefusal(site.programText ? magnet : PercentEncodedNonAscii(magnet));
+      !refusal.empty()) {
+    problems.push_back(where + quoted(magnet) + " is not taken as its magnet: " + refusal);
+    magnet = Text();
   }
   if (!magnet.empty()) {
     row.magnet = magnet;

@@ -362,7 +362,8 @@ TEST(ReadEntries, JsonRowsBecomeRowsAndEveryBadAnswerOrRowIsNamed) {
   const LoadedSite loaded =
       Defined("{base}/s?q={keyword}&p={page}",
               "page-format: json\n"
-              "entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0}\n");
+              "entries: {rows: /data/list, title: /name, hash: /ih, size: /size, seeders: /s/0, "
+              "magnet: /m}\n");
   ASSERT_TRUE(loaded.definition);
   const ComApartmentScope apartment;
   RegExpMatcher matcher;
@@ -383,6 +384,17 @@ TEST(ReadEntries, JsonRowsBecomeRowsAndEveryBadAnswerOrRowIsNamed) {
        "row 1: 'abc' is no info-hash (40 hex or 32 base32 characters)"},
       {R"({"data":{"list":[{"ih":"abcdef0123456789abcdef0123456789abcdef01"}]}})", 0,
        "row 1: left out: it has no title"},
+      // An item without a torrent is quietly no row; a magnet that could not be handed over is
+      // none, and the hash gives the row its magnet.
+      {R"({"data":{"list":[{"name":"e"}]}})", 0, ""},
+      {R"({"data":{"list":[{"name":"f","m":"magnet:?xt=urn:btih:x&dn=a\nb","ih":"abcdef0123456789abcdef0123456789abcdef01"}]}})",
+       1,
+       "row 1: 'magnet:?xt=urn:btih:x&dn=a\\nb' is not taken as its magnet: it holds a control "
+       "character, a line break or a space"},
+      {R"({"data":{"list":[{"name":"g","m":"file:///etc/passwd"}]}})", 0,
+       "row 1: 'file:///etc/passwd' is not taken as its magnet: file: is not a download link's "
+       "scheme "
+       "(magnet:, ed2k:, thunder:, flashget:, qqdl:)"},
       {std::string(100, '[') + std::string(100, ']'), 0,
        "the JSON is nested deeper than 64 levels"},
       // Every container is a level, an empty one too: 64 are read, 65 refused.

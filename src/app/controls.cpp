@@ -199,6 +199,10 @@ Text EditBox::GetText() const {
   return line_ != nullptr ? FromQString(line_->text()) : FromEditorLines(lines_->toPlainText());
 }
 
+std::string EditBox::GetUtf8Text() const {
+  return (line_ != nullptr ? line_->text() : lines_->toPlainText()).toStdString();
+}
+
 void EditBox::SetText(const Text& text) {
   if (line_ != nullptr) {
     line_->setText(ToQString(text));

@@ -104,6 +104,8 @@ class EditBox : public QWidget {
           const QString& text);
 
   Text GetText() const;
+  // The text as UTF-8, every character kept (GetText has only those of code page 936).
+  std::string GetUtf8Text() const;
   void SetText(const Text& text);
   // Puts the caret at the end, scrolls it into view and inserts `text` there.
   void Append(const Text& text);

@@ -8,6 +8,7 @@
 #include "app/search_control.h"
 #include "platform/threads.h"
 #include "site/detail_page.h"
+#include "site/download_link.h"
 #include "site/page_fetch.h"
 #include "site/site_address.h"
 #include "support/encoding.h"
@@ -43,6 +44,15 @@ void WriteMagnetLines(const std::vector<Text>& links) {
       batch = Text();
     }
   }
+}
+
+// A link as the box shows it: the page wrote it inside an attribute, where "&amp;" stands for
+// "&", and what users copy from the box goes to their client as it stands. A link that decoding
+// would not leave a download link (a reference to a line break, say) stays as the page wrote it,
+// so that a line of the box is always one whole link.
+Text ShownLink(const Text& written) {
+  const Text decoded = LinkForOpening(written);
+  return IsDownloadLink(decoded) ? decoded : written;
 }
 
 }  // namespace
@@ -83,15 +93,24 @@ std::uint32_t FetchMagnetLinks(void*) {
   bool fetched = false;
   {
     const std::lock_guard lock(PageWorkLock);
-    PageText = PageTextOf(body, site->pageEncoding, CharsetOf(headers));
+    PageText = SitePageText(body, *site, CharsetOf(headers));
     fetched = !PageText.empty();
     if (fetched) {
-      links = FindMagnetLinks(*EntryMatcher, PageText);
+      // The built-in site's call as it always was; any other site's page is its UTF-8 text.
+      links = site->programText ? FindMagnetLinks(*EntryMatcher, PageText)
+                                : FindMagnetLinks(*EntryMatcher, PageText, *site);
     }
   }
   if (!fetched) {
     SetEditBoxText(kOutput, "获取失败，重新单击开始搜索"_gbk);
     return 0;
+  }
+  for (Text& link : links) {
+    if (!site->programText) {
+      // A UTF-8 site's links as ASCII, which the box, in the program's text, shows as they are.
+      link = PercentEncodedNonAscii(link);
+    }
+    link = ShownLink(link);
   }
   SetEditBoxText(kOutput, Text());
   WriteMagnetLines(links);

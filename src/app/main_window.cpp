@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/keyword_history.h"
 #include "app/link_menu.h"
 #include "app/magnet.h"
 #include "app/search_control.h"
 #include "app/site_menu.h"
 #include "app/ui_thread.h"
+#include "app/window_size.h"
 #include "platform/threads.h"
 
 #ifndef MF_BUILD_DATE
@@ -35,9 +37,9 @@ class InputTexts {
   }
   // UI thread, when the window is made.
   void Track(EditBoxControl box, EditBox* widget) {
-    Set(box, widget->GetText());
+    Set(box, widget->GetText(), widget->GetUtf8Text());
     QObject::connect(widget, &EditBox::textChanged, widget,
-                     [this, box, widget] { Set(box, widget->GetText()); });
+                     [this, box, widget] { Set(box, widget->GetText(), widget->GetUtf8Text()); });
   }
   // UI thread, when the window goes.
   void Forget() {
@@ -47,28 +49,43 @@ class InputTexts {
   // Any thread; the empty text when there is no window.
   Text Read(EditBoxControl box) const {
     std::lock_guard lock(mutex_);
-    for (const auto& [tracked, current] : texts_) {
-      if (tracked == box) {
-        return current;
-      }
-    }
-    return Text();
+    const Tracked* tracked = Find(box);
+    return tracked != nullptr ? tracked->text : Text();
+  }
+  std::string ReadUtf8(EditBoxControl box) const {
+    std::lock_guard lock(mutex_);
+    const Tracked* tracked = Find(box);
+    return tracked != nullptr ? tracked->utf8 : std::string();
   }
 
  private:
-  void Set(EditBoxControl box, const Text& text) {
+  struct Tracked {
+    EditBoxControl box;
+    Text text;
+    std::string utf8;
+  };
+  const Tracked* Find(EditBoxControl box) const {
+    for (const Tracked& tracked : texts_) {
+      if (tracked.box == box) {
+        return &tracked;
+      }
+    }
+    return nullptr;
+  }
+  void Set(EditBoxControl box, const Text& text, std::string utf8) {
     std::lock_guard lock(mutex_);
-    for (auto& [tracked, current] : texts_) {
-      if (tracked == box) {
-        current = text;
+    for (Tracked& tracked : texts_) {
+      if (tracked.box == box) {
+        tracked.text = text;
+        tracked.utf8 = std::move(utf8);
         return;
       }
     }
-    texts_.emplace_back(box, text);
+    texts_.push_back({box, text, std::move(utf8)});
   }
 
   mutable std::mutex mutex_;
-  std::vector<std::pair<EditBoxControl, Text>> texts_;
+  std::vector<Tracked> texts_;
 };
 
 InputTexts& TheInputTexts() {
@@ -128,6 +145,8 @@ MainWindow::MainWindow() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint
   CreateStatusStrip();
   SetTabOrder();
   BindHandlers();
+  AddKeywordHistory(*编辑框_搜索内容);
+  MakeResizable(*this);
   currentWindow = this;
   TheInputTexts().Track(&MainWindow::编辑框_搜索内容, 编辑框_搜索内容);
   TheInputTexts().Track(&MainWindow::编辑框_停止页数, 编辑框_停止页数);
@@ -232,7 +251,7 @@ void MainWindow::BindHandlers() {
 void MainWindow::ShowCentred() {
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->geometry();
-    move(area.left() + (area.width() - kWidth) / 2, area.top() + (area.height() - kHeight) / 2);
+    move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
   }
   show();
 }
@@ -269,6 +288,14 @@ Text GetEditBoxText(EditBoxControl box) {
     return TheInputTexts().Read(box);
   }
   return ReadControl(box, Text(), [](EditBox& control) { return control.GetText(); });
+}
+
+std::string GetEditBoxUtf8Text(EditBoxControl box) {
+  if (!IsUiThread() && InputTexts::IsTracked(box)) {
+    platform::UnwindIfKilled();
+    return TheInputTexts().ReadUtf8(box);
+  }
+  return ReadControl(box, std::string(), [](EditBox& control) { return control.GetUtf8Text(); });
 }
 
 void SetEditBoxText(EditBoxControl box, const Text& text) {

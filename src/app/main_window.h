@@ -93,6 +93,8 @@ using ListControl = ListView* MainWindow::*;
 // The keyword and page-count boxes are read without a trip to the UI thread: their texts are
 // kept up to date at every change, so a read sees the box as it is at that moment.
 Text GetEditBoxText(EditBoxControl box);
+// The same as UTF-8, every character kept: the keyword as a site whose text is UTF-8 takes it.
+std::string GetEditBoxUtf8Text(EditBoxControl box);
 void SetEditBoxText(EditBoxControl box, const Text& text);
 // Each text in turn goes after the box's current text; the caret ends there, scrolled into view.
 void AppendToEditBox(EditBoxControl box, std::initializer_list<Text> texts);

@@ -6,6 +6,7 @@
 #include "app/site_choice.h"
 #include "app/text_edge.h"
 #include "site/site_definition.h"
+#include "support/encoding.h"
 #include "support/text_ops.h"
 
 namespace mf {
@@ -143,12 +144,18 @@ void ResultListModel::AddEntries(const std::shared_ptr<const SiteDefinition>& si
   }
   const auto siteIndex = static_cast<std::int32_t>(known - sites_.begin());
   const std::size_t firstNew = rows_.size();
+  // A site's links go on as the program's text (a double-click fetches the address, a copy or the
+  // desktop takes the magnet): those of a site whose text is UTF-8 are made ASCII.
+  const bool siteText = site && !site->programText;
+  const auto link = [siteText](Text& text) {
+    return siteText ? PercentEncodedNonAscii(text) : std::move(text);
+  };
   for (EntryRow& entry : entries) {
     Row row;
     row.number = ToText(static_cast<std::int32_t>(rows_.size() + 1));
     row.title = std::move(entry.title);
-    row.address = std::move(entry.address);
-    row.magnet = std::move(entry.magnet);
+    row.address = link(entry.address);
+    row.magnet = link(entry.magnet);
     row.size = std::move(entry.size);
     row.date = std::move(entry.date);
     row.seeders = std::move(entry.seeders);

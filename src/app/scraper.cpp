@@ -30,9 +30,21 @@ constexpr ListControl kResultList = &MainWindow::超级列表框1;
 // their arrival, so numbering goes on across pages and searches.
 void AppendEntryRows(const std::shared_ptr<const SiteDefinition>& site,
                      std::vector<EntryRow> rows) {
-  if (!rows.empty()) {
-    AddListEntries(kResultList, site, std::move(rows));
+  if (rows.empty()) {
+    return;
   }
+  AddListEntries(kResultList, site, std::move(rows));
+}
+
+// The keyword as the site takes it: the built-in site's is the program's text, as it always
+// was; any other site's is the keyword box's UTF-8, every character kept, while the box still
+// holds the keyword the worker read.
+Text SiteKeywordOf(const Text& keyword, const SiteDefinition& site) {
+  if (site.programText) {
+    return keyword;
+  }
+  const std::string typed = GetEditBoxUtf8Text(&MainWindow::编辑框_搜索内容);
+  return Utf8ToGbk(Text(typed)) == keyword ? Text(typed) : GbkToUtf8(keyword);
 }
 
 // What the worker's walk knows between its pages: the mirror that answered and the entries seen.
@@ -83,16 +95,24 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
   const ComApartmentScope apartment;
   WorkerWalk& walk = WalkOf(CurrentSite());
   const SiteDefinition& site = *walk.site.definition;
+  const Text siteKeyword = SiteKeywordOf(keyword, site);
+  if (const std::string refusal = KeywordRefusal(siteKeyword.view(), site);
+      !site.programText && !refusal.empty()) {
+    // A GBK site cannot send this keyword: the page fails without a request, and the walk ends.
+    std::fputs(("magnet-finder: " + refusal + "\n").c_str(), stderr);
+    walk.ended = true;
+    return false;
+  }
   MirrorFetcher::Result fetch = walk.mirrors.Fetch(
-      [&](const Text& base) { return ResultPageAddress(site, base, keyword, page); });
+      [&](const Text& base) { return ResultPageAddress(site, base, siteKeyword, page); });
   FetchedPage& fetched = fetch.page;
   FailIfNotTheSite(fetched, site);
 
   PageEntries entries;
   {
     const std::lock_guard lock(PageWorkLock);
-    // The site's encoding, converted to code page 936.
-    PageText = PageTextOf(fetched.body, site.pageEncoding, fetched.charset);
+    // The built-in site's page converted to code page 936, any other site's to UTF-8.
+    PageText = SitePageText(fetched.body, site, fetched.charset);
     // A page that failed has no entries; the built-in site alone reads its error pages as pages.
     if (!fetched.Failed() || site.programText) {
       entries = ReadEntries(*EntryMatcher, *MarkupPattern, PageText, site, fetch.base);

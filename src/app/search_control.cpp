@@ -5,14 +5,20 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "app/font_check.h"
+#include "app/keyword_history.h"
 #include "app/main_window.h"
 #include "app/scraper.h"
 #include "app/site_choice.h"
 #include "app/site_set.h"
 #include "app/text_edge.h"
+#include "app/toolkit_translations.h"
+#include "app/window_size.h"
 #include "platform/threads.h"
+#include "site/result_page.h"
 #include "site/seen_torrents.h"
 #include "site/site_definition.h"
 #include "site/site_walkers.h"
@@ -78,15 +84,25 @@ Text SiteLead(const SiteDefinition& site) {
 // sites could not be reached when none of them could.
 void SearchSeveralSites(std::vector<SearchSite> sites) {
   const std::int32_t pageCount = ToInteger(GetEditBoxText(&MainWindow::编辑框_停止页数));
-  const Text keyword = GetEditBoxText(&MainWindow::编辑框_搜索内容);
+  // Every character typed: each site sends the keyword as it can (a GBK site only what GBK can
+  // write), and one that cannot send it fails its first page without a request.
+  const std::string keyword = GetEditBoxUtf8Text(&MainWindow::编辑框_搜索内容);
+  std::int32_t failedPages = 0;
+  std::erase_if(sites, [&](const SearchSite& site) {
+    const std::string refusal = KeywordRefusal(keyword, *site.definition);
+    if (!refusal.empty()) {
+      std::fputs(("magnet-finder: " + refusal + "\n").c_str(), stderr);
+      ++failedPages;
+    }
+    return !refusal.empty();
+  });
   std::vector<std::shared_ptr<const SiteDefinition>> definitions;
   for (const SearchSite& site : sites) {
     definitions.push_back(site.definition);
   }
-  std::int32_t failedPages = 0;
   std::size_t unreachable = 0;
-  if (pageCount > 0) {
-    SiteWalkers walkers(std::move(sites), keyword, pageCount, kSiteJobs);
+  if (pageCount > 0 && !sites.empty()) {
+    SiteWalkers walkers(std::move(sites), Text(keyword), pageCount, kSiteJobs);
     SeenTorrents seen;
     long listed = 0;
     while (std::optional<WalkReport> report = walkers.Next()) {
@@ -154,6 +170,9 @@ void SetPageScraper(PageScraper scraper) {
 
 void OnStartClick() {
   ShowListColumnsFor(kResultList, SiteDefinitionsInUse());
+  if (MainWindow* window = MainWindow::Current()) {
+    RememberSearchedKeyword(*window->编辑框_搜索内容);
+  }
   WorkerThreadHandle = StartThread(&SearchWorker);
   EnableButton(kStart, false);
   EnableButton(kStop, true);
@@ -211,8 +230,10 @@ void RunProgram(int& argc, char** argv, const WindowOptions& options,
   InitGlobals();
   std::at_quick_exit(ReleaseGlobals);
   QApplication app(argc, argv);
+  LoadToolkitTranslations();
   auto* window = new MainWindow;
   QObject::connect(window, &QObject::destroyed, &app, &QCoreApplication::quit);
+  RestoreWindowSize(*window);
   window->ShowCentred();
   if (!FontsCoverTexts(*window)) {
     std::fputs(NoFontText().toLocal8Bit().constData(), stderr);

@@ -163,16 +163,18 @@ QString SettingsFile() {
   return folder + QStringLiteral("/magnet-finder/magnet-finder.conf");
 }
 
-QString ReadSetting(const QString& key) {
+namespace {
+
+QVariant ReadSettingValue(const QString& key) {
   const QString file = SettingsFile();
   if (!QFileInfo::exists(file)) {
-    return QString();
+    return QVariant();
   }
-  return QSettings(file, QSettings::IniFormat).value(key).toString();
+  return QSettings(file, QSettings::IniFormat).value(key);
 }
 
-std::optional<QString> WriteSetting(const QString& key, const std::optional<QString>& value,
-                                    const QString& what) {
+std::optional<QString> WriteSettingValue(const QString& key, const std::optional<QVariant>& value,
+                                         const QString& what) {
   const QString file = SettingsFile();
   if (!value && !QFileInfo::exists(file)) {
     return std::nullopt;  // nothing to forget
@@ -191,6 +193,27 @@ std::optional<QString> WriteSetting(const QString& key, const std::optional<QStr
     return QStringLiteral("cannot remember the %1 in %2").arg(what, file);
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+QString ReadSetting(const QString& key) {
+  return ReadSettingValue(key).toString();
+}
+
+std::optional<QString> WriteSetting(const QString& key, const std::optional<QString>& value,
+                                    const QString& what) {
+  return WriteSettingValue(key, value ? std::optional<QVariant>(*value) : std::nullopt, what);
+}
+
+QStringList ReadSettingList(const QString& key) {
+  return ReadSettingValue(key).toStringList();
+}
+
+std::optional<QString> WriteSettingList(const QString& key, const QStringList& values,
+                                        const QString& what) {
+  return WriteSettingValue(key, values.isEmpty() ? std::nullopt : std::optional<QVariant>(values),
+                           what);
 }
 
 std::string RememberedSiteId() {

@@ -39,6 +39,11 @@ QString ReadSetting(const QString& key);
 // cannot be written.
 std::optional<QString> WriteSetting(const QString& key, const std::optional<QString>& value,
                                     const QString& what);
+// The same for a list of texts: ReadSettingList is empty when the file or the key is missing; an
+// empty list removes the key.
+QStringList ReadSettingList(const QString& key);
+std::optional<QString> WriteSettingList(const QString& key, const QStringList& values,
+                                        const QString& what);
 // The id of the site last chosen in the site menu; empty when none was.
 std::string RememberedSiteId();
 // Remembers `id` for the next start; an error line when the settings file cannot be written.

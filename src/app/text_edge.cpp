@@ -16,8 +16,12 @@ Text FromQString(const QString& string) {
   return Utf16ToAnsi(std::u16string_view(units, static_cast<std::size_t>(string.size())));
 }
 
-QString SiteTextToQString(const Text& text, bool /*programText*/) {
-  return ToQString(text);
+QString SiteTextToQString(const Text& text, bool programText) {
+  if (programText) {
+    return ToQString(text);
+  }
+  const std::u16string units = Utf8ToUtf16(text);
+  return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size()));
 }
 
 }  // namespace mf

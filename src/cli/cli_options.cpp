@@ -8,7 +8,9 @@
 #include <string_view>
 
 #include "platform/printable_text.h"
+#include "site/result_page.h"
 #include "site/site_address.h"
+#include "site/site_definition.h"
 #include "support/encoding.h"
 
 namespace mf::cli {
@@ -64,23 +66,6 @@ std::string CommandName(Command command) {
     default:
       return "site test";
   }
-}
-
-// The characters of the UTF-8 `keyword` that the program's code page (936) cannot hold, each
-// once, in order; they would be sent as "?".
-std::string CharactersOutsideCodePage(std::string_view keyword) {
-  std::string outside;
-  for (std::size_t i = 0; i < keyword.size();) {
-    const auto lead = static_cast<unsigned char>(keyword[i]);
-    const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    const std::string character(keyword.substr(i, length));
-    i += length;
-    if (GbkToUtf8(Utf8ToGbk(Text(character))).str() != character &&
-        outside.find(character) == std::string::npos) {
-      outside += character;
-    }
-  }
-  return outside;
 }
 
 // Options and words as given, before they are checked against the command.
@@ -243,13 +228,10 @@ std::optional<std::string> Apply(CliOptions& options, const std::string& name,
   return std::nullopt;
 }
 
-// The keyword's problem: characters that would be sent as "?"; empty when it has none.
+// The keyword's problem for the built-in site: characters that it would send as "?"; empty when
+// it has none. A search of other sites, and a probe, check it against the sites they walk.
 std::string KeywordProblem(std::string_view keyword) {
-  const std::string outside = CharactersOutsideCodePage(keyword);
-  return outside.empty()
-             ? std::string()
-             : "the keyword holds characters outside code page 936 (GBK), the program's text: " +
-                   Quoted(platform::PrintableText(outside));
+  return KeywordRefusal(keyword, BuiltInSite());
 }
 
 // site probe ID|FILE KEYWORD: one site and one keyword, one page unless --pages says more.
@@ -267,9 +249,6 @@ std::optional<std::string> ForProbe(const Given& given, CliOptions& options) {
   options.keyword = given.words[3];
   if (options.keyword.empty()) {
     return std::string("site probe needs a KEYWORD, not ''");
-  }
-  if (std::string problem = KeywordProblem(options.keyword); !problem.empty()) {
-    return problem;
   }
   return std::nullopt;
 }
@@ -331,14 +310,14 @@ std::variant<CliOptions, std::string> ForCommand(const Given& given) {
            " at most (quote a keyword with spaces): " + Quoted(given.words[2]);
   }
   (options.command == Command::kSearch ? options.keyword : options.url) = given.words[1];
-  if (options.command == Command::kSearch) {
-    if (std::string problem = KeywordProblem(options.keyword); !problem.empty()) {
-      return problem;
-    }
-  }
   for (const auto& [name, value] : given.options) {
     if (auto error = Apply(options, name, value)) {
       return *error;
+    }
+  }
+  if (options.command == Command::kSearch && !options.site && !options.allSites) {
+    if (std::string problem = KeywordProblem(options.keyword); !problem.empty()) {
+      return problem;
     }
   }
   if (options.allSites && options.site) {

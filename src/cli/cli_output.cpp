@@ -11,11 +11,64 @@ std::string TsvField(std::string_view utf8) {
   return platform::PrintableText(utf8, /*doubleBackslashes=*/true);
 }
 
+namespace {
+
+// The character of the UTF-8 sequence at the start of `utf8` and its length; U+FFFD for one byte
+// that starts no character.
+std::pair<char32_t, std::size_t> NextCharacter(std::string_view utf8) {
+  const auto lead = static_cast<unsigned char>(utf8[0]);
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  if (length == 1 || utf8.size() < length) {
+    return {0xFFFD, 1};
+  }
+  char32_t character = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(utf8[i]);
+    if ((next & 0xC0) != 0x80) {
+      return {0xFFFD, 1};
+    }
+    character = (character << 6) | (next & 0x3F);
+  }
+  return {character, length};
+}
+
+void AppendUnitEscape(std::string& literal, unsigned unit) {
+  char escaped[16];
+  std::snprintf(escaped, sizeof escaped, "\\u%04x", unit);
+  literal += escaped;
+}
+
+// A character a terminal might act on, or that changes the text around it unseen, as JSON's
+// \u escapes (a pair of them beyond U+FFFF): the same string to a reader of JSON.
+bool AppendHiddenEscaped(std::string& literal, char32_t character) {
+  if (!platform::IsHiddenCharacter(character)) {
+    return false;
+  }
+  if (character > 0xFFFF) {
+    AppendUnitEscape(literal, 0xD800 + ((character - 0x10000) >> 10));
+    AppendUnitEscape(literal, 0xDC00 + ((character - 0x10000) & 0x3FF));
+  } else {
+    AppendUnitEscape(literal, character);
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string JsonString(std::string_view utf8) {
   std::string literal = "\"";
   literal.reserve(utf8.size() + 2);
-  for (const char c : utf8) {
-    if (c == '"' || c == '\\') {
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const char c = utf8[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      const auto [character, length] = NextCharacter(utf8.substr(i));
+      if (character == 0xFFFD && length == 1) {
+        AppendUnitEscape(literal, 0xFFFD);  // a byte that is no UTF-8: JSON holds none
+      } else if (!AppendHiddenEscaped(literal, character)) {
+        literal += utf8.substr(i, length);
+      }
+      i += length - 1;
+    } else if (c == '"' || c == '\\') {
       literal += '\\';
       literal += c;
     } else if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') {

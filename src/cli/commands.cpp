@@ -116,6 +116,17 @@ Opening OpenWithDesktop(const std::string& link) {
              : Opening::kFailed;
 }
 
+// A site's links as the program's text: a UTF-8 site's made ASCII (their other characters
+// percent-encoded), which reads the same in either.
+std::vector<Text> LinksAsProgramText(std::vector<Text> links, const SiteDefinition& site) {
+  if (!site.programText) {
+    for (Text& link : links) {
+      link = PercentEncodedNonAscii(link);
+    }
+  }
+  return links;
+}
+
 // Hands every download link to xdg-open; a link of another kind stays unopened, with one line
 // on `errors` naming it by its place on the page. True when every download link was opened and
 // at least one was (or the page has none).
@@ -158,7 +169,9 @@ class SearchOutput {
                Progress& progress)
       : options_(options), out_(out), progress_(progress), several_(sites.size() > 1) {
     for (const SearchSite& site : sites) {
-      states_.emplace_back().id = site.definition->id;
+      SiteState& state = states_.emplace_back();
+      state.id = site.definition->id;
+      state.site = site.definition;
       wide_ = wide_ || several_ || RowsHaveMore(*site.definition);
     }
   }
@@ -228,11 +241,12 @@ class SearchOutput {
  private:
   struct SiteState {
     std::string id;
-    long rows = 0;             // found on its pages, duplicates included
-    int fetched = 0;           // pages
-    std::string failure;       // of its last failed page
-    Text mirror;               // the mirror that answered last
-    bool unreachable = false;  // its walk ended for want of any answer
+    std::shared_ptr<const SiteDefinition> site;  // its rows are in its text (result_page.h)
+    long rows = 0;                               // found on its pages, duplicates included
+    int fetched = 0;                             // pages
+    std::string failure;                         // of its last failed page
+    Text mirror;                                 // the mirror that answered last
+    bool unreachable = false;                    // its walk ended for want of any answer
   };
 
   // The rows of a site with more than a title and a detail address get the wide lines.
@@ -246,6 +260,7 @@ class SearchOutput {
   }
 
   std::string Line(const SiteState& state, int page, const EntryRow& row) {
+    const auto Utf8 = [&](const Text& text) { return SiteTextToUtf8(text, *state.site); };
     const std::string url = Printed(row.address);
     if (!row.infoHash.empty()) {
       if (const long first = seen_.FirstRow(row.infoHash, number_ + 1); first != 0) {
@@ -302,8 +317,7 @@ int WalkSites(const CliOptions& options, std::vector<SearchSite> sites, std::FIL
               Progress& progress) {
   SearchOutput output(options, sites, out, progress);
   output.Begin();
-  SiteWalkers walkers(std::move(sites), Utf8ToGbk(Text(options.keyword)), options.pages,
-                      options.jobs);
+  SiteWalkers walkers(std::move(sites), Text(options.keyword), options.pages, options.jobs);
   if (walkers.Started() == 0) {
     progress.Report("magnet-finder-cli: cannot start a thread to walk the sites\n");
     return 1;
@@ -330,10 +344,12 @@ int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
                       ": " + platform::PrintableText(fetched.failure) + "\n");
     return 1;
   }
-  const std::vector<Text> links = FindMagnetLinks(matcher, PageTextOf(fetched));
+  const SiteDefinition& site = *CurrentSite().definition;
+  const std::vector<Text> links =
+      FindMagnetLinks(matcher, SitePageText(fetched.body, site, fetched.charset), site);
   std::vector<std::string> utf8;
   for (const Text& link : links) {
-    utf8.push_back(Utf8(options.raw ? link : LinkForOpening(link)));
+    utf8.push_back(SiteTextToUtf8(options.raw ? link : LinkForOpening(link), site));
   }
   if (options.format == Format::kJson) {
     Write(out, LinksJson(utf8));
@@ -349,7 +365,7 @@ int PrintMagnets(const CliOptions& options, std::FILE* out, std::FILE* errors) {
                       ": no magnet link on the page (the site's magnet pattern finds none)\n");
     return 1;
   }
-  return options.open && !OpenAll(links, errors) ? 1 : 0;
+  return options.open && !OpenAll(LinksAsProgramText(links, site), errors) ? 1 : 0;
 }
 
 }  // namespace

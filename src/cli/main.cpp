@@ -17,6 +17,7 @@
 #include "cli/sites_check.h"
 #include "cli/stoppable_run.h"
 #include "platform/printable_text.h"
+#include "site/result_page.h"
 #include "site/site_address.h"
 #include "site/site_catalogue.h"
 #include "site/site_definition.h"
@@ -89,6 +90,13 @@ int Search(const CliOptions& options) {
     return UsageError(*error);
   }
   mf::cli::SearchSites& search = std::get<mf::cli::SearchSites>(chosen);
+  // A keyword is sent as each site takes it: one that a site cannot send is refused.
+  for (const mf::cli::SearchSite& site : search.sites) {
+    if (std::string refusal = mf::KeywordRefusal(options.keyword, *site.definition);
+        !refusal.empty()) {
+      return UsageError(refusal);
+    }
+  }
   for (const std::string& skipped : search.skipped) {
     std::fprintf(stderr, "magnet-finder-cli: %s\n", skipped.c_str());
   }

@@ -72,8 +72,9 @@ int RunSites(std::FILE* out) {
   for (const CatalogueEntry& entry : catalogue.entries) {
     const SiteDefinition* site = entry.definition.get();
     Write(out, TsvField(site ? site->id : "-") + "\t" + TsvField(site ? site->name : "-") + "\t" +
-                   TsvField(site ? site->mirrors.front() : "-") + "\t" + TsvField(entry.file) +
-                   "\t" + TsvField(StatusOf(entry)) + "\t" + LastCheckOf(site, checks) + "\n");
+                   TsvField(site ? platform::AddressWithoutPassword(site->mirrors.front()) : "-") +
+                   "\t" + TsvField(entry.file) + "\t" + TsvField(StatusOf(entry)) + "\t" +
+                   LastCheckOf(site, checks) + "\n");
   }
   return 0;
 }
@@ -81,7 +82,12 @@ int RunSites(std::FILE* out) {
 int RunSiteLint(const std::vector<std::string>& files, std::FILE* out) {
   bool anyError = false;
   for (const std::string& file : files) {
-    const LoadedSite loaded = LoadSiteFile(file);
+    LoadedSite loaded = LoadSiteFile(file);
+    if (loaded.definition) {
+      for (SiteProblem& warning : SavedPageCaptureWarnings(*loaded.definition)) {
+        loaded.problems.push_back(std::move(warning));
+      }
+    }
     for (const SiteProblem& problem : loaded.problems) {
       Write(out, problem.ToString() + "\n");
     }

@@ -52,9 +52,9 @@ std::string Utf8(const Text& text) {
   return GbkToUtf8(text).str();
 }
 
-// What a site sent, fit for the terminal.
-std::string Shown(const Text& text) {
-  return platform::PrintableText(Utf8(text));
+// What a site sent, in the site's text (result_page.h), fit for the terminal.
+std::string Shown(const Text& text, const SiteDefinition& site) {
+  return platform::PrintableText(SiteTextToUtf8(text, site));
 }
 
 std::string ShownAddress(const Text& address) {
@@ -121,14 +121,15 @@ void ShowAnswer(Report& report, const FetchedPage& page, PageEncoding encoding,
   report.Line("took", Milliseconds(took));
 }
 
-void ShowRow(Report& report, const EntryRow& row) {
-  report.Line("first row", Shown(row.title));
+void ShowRow(Report& report, const EntryRow& row, const SiteDefinition& site) {
+  report.Line("first row", Shown(row.title, site));
   const std::pair<const char*, const Text*> fields[] = {
       {"address", &row.address}, {"magnet", &row.magnet},   {"size", &row.size},
       {"date", &row.date},       {"seeders", &row.seeders}, {"leechers", &row.leechers}};
   for (const auto& [label, value] : fields) {
     if (!value->empty()) {
-      report.Line(label, label == std::string("address") ? ShownAddress(*value) : Shown(*value));
+      report.Line(label,
+                  label == std::string("address") ? ShownAddress(*value) : Shown(*value, site));
     }
     if (label == std::string("magnet") && !row.infoHash.empty()) {
       report.Line("hash", row.infoHash);
@@ -150,16 +151,26 @@ std::optional<std::string> DefinitionText(const SiteDefinition& site) {
   return text.str();
 }
 
-// The folder of --save: DIR, created 0755 when missing, and DIR/<id> for the pages. Files are
-// written whole under a temporary name and then renamed, so that no half-written file is left
-// and a link in the folder is replaced, never followed; without --force an existing file is
-// never replaced.
+// The folder of --save: DIR, created 0755 when missing, and DIR/<id> for the pages. The pages are
+// written into a staging folder beside DIR/<id> and moved into it only when all of them are
+// written, then the definition is written under a temporary name and renamed; so a failure
+// part-way leaves nothing behind, and a link in the folder is replaced, never followed. Without
+// --force an existing file is never replaced.
 class SaveFolder {
  public:
   SaveFolder(std::string dir, const std::string& id, bool force)
-      : dir_(std::move(dir)), id_(id), force_(force) {}
+      : dir_(std::move(dir)),
+        id_(id),
+        stage_("." + id + ".part-" + std::to_string(getpid())),
+        force_(force) {}
   ~SaveFolder() {
-    for (const int fd : {pagesFd_, dirFd_}) {
+    if (stageFd_ >= 0) {  // not committed: what was staged goes
+      for (const std::string& name : staged_) {
+        unlinkat(stageFd_, name.c_str(), 0);
+      }
+      unlinkat(dirFd_, stage_.c_str(), AT_REMOVEDIR);
+    }
+    for (const int fd : {stageFd_, pagesFd_, dirFd_}) {
       if (fd >= 0) {
         close(fd);
       }
@@ -168,8 +179,8 @@ class SaveFolder {
   SaveFolder(const SaveFolder&) = delete;
   SaveFolder& operator=(const SaveFolder&) = delete;
 
-  // Opens (or creates) both folders; throws SaveFailed naming the first of `names` (relative to
-  // DIR) that exists when it may not be replaced.
+  // Opens (or creates) DIR and the staging folder; throws SaveFailed naming the first of `names`
+  // (relative to DIR) that exists when it may not be replaced.
   void Open(const std::vector<std::string>& names) {
     if (mkdir(dir_.c_str(), 0755) != 0 && errno != EEXIST) {
       Fail(dir_, "cannot create the folder");
@@ -178,6 +189,34 @@ class SaveFolder {
     if (dirFd_ < 0) {
       Fail(dir_, "cannot open the folder");
     }
+    struct stat status {};
+    if (fstatat(dirFd_, id_.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(status.st_mode)) {
+      errno = S_ISLNK(status.st_mode) ? ELOOP : ENOTDIR;
+      Fail(Path(id_), "cannot open the folder (a link is not followed)");
+    }
+    for (const std::string& name : names) {
+      if (!force_ && fstatat(dirFd_, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        throw SaveFailed{Path(name) + ": the file exists (--force replaces it)"};
+      }
+    }
+    if (mkdirat(dirFd_, stage_.c_str(), 0700) != 0) {
+      Fail(Path(stage_), "cannot create the folder");
+    }
+    stageFd_ = openat(dirFd_, stage_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (stageFd_ < 0) {
+      Fail(Path(stage_), "cannot open the folder");
+    }
+  }
+
+  // Writes `bytes` as page `name` into the staging folder.
+  void WritePage(const std::string& name, std::string_view bytes) {
+    WriteFile(stageFd_, name, id_ + "/" + name, bytes);
+    staged_.push_back(name);
+  }
+
+  // Moves the staged pages into DIR/<id>, then writes the definition as DIR/`name`.
+  void Commit(const std::string& name, std::string_view definition) {
     if (mkdirat(dirFd_, id_.c_str(), 0755) != 0 && errno != EEXIST) {
       Fail(Path(id_), "cannot create the folder");
     }
@@ -186,44 +225,30 @@ class SaveFolder {
       Fail(Path(id_), "cannot open the folder (a link is not followed)");
     }
     struct stat status {};
-    for (const std::string& name : names) {
-      if (!force_ && fstatat(dirFd_, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
-        throw SaveFailed{Path(name) + ": the file exists (--force replaces it)"};
+    for (const std::string& page : staged_) {  // all checked before any is moved
+      if (!force_ && fstatat(pagesFd_, page.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        throw SaveFailed{Path(id_ + "/" + page) + ": the file exists (--force replaces it)"};
       }
     }
-  }
-
-  // Writes `bytes` as `name`, a file of DIR (`inPages` false) or of DIR/<id>.
-  void Write(const std::string& name, std::string_view bytes, bool inPages) {
-    const int folder = inPages ? pagesFd_ : dirFd_;
-    const std::string shown = inPages ? id_ + "/" + name : name;
+    for (const std::string& page : staged_) {
+      if (renameat2(stageFd_, page.c_str(), pagesFd_, page.c_str(),
+                    force_ ? 0 : RENAME_NOREPLACE) != 0) {
+        Fail(Path(id_ + "/" + page),
+             errno == EEXIST ? "the file exists (--force replaces it)" : "cannot write the file");
+      }
+    }
+    staged_.clear();
+    unlinkat(dirFd_, stage_.c_str(), AT_REMOVEDIR);
+    close(stageFd_);
+    stageFd_ = -1;
     const std::string temporary = "." + name + ".part-" + std::to_string(getpid());
-    const int fd = openat(folder, temporary.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      Fail(Path(shown), "cannot write the file");
-    }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n <= 0) {
-        const int error = errno;
-        close(fd);
-        unlinkat(folder, temporary.c_str(), 0);
-        errno = error;
-        Fail(Path(shown), "cannot write the file");
-      }
-      written += static_cast<std::size_t>(n);
-    }
-    if (close(fd) != 0 || renameat2(folder, temporary.c_str(), folder, name.c_str(),
-                                    force_ ? 0 : RENAME_NOREPLACE) != 0) {
+    WriteFile(dirFd_, temporary, name, definition);
+    if (renameat2(dirFd_, temporary.c_str(), dirFd_, name.c_str(), force_ ? 0 : RENAME_NOREPLACE) !=
+        0) {
       const int error = errno;
-      unlinkat(folder, temporary.c_str(), 0);
+      unlinkat(dirFd_, temporary.c_str(), 0);
       errno = error;
-      Fail(Path(shown),
+      Fail(Path(name),
            error == EEXIST ? "the file exists (--force replaces it)" : "cannot write the file");
     }
   }
@@ -237,11 +262,45 @@ class SaveFolder {
     throw SaveFailed{platform::PrintableText(path) + ": " + what + ": " + std::strerror(errno)};
   }
 
+  // Writes `bytes` as the new file `name` of `folder`; `shown` names it in an error.
+  void WriteFile(int folder, const std::string& name, const std::string& shown,
+                 std::string_view bytes) const {
+    const int fd =
+        openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      Fail(Path(shown), "cannot write the file");
+    }
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n <= 0) {
+        const int error = errno;
+        close(fd);
+        unlinkat(folder, name.c_str(), 0);
+        errno = error;
+        Fail(Path(shown), "cannot write the file");
+      }
+      written += static_cast<std::size_t>(n);
+    }
+    if (close(fd) != 0) {
+      const int error = errno;
+      unlinkat(folder, name.c_str(), 0);
+      errno = error;
+      Fail(Path(shown), "cannot write the file");
+    }
+  }
+
   std::string dir_;
   std::string id_;
+  std::string stage_;  // the staging folder's name in DIR
   bool force_;
   int dirFd_ = -1;
   int pagesFd_ = -1;
+  int stageFd_ = -1;
+  std::vector<std::string> staged_;  // the pages written into it
 };
 
 // A page that the probe fetched, kept for --save.
@@ -263,8 +322,7 @@ class Probe {
 
   // Walks the pages, then the detail page; true when every page gave entries.
   bool Run() {
-    SiteWalk walk(site_, MirrorBases(*site_, replacement_), Utf8ToGbk(Text(options_.keyword)),
-                  options_.pages);
+    SiteWalk walk(site_, MirrorBases(*site_, replacement_), Text(options_.keyword), options_.pages);
     bool allGaveEntries = true;
     while (!walk.Done()) {
       const WalkedPage page = walk.Next();
@@ -308,9 +366,9 @@ class Probe {
       if (!firstRow_) {
         firstRow_ = rows.front();
       }
-      ShowRow(report_, rows.front());
+      ShowRow(report_, rows.front(), *site_);
     } else {
-      const Text pageText = PageTextOf(page.body, site_->pageEncoding, page.charset);
+      const Text pageText = SitePageText(page.body, *site_, page.charset);
       for (const PageFinding& finding : DiagnoseEmptyPage(page, pageText, *site_)) {
         report_.Line(finding.label, finding.text);
       }
@@ -344,10 +402,10 @@ class Probe {
     kept_.push_back({"detail-page.html", page.body, page.charset, true});
     RegExpMatcher matcher;
     const std::vector<Text> links =
-        FindMagnetLinks(matcher, PageTextOf(page.body, site_->pageEncoding, page.charset), *site_);
+        FindMagnetLinks(matcher, SitePageText(page.body, *site_, page.charset), *site_);
     report_.Line("magnets", std::to_string(links.size()));
     for (std::size_t i = 0; i < links.size() && i < kMagnetsShown; ++i) {
-      report_.Line(std::to_string(i + 1), Shown(links[i]));
+      report_.Line(std::to_string(i + 1), Shown(links[i], *site_));
     }
   }
 
@@ -390,8 +448,9 @@ std::vector<SiteTest> TestsOf(const SiteDefinition& site, const std::string& key
       test.magnets = SavedPageMagnets(site, matcher, page.body, page.charset);
     } else {
       test.fullRows = HasMoreThanTitleAndLink(site);
-      test.rows = RowsAsTested(
-          SavedPageEntries(site, matcher, markup, page.body, page.charset).rows, test.fullRows);
+      test.rows =
+          RowsAsTested(SavedPageEntries(site, matcher, markup, page.body, page.charset).rows,
+                       test.fullRows, site);
     }
   }
   return tests;
@@ -406,15 +465,38 @@ std::vector<std::string> SavedNames(const SiteDefinition& site, std::int32_t pag
   return names;
 }
 
+// The definition's text with `block` as its tests, or SaveFailed when it cannot be written so or
+// would not load.
+std::string DefinitionWithTests(const SiteDefinition& site, const std::string& definitionText,
+                                const std::string& block) {
+  const EditedDefinition edited = WithTestsBlock(definitionText, block);
+  if (!edited.problem.empty()) {
+    throw SaveFailed{platform::PrintableText(site.file) + ": " +
+                     platform::PrintableText(edited.problem)};
+  }
+  const LoadedSite loaded = ParseSiteDefinition(edited.text, site.file, "");
+  for (const SiteProblem& problem : loaded.problems) {
+    if (problem.severity == SiteProblem::Severity::kError) {
+      throw SaveFailed{platform::PrintableText(site.file) +
+                       ": with the tests of these pages the definition would not load (" +
+                       (problem.line > 0 ? "line " + std::to_string(problem.line) + ": " : "") +
+                       platform::PrintableText(problem.message) +
+                       "); nothing was written: ask for fewer pages"};
+    }
+  }
+  return edited.text;
+}
+
 void Save(Report& report, SaveFolder& folder, const SiteDefinition& site,
           const std::string& definitionText, const std::string& keyword,
           const std::vector<KeptPage>& kept) {
   const std::string block = TestsBlock(TestsOf(site, keyword, kept));
+  const std::string definition = DefinitionWithTests(site, definitionText, block);
   for (const KeptPage& page : kept) {
-    folder.Write(page.name, page.body.view(), true);
+    folder.WritePage(page.name, page.body.view());
   }
   const std::string definitionName = site.id + ".yaml";
-  folder.Write(definitionName, WithTestsBlock(definitionText, block), false);
+  folder.Commit(definitionName, definition);
   report.Write("tests written to " + platform::PrintableText(folder.Path(definitionName)) + "\n");
   std::istringstream lines(block);
   for (std::string line; std::getline(lines, line);) {
@@ -451,6 +533,10 @@ int RunSiteProbe(const CliOptions& options, std::FILE* out, std::FILE* err) {
     return kUsage;
   }
   const auto& [site, replacement] = std::get<0>(chosen);
+  if (const std::string refusal = KeywordRefusal(options.keyword, *site); !refusal.empty()) {
+    std::fprintf(err, "magnet-finder-cli: %s (see --help)\n", refusal.c_str());
+    return kUsage;
+  }
   Report report(out);
   try {
     std::optional<SaveFolder> folder;
@@ -460,6 +546,7 @@ int RunSiteProbe(const CliOptions& options, std::FILE* out, std::FILE* err) {
       if (!definitionText) {
         throw SaveFailed{platform::PrintableText(site->file) + ": cannot read the definition"};
       }
+      DefinitionWithTests(*site, *definitionText, "tests: []\n");  // refused before any fetch
       folder.emplace(*options.saveDir, site->id, options.force);
       folder->Open(SavedNames(*site, options.pages));
     }

@@ -33,6 +33,10 @@ bool Hidden(UChar32 character) {
 
 }  // namespace
 
+bool IsHiddenCharacter(char32_t character) {
+  return character >= 0x80 && Hidden(static_cast<UChar32>(character));
+}
+
 std::string PrintableText(std::string_view utf8, bool doubleBackslashes) {
   std::string text;
   text.reserve(utf8.size());

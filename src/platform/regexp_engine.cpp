@@ -2,6 +2,7 @@
 
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
+#include <time.h>
 
 #include <map>
 #include <memory>
@@ -213,6 +214,24 @@ struct RegExpEngine::Compiled {
   std::size_t groupCount = 0;
 };
 
+// ---- MatchBudget ----
+
+namespace {
+
+std::chrono::nanoseconds ThreadProcessorTime() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+}  // namespace
+
+MatchBudget::MatchBudget(std::chrono::nanoseconds time) : spentAt_(ThreadProcessorTime() + time) {}
+
+bool MatchBudget::Spent() const {
+  return ThreadProcessorTime() >= spentAt_;
+}
+
 // ---- RegExpMatches ----
 
 RegExpMatches::RegExpMatches(std::shared_ptr<const std::u16string> subject, std::size_t groupCount)
@@ -252,6 +271,13 @@ void RegExpEngine::SetMultiline(bool on) {
   }
 }
 
+void RegExpEngine::SetDotAll(bool on) {
+  if (on != dotAll_) {
+    dotAll_ = on;
+    Invalidate();
+  }
+}
+
 // Global only chooses how far the match loop runs; the compiled pattern stays.
 void RegExpEngine::SetGlobal(bool on) {
   global_ = on;
@@ -271,7 +297,7 @@ void RegExpEngine::Invalidate() {
 
 namespace {
 
-std::uint32_t CompileOptions(bool ignoreCase, bool multiline) {
+std::uint32_t CompileOptions(bool ignoreCase, bool multiline, bool dotAll = false) {
   std::uint32_t options = PCRE2_UTF | PCRE2_NO_UTF_CHECK | PCRE2_ALT_BSUX |
                           PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALLOW_EMPTY_CLASS |
                           PCRE2_DOLLAR_ENDONLY;
@@ -280,6 +306,9 @@ std::uint32_t CompileOptions(bool ignoreCase, bool multiline) {
   }
   if (multiline) {
     options |= PCRE2_MULTILINE;
+  }
+  if (dotAll) {
+    options |= PCRE2_DOTALL;
   }
   return options;
 }
@@ -317,7 +346,7 @@ RegExpEngine::Compiled* RegExpEngine::Compile() {
   if (compiled_ || compileFailed_) {
     return compiled_.get();
   }
-  const std::uint32_t options = CompileOptions(ignoreCase_, multiline_);
+  const std::uint32_t options = CompileOptions(ignoreCase_, multiline_, dotAll_);
   std::u16string scratch;
   auto compiled = std::make_unique<Compiled>();
   compiled->code = CodeCache::Instance().Find(WellFormed(pattern_, scratch), options);
@@ -342,7 +371,8 @@ RegExpEngine::Compiled* RegExpEngine::Compile() {
 }
 
 template <typename OnMatch>
-RegExpStatus RegExpEngine::ForEachMatch(std::u16string_view subject, bool all, OnMatch&& onMatch) {
+RegExpStatus RegExpEngine::ForEachMatch(std::u16string_view subject, bool all, OnMatch&& onMatch,
+                                        const MatchBudget* budget) {
   Compiled* compiled = Compile();
   if (compiled == nullptr) {
     return status_ = RegExpStatus::kBadPattern;
@@ -355,6 +385,9 @@ RegExpStatus RegExpEngine::ForEachMatch(std::u16string_view subject, bool all, O
   const PCRE2_SIZE* offsets = pcre2_get_ovector_pointer(data);
   std::size_t start = 0;
   while (start <= text.size()) {
+    if (budget != nullptr && budget->Spent()) {
+      return status_ = RegExpStatus::kBudgetSpent;
+    }
     // The text is well-formed by construction, so PCRE2 need not check it on each call.
     const int rc = pcre2_match(compiled->code->code.get(), Units(text), text.size(), start,
                                PCRE2_NO_UTF_CHECK, data, context);
@@ -394,6 +427,24 @@ std::optional<RegExpMatches> RegExpEngine::Execute(std::shared_ptr<const std::u1
     return std::nullopt;
   }
   return matches;
+}
+
+RegExpEngine::Partial RegExpEngine::ExecuteWithin(std::shared_ptr<const std::u16string> subject,
+                                                  const MatchBudget& budget) {
+  if (!subject) {
+    subject = std::make_shared<const std::u16string>();
+  }
+  const Compiled* compiled = Compile();
+  Partial found{RegExpMatches(subject, compiled == nullptr ? 0 : compiled->groupCount),
+                RegExpStatus::kBadPattern};
+  if (compiled == nullptr) {
+    status_ = RegExpStatus::kBadPattern;
+    return found;
+  }
+  found.status = ForEachMatch(
+      *subject, global_, [&](const std::size_t* offsets) { found.matches.Append(offsets); },
+      &budget);
+  return found;
 }
 
 namespace {
@@ -491,6 +542,18 @@ void AppendReplacement(const std::vector<ReplacementPiece>& pieces, std::u16stri
 
 std::optional<std::u16string> RegExpEngine::Replace(std::u16string_view subject,
                                                     std::u16string_view replacement) {
+  return ReplaceWithin(subject, replacement, nullptr);
+}
+
+std::optional<std::u16string> RegExpEngine::ReplaceWithin(std::u16string_view subject,
+                                                          std::u16string_view replacement,
+                                                          const MatchBudget& budget) {
+  return ReplaceWithin(subject, replacement, &budget);
+}
+
+std::optional<std::u16string> RegExpEngine::ReplaceWithin(std::u16string_view subject,
+                                                          std::u16string_view replacement,
+                                                          const MatchBudget* budget) {
   const Compiled* compiled = Compile();
   if (compiled == nullptr) {
     status_ = RegExpStatus::kBadPattern;
@@ -499,11 +562,14 @@ std::optional<std::u16string> RegExpEngine::Replace(std::u16string_view subject,
   const std::vector<ReplacementPiece> pieces = ParseReplacement(replacement, compiled->groupCount);
   std::u16string out;
   std::size_t copied = 0;
-  if (ForEachMatch(subject, global_, [&](const std::size_t* offsets) {
-        out.append(subject.substr(copied, offsets[0] - copied));
-        AppendReplacement(pieces, replacement, subject, offsets, out);
-        copied = offsets[1];
-      }) != RegExpStatus::kOk) {
+  if (ForEachMatch(
+          subject, global_,
+          [&](const std::size_t* offsets) {
+            out.append(subject.substr(copied, offsets[0] - copied));
+            AppendReplacement(pieces, replacement, subject, offsets, out);
+            copied = offsets[1];
+          },
+          budget) != RegExpStatus::kOk) {
     return std::nullopt;
   }
   out.append(subject.substr(copied));

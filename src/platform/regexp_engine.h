@@ -29,6 +29,7 @@
 // every later call. An engine is used by one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,9 +43,27 @@ namespace mf::platform {
 
 enum class RegExpStatus {
   kOk,
-  kBadPattern,  // the pattern does not compile
-  kMatchLimit,  // a search gave up: too much backtracking (or too deep) for this subject
-  kFailed,      // any other matching failure (out of memory, say)
+  kBadPattern,   // the pattern does not compile
+  kMatchLimit,   // a search gave up: too much backtracking (or too deep) for this subject
+  kFailed,       // any other matching failure (out of memory, say)
+  kBudgetSpent,  // the budget shared by the searches of one piece of work was spent before it
+};
+
+// How much matching one piece of work (a result page: its entry matches and the clean-up of its
+// titles) may cost, shared by every search it is given to: processor time of the thread that
+// made it, which the machine's load does not stretch. The match limit bounds one search; a
+// pattern that stays just under it on every match would still cost seconds per page, so each
+// search given a budget first checks that some is left. A budget belongs to one thread.
+class MatchBudget {
+ public:
+  explicit MatchBudget(std::chrono::nanoseconds time = kPageTime);
+  bool Spent() const;
+
+  // A page's work: hundreds of times what a page of several megabytes needs to be matched.
+  static constexpr std::chrono::milliseconds kPageTime{1000};
+
+ private:
+  std::chrono::nanoseconds spentAt_;  // the thread's processor clock when it is spent
 };
 
 // All matches of one Execute. They share the subject; the text of a match or group is cut from it
@@ -106,9 +125,12 @@ class RegExpEngine {
   bool IgnoreCase() const { return ignoreCase_; }
   bool Multiline() const { return multiline_; }
   bool Global() const { return global_; }
+  bool DotAll() const { return dotAll_; }
   const std::u16string& Pattern() const { return pattern_; }
   void SetIgnoreCase(bool on);
   void SetMultiline(bool on);
+  // "." matches line breaks too (off by default, as the object's callers rely on).
+  void SetDotAll(bool on);
   void SetGlobal(bool on);
   void SetPattern(std::u16string pattern);
 
@@ -123,6 +145,19 @@ class RegExpEngine {
   // the match, "$`" for the text before it, "$'" for the text after it and "$$" for "$".
   std::optional<std::u16string> Replace(std::u16string_view subject,
                                         std::u16string_view replacement);
+
+  // The matches found before the search stopped, and why it stopped: kOk when it reached the end
+  // of the subject, kBudgetSpent when `budget` was spent before a match, or the failure of the
+  // match that gave up. Every search of the loop draws on `budget`.
+  struct Partial {
+    RegExpMatches matches;
+    RegExpStatus status;
+  };
+  Partial ExecuteWithin(std::shared_ptr<const std::u16string> subject, const MatchBudget& budget);
+  // Replace, drawing on `budget`; nothing when it was spent or a search gave up (LastStatus).
+  std::optional<std::u16string> ReplaceWithin(std::u16string_view subject,
+                                              std::u16string_view replacement,
+                                              const MatchBudget& budget);
 
   // Whether the pattern matches somewhere in `subject`.
   std::optional<bool> Test(std::u16string_view subject);
@@ -145,14 +180,20 @@ class RegExpEngine {
 
   Compiled* Compile();
   void Invalidate();
+  std::optional<std::u16string> ReplaceWithin(std::u16string_view subject,
+                                              std::u16string_view replacement,
+                                              const MatchBudget* budget);
   // Calls `onMatch(offsets)` for each match in `subject` (all of them when `all`), where
-  // `offsets` holds the start and end of the match and of each group. Sets and returns status_.
+  // `offsets` holds the start and end of the match and of each group. With a `budget`, no search
+  // starts once it is spent. Sets and returns status_.
   template <typename OnMatch>
-  RegExpStatus ForEachMatch(std::u16string_view subject, bool all, OnMatch&& onMatch);
+  RegExpStatus ForEachMatch(std::u16string_view subject, bool all, OnMatch&& onMatch,
+                            const MatchBudget* budget = nullptr);
 
   bool ignoreCase_ = false;
   bool multiline_ = false;
   bool global_ = false;
+  bool dotAll_ = false;
   std::u16string pattern_;
   std::unique_ptr<Compiled> compiled_;
   bool compileFailed_ = false;

@@ -10,6 +10,7 @@
 #include "site/site_definition.h"
 #include "site/title_cleanup.h"
 #include "support/regexp_matcher.h"
+#include "support/utf8_pattern.h"
 
 namespace mf {
 namespace {
@@ -59,6 +60,17 @@ Text DetailPageAddress(const Text& link) {
 
 std::vector<Text> FindMagnetLinks(RegExpMatcher& matcher, const Text& pageText,
                                   const SiteDefinition& site) {
+  if (!site.programText) {
+    // The site's own text, UTF-8, through the same engine and limits.
+    std::vector<Text> links;
+    for (const std::vector<Text>& groups :
+         FindAllUtf8(site.magnetPattern, pageText, platform::MatchBudget()).matches) {
+      links.push_back(static_cast<std::size_t>(site.magnetGroup) < groups.size()
+                          ? groups[static_cast<std::size_t>(site.magnetGroup)]
+                          : Text());
+    }
+    return links;
+  }
   matcher.Search(site.magnetPattern, pageText);
   std::vector<Text> links;
   const std::int32_t matches = matcher.MatchCount();

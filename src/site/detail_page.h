@@ -22,7 +22,9 @@ Text DetailPageAddress(const Text& link);
 
 // Searches `pageText` for magnet links with `matcher` and returns them in page order, as written
 // (entities undecoded). A kill of the calling thread ends it between two links
-// (platform::ThreadKilled). The matcher keeps the page's matches afterwards.
+// (platform::ThreadKilled). The matcher keeps the page's matches afterwards. A site other than
+// the built-in one has its page and links in UTF-8 (page_fetch.h: SitePageText), matched through
+// support/utf8_pattern.h instead.
 std::vector<Text> FindMagnetLinks(RegExpMatcher& matcher, const Text& pageText,
                                   const SiteDefinition& site);
 std::vector<Text> FindMagnetLinks(RegExpMatcher& matcher, const Text& pageText);

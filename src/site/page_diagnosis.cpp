@@ -1,11 +1,15 @@
 #include "site/page_diagnosis.h"
 
+#include <string.h>  // memmem
+
 #include <algorithm>
 #include <cctype>
 #include <nlohmann/json.hpp>
 
 #include "platform/printable_text.h"
+#include "platform/threads.h"
 #include "site/json_rows.h"
+#include "site/result_page.h"
 #include "site/xml_rows.h"
 #include "support/encoding.h"
 
@@ -13,6 +17,8 @@ namespace mf {
 namespace {
 
 constexpr std::size_t kKeysShown = 20;
+// What of the entry pattern's leading text is looked for: enough to tell where the entries are.
+constexpr std::size_t kMostLiteralBytes = 200;
 
 char Lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
@@ -160,11 +166,25 @@ std::string PageTitle(std::string_view utf8, std::size_t maxBytes) {
 
 std::size_t CountOccurrences(std::string_view utf8, std::string_view literal) {
   std::size_t count = 0;
-  if (literal.empty()) {
+  if (literal.empty() || literal.size() > utf8.size()) {
     return count;
   }
-  for (std::size_t at = FindNoCase(utf8, literal, 0); at != std::string_view::npos;
-       at = FindNoCase(utf8, literal, at + literal.size())) {
+  // Both sides folded once, then glibc's memmem, which is linear in the page and the literal
+  // together (a naive search costs their product: seconds for a long literal on a large page).
+  const auto folded = [](std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), Lower);
+    return lower;
+  };
+  const std::string page = folded(utf8);
+  const std::string what = folded(literal);
+  for (std::size_t at = 0; at + what.size() <= page.size(); at += what.size()) {
+    platform::UnwindIfKilled();
+    const void* found = memmem(page.data() + at, page.size() - at, what.data(), what.size());
+    if (found == nullptr) {
+      break;
+    }
+    at = static_cast<std::size_t>(static_cast<const char*>(found) - page.data());
     ++count;
   }
   return count;
@@ -196,7 +216,7 @@ std::vector<PageFinding> DiagnoseEmptyPage(const FetchedPage& page, const Text& 
                                                    : "the page has no text before a zero byte"});
     return findings;
   }
-  const std::string utf8 = GbkToUtf8(pageText).str();
+  const std::string utf8 = SiteTextToUtf8(pageText, site);
   const bool html = site.pageFormat == PageFormat::kHtml;
   const std::string format = html ? "HTML" : site.pageFormat == PageFormat::kJson ? "JSON" : "XML";
   std::string word = format;
@@ -215,7 +235,10 @@ std::vector<PageFinding> DiagnoseEmptyPage(const FetchedPage& page, const Text& 
   findings.push_back({"title", title.empty() ? "the page has no <title>"
                                              : "\"" + platform::PrintableText(title) + "\""});
   if (html) {
-    const std::string literal = LeadingLiteral(GbkToUtf8(site.entryPattern).view());
+    std::string literal = LeadingLiteral(GbkToUtf8(site.entryPattern).view());
+    if (literal.size() > kMostLiteralBytes) {
+      literal.resize(CharacterStart(literal, kMostLiteralBytes));
+    }
     const std::size_t count = CountOccurrences(utf8, literal);
     findings.push_back({"literal", literal.empty()
                                        ? "the entry pattern starts with no literal text to look for"

@@ -215,6 +215,14 @@ Text PageTextOf(const Bytes& body, PageEncoding encoding, std::string_view chars
   return ReadsAsGbk(encoding, charset) ? ToText(body) : PageTextOf(body);
 }
 
+Text SitePageText(const Bytes& body, const SiteDefinition& site, std::string_view charset) {
+  if (site.programText) {
+    return PageTextOf(body, site.pageEncoding, charset);
+  }
+  const Text bytes = ToText(body);
+  return ReadsAsGbk(site.pageEncoding, charset) ? GbkToUtf8(bytes) : WellFormedUtf8(bytes);
+}
+
 Text PageTextOf(const FetchedPage& page) {
   return PageTextOf(page.body, CurrentSite().definition->pageEncoding, page.charset);
 }

@@ -74,6 +74,10 @@ Text PageTextOf(const Bytes& body, PageEncoding encoding, std::string_view chars
 bool ReadsAsGbk(PageEncoding encoding, std::string_view charset);
 // As the site in use reads its pages.
 Text PageTextOf(const FetchedPage& page);
+// The page as `site` keeps its text: the built-in site's as PageTextOf (code page 936), any
+// other site's as well-formed UTF-8, a GBK page converted once, so that no character a site
+// writes is lost on the way to the rows.
+Text SitePageText(const Bytes& body, const SiteDefinition& site, std::string_view charset);
 
 // The charset that a response header block names in its Content-Type, lower case.
 std::string CharsetOf(const Text& responseHeaders);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/printable_text.h"
 #include "platform/threads.h"
 #include "site/detail_page.h"
+#include "site/download_link.h"
 #include "site/info_hash.h"
 #include "site/json_rows.h"
 #include "site/row_values.h"
@@ -21,6 +23,7 @@
 #include "support/pattern.h"
 #include "support/regexp_matcher.h"
 #include "support/text_ops.h"
+#include "support/utf8_pattern.h"
 
 namespace mf {
 
@@ -45,7 +48,10 @@ const regex& MarkupWithoutScript() {
 
 Text ResultPageAddress(const SiteDefinition& site, const Text& base, const Text& keyword,
                        const Text& page) {
-  const Text encoded = UrlEncode(keyword, false, site.keywordEncoding == KeywordEncoding::kUtf8);
+  const bool gbk = site.keywordEncoding == KeywordEncoding::kGbk;
+  // The built-in site's keyword is program text, any other site's UTF-8 (SiteKeyword).
+  const Text encoded = site.programText ? UrlEncode(keyword, false, !gbk)
+                                        : UrlEncode(gbk ? Utf8ToGbk(keyword) : keyword);
   // The walk counts from 1; a site whose pages count from another number gets its own.
   const Text number =
       site.firstPage == 1
@@ -57,6 +63,45 @@ Text ResultPageAddress(const SiteDefinition& site, const Text& base, const Text&
                                             {"page", number},
                                             {"offset", Text(std::to_string(offset))},
                                             {"page-size", Text(std::to_string(site.pageSize))}});
+}
+
+Text SiteKeyword(std::string_view utf8, const SiteDefinition& site) {
+  return site.programText ? Utf8ToGbk(Text(utf8)) : Text(utf8);
+}
+
+std::string SiteTextToUtf8(const Text& text, const SiteDefinition& site) {
+  return site.programText ? GbkToUtf8(text).str() : text.str();
+}
+
+std::string CharactersTheSiteCannotSend(std::string_view keyword, const SiteDefinition& site) {
+  if (!site.programText && site.keywordEncoding == KeywordEncoding::kUtf8) {
+    return std::string();
+  }
+  std::string outside;
+  for (std::size_t i = 0; i < keyword.size();) {
+    const auto lead = static_cast<unsigned char>(keyword[i]);
+    const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::string character(keyword.substr(i, length));
+    i += length;
+    if (GbkToUtf8(Utf8ToGbk(Text(character))).str() != character &&
+        outside.find(character) == std::string::npos) {
+      outside += character;
+    }
+  }
+  return outside;
+}
+
+std::string KeywordRefusal(std::string_view keyword, const SiteDefinition& site) {
+  const std::string outside = CharactersTheSiteCannotSend(keyword, site);
+  if (outside.empty()) {
+    return std::string();
+  }
+  const std::string shown = "'" + platform::PrintableText(outside) + "'";
+  return site.programText
+             ? "the keyword holds characters outside code page 936 (GBK), the program's text: " +
+                   shown
+             : "the keyword holds characters that GBK cannot write, and " + site.id +
+                   " sends its keyword in GBK: " + shown;
 }
 
 Text ResultPageAddress(const Text& keyword, const Text& page) {
@@ -83,7 +128,7 @@ Text StripMarkup(const regex& markup, const Text& title) {
 
 namespace {
 
-// A row's fields before they are checked, in code page 936.
+// A row's fields before they are checked, in the site's text.
 struct RawRow {
   Text title;
   Text link;
@@ -100,26 +145,86 @@ Text Field(const RawRow& raw, RowField field) {
   return raw.fields[static_cast<std::size_t>(field)];
 }
 
-std::string Quoted(const Text& text) {
-  return "'" + platform::PrintableText(GbkToUtf8(text).str()) + "'";
+// How a row's texts are cleaned: the built-in site's through the caller's markup pattern, as it
+// always was; every other site's as UTF-8, drawing on the page's matching budget.
+class RowCleaner {
+ public:
+  explicit RowCleaner(regex& markup) : markup_(&markup) {}
+  explicit RowCleaner(const platform::MatchBudget& budget) : budget_(&budget) {}
+
+  bool Utf8() const { return budget_ != nullptr; }
+  // Nothing when a remove step's pattern gave up (Status says why).
+  std::optional<Text> Clean(const std::vector<CleanupStep>& steps, const Text& text) {
+    if (markup_ != nullptr) {
+      return CleanTitle(steps, *markup_, text);
+    }
+    return CleanSiteText(steps, text, *budget_, &status_);
+  }
+  // A field's clean-up has no remove step, so it cannot give up.
+  Text Field(const Text& text) { return Clean(FieldCleanup(), text).value_or(Text()); }
+  platform::RegExpStatus Status() const { return status_; }
+  bool BudgetSpent() const { return status_ == platform::RegExpStatus::kBudgetSpent; }
+  std::string Utf8Of(const Text& text) const { return Utf8() ? text.str() : GbkToUtf8(text).str(); }
+
+ private:
+  regex* markup_ = nullptr;
+  const platform::MatchBudget* budget_ = nullptr;
+  platform::RegExpStatus status_ = platform::RegExpStatus::kOk;
+};
+
+// Why a pattern gave up, for a problem line: the page's budget, or the limit of one search.
+std::string GaveUp(const std::string& pattern, platform::RegExpStatus status) {
+  const char* why = status == platform::RegExpStatus::kBudgetSpent
+                        ? "the page's matching took too long"
+                    : status == platform::RegExpStatus::kMatchLimit ? "too much backtracking"
+                                                                    : "the matcher failed";
+  return "the " + pattern + " pattern gave up (" + why + ")";
+}
+
+// The detail page's address for a row's link. A UTF-8 site's link is made ASCII, so that it
+// reaches the request as the bytes the site wrote.
+Text DetailAddress(const SiteDefinition& site, const Text& base, const Text& link, bool utf8) {
+  return ExpandAddress(site.detailAddress,
+                       {{"base", base}, {"link", utf8 ? PercentEncodedNonAscii(link) : link}});
 }
 
 // The row that `raw` (the `number`th of its page) makes, or a problem when it makes none.
 std::optional<EntryRow> MakeRow(const RawRow& raw, std::size_t number, const SiteDefinition& site,
-                                const Text& base, regex& markup,
+                                const Text& base, RowCleaner& cleaner,
                                 std::vector<std::string>& problems) {
   const std::string where = "row " + std::to_string(number) + ": ";
+  const auto quoted = [&](const Text& text) {
+    return "'" + platform::PrintableText(cleaner.Utf8Of(text)) + "'";
+  };
   EntryRow row;
-  row.title = CleanTitle(site.titleCleanup, markup, raw.title);
-  if (site.HasLink() && !raw.link.empty()) {
-    row.address = ExpandAddress(site.detailAddress, {{"base", base}, {"link", raw.link}});
+  const std::optional<Text> title = cleaner.Clean(site.titleCleanup, raw.title);
+  if (!title) {
+    problems.push_back(where + "left out: " + GaveUp("clean-up", cleaner.Status()));
+    return std::nullopt;
   }
-  row.size = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kSize));
-  row.date = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kDate));
-  row.seeders = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kSeeders));
-  row.leechers = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kLeechers));
-  const Text magnet = LinkForOpening(Field(raw, RowField::kMagnet));
-  const Text hash = CleanTitle(FieldCleanup(), markup, Field(raw, RowField::kHash));
+  row.title = *title;
+  if (site.HasLink() && !raw.link.empty()) {
+    row.address = DetailAddress(site, base, raw.link, cleaner.Utf8());
+  }
+  row.size = cleaner.Field(Field(raw, RowField::kSize));
+  row.date = cleaner.Field(Field(raw, RowField::kDate));
+  row.seeders = cleaner.Field(Field(raw, RowField::kSeeders));
+  row.leechers = cleaner.Field(Field(raw, RowField::kLeechers));
+  Text magnet = LinkForOpening(Field(raw, RowField::kMagnet));
+  const Text hash = cleaner.Field(Field(raw, RowField::kHash));
+  if (!site.HasLink() && magnet.empty() && hash.empty()) {
+    return std::nullopt;  // an item the site lists without a torrent (an archive item, say)
+  }
+  // The row's magnet goes to the list, the output box, a copy and the desktop's handler as it
+  // is: one that could not be handed over (a line break, a space, another scheme) is none.
+  if (const std::string refusal =
+          magnet.empty()
+              ? std::string()
+              : DownloadLinkRefusal(site.programText ? magnet : PercentEncodedNonAscii(magnet));
+      !refusal.empty()) {
+    problems.push_back(where + quoted(magnet) + " is not taken as its magnet: " + refusal);
+    magnet = Text();
+  }
   if (!magnet.empty()) {
     row.magnet = magnet;
     row.infoHash = InfoHashOfMagnet(magnet.view()).value_or(std::string());
@@ -128,10 +233,10 @@ std::optional<EntryRow> MakeRow(const RawRow& raw, std::size_t number, const Sit
     if (const auto normalized = NormalizedInfoHash(hash.view())) {
       row.infoHash = *normalized;
       if (row.magnet.empty()) {
-        row.magnet = Text(MagnetFromHash(hash.view(), GbkToUtf8(row.title).view(), site.trackers));
+        row.magnet = Text(MagnetFromHash(hash.view(), cleaner.Utf8Of(row.title), site.trackers));
       }
     } else {
-      problems.push_back(where + Quoted(hash) +
+      problems.push_back(where + quoted(hash) +
                          " is no info-hash (40 hex or 32 base32 characters)");
     }
   }
@@ -148,50 +253,80 @@ std::optional<EntryRow> MakeRow(const RawRow& raw, std::size_t number, const Sit
     return std::nullopt;
   }
   for (const UnreadValue& unread : ReadRowNumbers(row, site)) {
-    problems.push_back(where + Quoted(unread.text) + " is no " + unread.what);
+    problems.push_back(where + quoted(unread.text) + " is no " + unread.what);
   }
   return row;
+}
+
+// The fields of a row that a match's groups give.
+RawRow RawRowOf(const SiteDefinition& site, const std::function<Text(std::int32_t)>& group) {
+  RawRow raw;
+  raw.title = group(site.titleGroup);
+  if (site.linkGroup > 0) {
+    raw.link = group(site.linkGroup);
+  }
+  for (std::size_t f = 0; f < kRowFieldCount; ++f) {
+    if (site.fieldGroups[f] > 0) {
+      raw.fields[f] = group(site.fieldGroups[f]);
+    }
+  }
+  return raw;
 }
 
 std::vector<RawRow> HtmlRows(RegExpMatcher& matcher, const Text& pageText,
                              const SiteDefinition& site) {
   matcher.Search(site.entryPattern, pageText);
   const std::int32_t matches = matcher.MatchCount();
-  std::vector<RawRow> rows(static_cast<std::size_t>(std::max(matches, 0)));
+  std::vector<RawRow> rows;
+  rows.reserve(static_cast<std::size_t>(std::max(matches, 0)));
   for (std::int32_t i = 1; i <= matches; ++i) {
     platform::UnwindIfKilled();
-    RawRow& raw = rows[static_cast<std::size_t>(i - 1)];
-    raw.title = matcher.SubMatchText(i, site.titleGroup);
-    if (site.linkGroup > 0) {
-      raw.link = matcher.SubMatchText(i, site.linkGroup);
-    }
-    for (std::size_t f = 0; f < kRowFieldCount; ++f) {
-      if (site.fieldGroups[f] > 0) {
-        raw.fields[f] = matcher.SubMatchText(i, site.fieldGroups[f]);
-      }
-    }
+    rows.push_back(
+        RawRowOf(site, [&](std::int32_t group) { return matcher.SubMatchText(i, group); }));
   }
   return rows;
 }
 
-// The rows of a JSON or XML answer.
+// The same for a UTF-8 site's page, through the matcher's engine under the page's budget: the
+// rows found before the entry pattern gave up are kept, and a problem says it gave up.
+std::vector<RawRow> Utf8HtmlRows(const Text& pageText, const SiteDefinition& site,
+                                 const platform::MatchBudget& budget, PageEntries& entries) {
+  const Utf8Matches found = FindAllUtf8(site.entryPattern, pageText, budget);
+  if (found.status != platform::RegExpStatus::kOk) {
+    entries.problems.push_back(GaveUp("entry", found.status) + " after " +
+                               std::to_string(found.matches.size()) + " rows");
+  }
+  std::vector<RawRow> rows;
+  rows.reserve(found.matches.size());
+  for (const std::vector<Text>& groups : found.matches) {
+    rows.push_back(RawRowOf(site, [&](std::int32_t group) {
+      return static_cast<std::size_t>(group) < groups.size() ? groups[group] : Text();
+    }));
+  }
+  return rows;
+}
+
+// The rows of a JSON or XML answer, in the site's text.
 std::vector<RawRow> AnswerRowsOf(const Text& pageText, const SiteDefinition& site,
                                  PageEntries& entries) {
-  const std::string utf8 = GbkToUtf8(pageText).str();
+  const std::string utf8 = site.programText ? GbkToUtf8(pageText).str() : pageText.str();
   const JsonRows json =
       site.pageFormat == PageFormat::kXml ? ReadXmlRows(utf8, site) : ReadJsonRows(utf8, site);
   entries.lastPage = json.lastPage;
   if (!json.problem.empty()) {
     entries.problems.push_back(platform::PrintableText(json.problem));
   }
+  const auto siteText = [&](const std::string& text) {
+    return site.programText ? Utf8ToGbk(Text(text)) : Text(text);
+  };
   std::vector<RawRow> rows;
   rows.reserve(json.rows.size());
   for (const JsonRow& read : json.rows) {
     RawRow& raw = rows.emplace_back();
-    raw.title = read.hasTitle ? Utf8ToGbk(Text(read.title)) : Text();
-    raw.link = Utf8ToGbk(Text(read.link));
+    raw.title = read.hasTitle ? siteText(read.title) : Text();
+    raw.link = siteText(read.link);
     for (std::size_t f = 0; f < kRowFieldCount; ++f) {
-      raw.fields[f] = Utf8ToGbk(Text(read.fields[f]));
+      raw.fields[f] = siteText(read.fields[f]);
     }
   }
   return rows;
@@ -221,22 +356,73 @@ std::vector<EntryRow> PlainEntries(RegExpMatcher& matcher, regex& markup, const 
   return rows;
 }
 
+// The same for a UTF-8 site: a row whose clean-up gave up is left out with a problem.
+std::optional<EntryRow> PlainRow(const RawRow& raw, std::size_t number, const SiteDefinition& site,
+                                 const Text& base, RowCleaner& cleaner,
+                                 std::vector<std::string>& problems) {
+  std::optional<Text> title = cleaner.Clean(site.titleCleanup, raw.title);
+  if (!title) {
+    problems.push_back("row " + std::to_string(number) +
+                       ": left out: " + GaveUp("clean-up", cleaner.Status()));
+    return std::nullopt;
+  }
+  EntryRow row;
+  row.title = std::move(*title);
+  row.address = DetailAddress(site, base, raw.link, true);
+  return row;
+}
+
+// The entries of a page of a site other than the built-in one: UTF-8 throughout, every search
+// of the page (its entries and its titles' clean-up) drawing on one budget. Once it is spent the
+// rows read so far are kept and the rest left out, with the problem that says so.
+PageEntries SiteEntries(const Text& pageText, const SiteDefinition& site, const Text& base) {
+  PageEntries entries;
+  const platform::MatchBudget budget;
+  RowCleaner cleaner(budget);
+  const std::vector<RawRow> raws = site.pageFormat == PageFormat::kHtml
+                                       ? Utf8HtmlRows(pageText, site, budget, entries)
+                                       : AnswerRowsOf(pageText, site, entries);
+  const bool plain = PlainRows(site);
+  entries.listed = raws.size();
+  entries.rows.reserve(raws.size());
+  std::size_t read = 0;
+  for (; read < raws.size() && !cleaner.BudgetSpent(); ++read) {
+    platform::UnwindIfKilled();
+    auto row = plain ? PlainRow(raws[read], read + 1, site, base, cleaner, entries.problems)
+                     : MakeRow(raws[read], read + 1, site, base, cleaner, entries.problems);
+    if (row) {
+      entries.rows.push_back(std::move(*row));
+    }
+  }
+  if (read < raws.size()) {
+    entries.problems.push_back(std::to_string(raws.size() - read) +
+                               " more rows left out: the page's matching took too long");
+  }
+  return entries;
+}
+
 }  // namespace
 
 PageEntries ReadEntries(RegExpMatcher& matcher, regex& markup, const Text& pageText,
                         const SiteDefinition& site, const Text& base) {
+  if (!site.programText) {
+    return SiteEntries(pageText, site, base);
+  }
   PageEntries entries;
   if (PlainRows(site)) {
     entries.rows = PlainEntries(matcher, markup, pageText, site, base);
+    entries.listed = entries.rows.size();
     return entries;
   }
   const std::vector<RawRow> raws = site.pageFormat == PageFormat::kHtml
                                        ? HtmlRows(matcher, pageText, site)
                                        : AnswerRowsOf(pageText, site, entries);
+  entries.listed = raws.size();
   entries.rows.reserve(raws.size());
+  RowCleaner cleaner(markup);
   for (std::size_t i = 0; i < raws.size(); ++i) {
     platform::UnwindIfKilled();
-    if (auto row = MakeRow(raws[i], i + 1, site, base, markup, entries.problems)) {
+    if (auto row = MakeRow(raws[i], i + 1, site, base, cleaner, entries.problems)) {
       entries.rows.push_back(std::move(*row));
     }
   }

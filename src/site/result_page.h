@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/text_types.h"
@@ -21,10 +22,23 @@ class regex;
 struct SiteDefinition;
 
 // The address of result page `page` (the walk's count, from 1; the definition's first page
-// number is page 1, and its first row is at offset 0) for `keyword`, built on `base`.
+// number is page 1, and its first row is at offset 0) for `keyword`, built on `base`. The keyword
+// is the site's text (SiteKeyword): it is sent in the site's keyword encoding.
 Text ResultPageAddress(const SiteDefinition& site, const Text& base, const Text& keyword,
                        const Text& page);
 Text ResultPageAddress(const Text& keyword, const Text& page);
+
+// The site's text: code page 936 for the built-in site, whose text is the program's, and UTF-8,
+// as the site wrote it, for every other site. The rows of a page, its magnet links and the
+// keyword a walk sends are in it.
+Text SiteKeyword(std::string_view utf8, const SiteDefinition& site);
+std::string SiteTextToUtf8(const Text& text, const SiteDefinition& site);
+// The characters of the UTF-8 `keyword` that the site cannot send (its keyword is GBK, or its
+// text is the program's), each once, in order; empty when it can send them all.
+std::string CharactersTheSiteCannotSend(std::string_view keyword, const SiteDefinition& site);
+// Why the site cannot be searched for the UTF-8 `keyword`, naming the characters; empty when it
+// can.
+std::string KeywordRefusal(std::string_view keyword, const SiteDefinition& site);
 
 struct EntryRow {
   Text title;    // cleaned as the definition says
@@ -50,13 +64,17 @@ struct EntryRow {
 
 // The entries of a page, and what was wrong with the page or some of its rows (one line each,
 // UTF-8, naming the bad value: "row 3: 'abc' is no info-hash"). A row without a title, or without
-// any of link, magnet and info-hash, is left out with a problem; a row whose info-hash is all
-// zeros stands for no torrent and is left out without one. A size, date or count that reads as
+// any of link, magnet and info-hash, is left out with a problem; a row that stands for no torrent
+// (its info-hash all zeros, or, on a site without detail pages, no magnet or hash written at all)
+// is left out without one. A size, date or count that reads as
 // no number stays as the site wrote it, with a problem.
 struct PageEntries {
   std::vector<EntryRow> rows;
   std::vector<std::string> problems;
   bool lastPage = false;  // the answer says it is the last page (the definition's last-page)
+  // How many rows the page listed, those left out included: a page that listed only items without
+  // a torrent is not the empty page past the last.
+  std::size_t listed = 0;
 };
 
 // The entries of a result page's text as the definition reads them (a pattern over HTML, or

@@ -159,7 +159,7 @@ SiteCheck JudgeCheckPage(const WalkedPage& walked, const SiteDefinition& site) {
 SiteCheck CheckSite(std::shared_ptr<const SiteDefinition> site, std::vector<Text> bases) {
   const std::string keyword =
       site->checkKeyword.empty() ? std::string(kDefaultCheckKeyword) : site->checkKeyword;
-  SiteWalk walk(site, std::move(bases), Utf8ToGbk(Text(keyword)), 1);
+  SiteWalk walk(site, std::move(bases), Text(keyword), 1);
   return JudgeCheckPage(walk.Next(), *site);
 }
 

@@ -1,5 +1,6 @@
 #include "site/site_definition.h"
 
+#include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
@@ -51,8 +52,93 @@ bool PrintableUtf8(const std::string& utf8) {
   return true;
 }
 
+// True when the host of `address` (scheme://[user@]host[:port]...) is this machine's own:
+// localhost, a name under .localhost, 127.0.0.0/8 or [::1]. What travels there never leaves it.
+bool OnLoopback(std::string_view address) {
+  const std::size_t start = address.find("://") + 3;
+  std::string_view authority = address.substr(start, address.find_first_of("/?#", start) - start);
+  authority.remove_prefix(authority.rfind('@') + 1);  // npos + 1 is 0
+  std::string host(authority.substr(
+      0, authority.starts_with('[') ? authority.find(']') + 1 : authority.find(':')));
+  std::transform(host.begin(), host.end(), host.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  const bool ipv4Loopback = host.starts_with("127.") &&
+                            std::all_of(host.begin(), host.end(),
+                                        [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+  return host == "localhost" || host.ends_with(".localhost") || host == "[::1]" || ipv4Loopback;
+}
+
 // Thrown inside the loader only, to stop at the first error of a part it cannot go on without.
 struct Stop {};
+
+constexpr int kMostNesting = 16;  // a definition needs 6 levels; yaml-cpp recurses per level
+
+// Thrown by the shape check below: what is refused, and where.
+struct ShapeRefused {
+  YAML::Mark mark;
+  std::string reason;
+};
+
+// A first pass over the parser's events, before any node is built: a definition holds no anchors
+// or aliases, which would let a small file stand for a huge one (every alias is a copy once the
+// tests are read), and nests no deeper than its keys do. Costs one parse of the text, no more.
+class ShapeCheck : public YAML::EventHandler {
+ public:
+  void OnDocumentStart(const YAML::Mark&) override {}
+  void OnDocumentEnd() override {}
+  void OnNull(const YAML::Mark& mark, YAML::anchor_t anchor) override { NoAnchor(mark, anchor); }
+  void OnAlias(const YAML::Mark& mark, YAML::anchor_t) override {
+    throw ShapeRefused{mark,
+                       "an alias (*name) is not allowed in a definition: write the value out"};
+  }
+  void OnScalar(const YAML::Mark& mark, const std::string&, YAML::anchor_t anchor,
+                const std::string&) override {
+    NoAnchor(mark, anchor);
+  }
+  void OnSequenceStart(const YAML::Mark& mark, const std::string&, YAML::anchor_t anchor,
+                       YAML::EmitterStyle::value) override {
+    Deeper(mark, anchor);
+  }
+  void OnSequenceEnd() override { --depth_; }
+  void OnMapStart(const YAML::Mark& mark, const std::string&, YAML::anchor_t anchor,
+                  YAML::EmitterStyle::value) override {
+    Deeper(mark, anchor);
+  }
+  void OnMapEnd() override { --depth_; }
+  void OnAnchor(const YAML::Mark& mark, const std::string&) override { NoAnchor(mark, 1); }
+
+ private:
+  static void NoAnchor(const YAML::Mark& mark, YAML::anchor_t anchor) {
+    if (anchor != YAML::NullAnchor) {
+      throw ShapeRefused{mark,
+                         "an anchor (&name) is not allowed in a definition: write the value out"};
+    }
+  }
+  void Deeper(const YAML::Mark& mark, YAML::anchor_t anchor) {
+    NoAnchor(mark, anchor);
+    if (++depth_ > kMostNesting) {
+      throw ShapeRefused{
+          mark, "lists and mappings nested more than " + std::to_string(kMostNesting) + " deep"};
+    }
+  }
+  int depth_ = 0;
+};
+
+// The first problem of `yaml`'s shape, as ShapeCheck finds it; none when it has none.
+std::optional<ShapeRefused> ShapeProblem(const std::string& yaml) {
+  std::istringstream in(yaml);
+  YAML::Parser parser(in);
+  ShapeCheck check;
+  try {
+    while (parser.HandleNextDocument(check)) {
+    }
+  } catch (const ShapeRefused& refused) {
+    return refused;
+  } catch (const YAML::Exception&) {
+    // The parse proper says what is wrong, as it always has.
+  }
+  return std::nullopt;
+}
 
 class Loader {
  public:
@@ -64,7 +150,12 @@ class Loader {
 
   LoadedSite Run(std::string_view yaml) {
     try {
-      const YAML::Node root = YAML::Load(std::string(yaml));
+      const std::string text(yaml);
+      if (const auto refused = ShapeProblem(text)) {
+        Problem(refused->mark, refused->reason);
+        throw Stop{};
+      }
+      const YAML::Node root = YAML::Load(text);
       ReadRoot(root);
     } catch (const YAML::Exception& error) {
       Problem(error.mark, error.msg);
@@ -73,10 +164,7 @@ class Loader {
       Problem(YAML::Mark::null_mark(), error.what());
     }
     LoadedSite loaded;
-    const bool failed = std::any_of(problems_.begin(), problems_.end(), [](const SiteProblem& p) {
-      return p.severity == SiteProblem::Severity::kError;
-    });
-    if (!failed) {
+    if (!AnyError()) {
       loaded.definition = std::move(site_);
     }
     loaded.problems = std::move(problems_);
@@ -100,6 +188,20 @@ class Loader {
     Problem(node.Mark(), std::move(message), SiteProblem::Severity::kWarning);
   }
 
+  // Runs `read`; an error in it is recorded and the reading goes on after it.
+  template <typename Read>
+  void Attempt(const Read& read) {
+    try {
+      read();
+    } catch (const Stop&) {
+    }
+  }
+  bool AnyError() const {
+    return std::any_of(problems_.begin(), problems_.end(), [](const SiteProblem& p) {
+      return p.severity == SiteProblem::Severity::kError;
+    });
+  }
+
   // Calls the reader of every key of the mapping `node`; an unknown, repeated or missing key is
   // an error. Keys in `optional` may be left out.
   void ReadMap(const YAML::Node& node, const std::string& what, const Keys& readers,
@@ -109,15 +211,19 @@ class Loader {
     }
     std::set<std::string> seen;
     for (const auto& pair : node) {
-      const std::string key = pair.first.IsScalar() ? pair.first.Scalar() : std::string();
-      const auto reader = readers.find(key);
-      if (reader == readers.end()) {
-        Fail(pair.first, "unknown key '" + key + "' in " + what + KnownKeys(readers));
-      }
-      if (!seen.insert(key).second) {
-        Fail(pair.first, "key '" + key + "' given twice in " + what);
-      }
-      reader->second(pair.second);
+      // Each key on its own: an error in one ends the reading of that key alone, so that one
+      // run names every problem the keys have.
+      Attempt([&] {
+        const std::string key = pair.first.IsScalar() ? pair.first.Scalar() : std::string();
+        const auto reader = readers.find(key);
+        if (reader == readers.end()) {
+          Fail(pair.first, "unknown key '" + key + "' in " + what + KnownKeys(readers));
+        }
+        if (!seen.insert(key).second) {
+          Fail(pair.first, "key '" + key + "' given twice in " + what);
+        }
+        reader->second(pair.second);
+      });
     }
     std::string missing;
     for (const auto& [key, reader] : readers) {
@@ -179,9 +285,11 @@ class Loader {
     }
     // The page format first: it says which keys the entries have.
     if (root["page-format"]) {
-      site_.pageFormat = Choice<PageFormat>(
-          root["page-format"], "page-format",
-          {{"html", PageFormat::kHtml}, {"json", PageFormat::kJson}, {"xml", PageFormat::kXml}});
+      Attempt([&] {
+        site_.pageFormat = Choice<PageFormat>(
+            root["page-format"], "page-format",
+            {{"html", PageFormat::kHtml}, {"json", PageFormat::kJson}, {"xml", PageFormat::kXml}});
+      });
     }
     ReadMap(root, "the definition",
             {{"format", [this](const YAML::Node& n) { Number(n, "format", 1, 1); }},
@@ -200,7 +308,9 @@ class Loader {
              {"check", [this](const YAML::Node& n) { ReadCheck(n); }}},
             {"page-encoding", "page-format", "detail", "trackers", "headers", "delay", "tests",
              "check"});
-    CheckRowsLeadToMagnets(root);
+    if (!AnyError()) {  // else what is missing may be what failed to read
+      CheckRowsLeadToMagnets(root);
+    }
   }
 
   // A row needs a way to its magnets: a link to a detail page (which `detail` then describes), or
@@ -242,19 +352,27 @@ class Loader {
       Fail(node, "'mirrors' must be a list of 1 to " + std::to_string(kMaxMirrors) + " addresses");
     }
     for (const YAML::Node& mirror : node) {
-      const std::string address = String(mirror, "mirrors");
-      std::string problem = WebAddressProblem(address);
-      if (problem.empty() && address.find_first_of("?#") != std::string::npos) {
-        problem = "a mirror is a base address, without a query or fragment: '" + address + "'";
-      }
-      if (!problem.empty()) {
-        Fail(mirror, problem);
-      }
-      if (address.compare(0, 7, "http://") == 0) {
-        Warn(mirror, "plain http: what the site sends can be read and changed on the way");
-      }
-      site_.mirrors.push_back(std::get<Text>(ParseSiteAddress(address)).str());
+      Attempt([&] { ReadMirror(mirror); });
     }
+  }
+  void ReadMirror(const YAML::Node& mirror) {
+    const std::string address = String(mirror, "mirrors");
+    std::string problem = WebAddressProblem(address);
+    if (problem.empty() && address.find_first_of("?#") != std::string::npos) {
+      problem = "a mirror is a base address, without a query or fragment: '" + address + "'";
+    }
+    if (!problem.empty()) {
+      Fail(mirror, problem);
+    }
+    const std::variant<Text, std::string> parsed = ParseSiteAddress(address);
+    if (const auto* unusable = std::get_if<std::string>(&parsed)) {
+      Fail(mirror, *unusable);
+    }
+    const std::string& base = std::get<Text>(parsed).str();
+    if (base.starts_with("http://") && !OnLoopback(base)) {
+      Warn(mirror, "plain http: what the site sends can be read and changed on the way");
+    }
+    site_.mirrors.push_back(base);
   }
 
   void ReadSearch(const YAML::Node& node) {
@@ -285,7 +403,9 @@ class Loader {
               }},
              {"stop-after", [this](const YAML::Node& n) { ReadStopAfter(n); }}},
             {"keyword-encoding", "first-page", "pages", "page-size", "stop-after"});
-    CheckOffsetPaging(node);
+    if (!AnyError()) {
+      CheckOffsetPaging(node);
+    }
   }
 
   // {offset} and {page-size} count in rows of `page-size`, which they need; it needs them.
@@ -405,7 +525,7 @@ class Loader {
       } else if (inClass && text[i] == '|') {
         Warn(node, "'|' inside [...] in '" + key +
                        "' is one more character of the class, not an alternation; write "
-                       "(a|b) for either of two texts");
+                       "(?:a|b) for either of two texts, which adds no group");
         return;
       }
     }
@@ -467,7 +587,7 @@ class Loader {
   void ReadEntries(const YAML::Node& node) {
     // The pattern first, so that the groups can be checked against it.
     if (node.IsMap() && node["pattern"]) {
-      site_.entryPattern = MatcherPattern(node["pattern"], "pattern");
+      Attempt([&] { site_.entryPattern = MatcherPattern(node["pattern"], "pattern"); });
     }
     site_.linkGroup = 0;
     Keys readers = {
@@ -632,7 +752,7 @@ class Loader {
                      " steps");
     }
     for (const YAML::Node& step : node) {
-      site_.titleCleanup.push_back(CleanupStepOf(step));
+      Attempt([&] { site_.titleCleanup.push_back(CleanupStepOf(step)); });
     }
   }
   CleanupStep CleanupStepOf(const YAML::Node& step) {
@@ -646,6 +766,12 @@ class Loader {
         Fail(step["remove"], "'remove' does not compile: " + problem->first + " at offset " +
                                  std::to_string(problem->second));
       }
+      // Every site but the built-in one removes through the matcher's engine.
+      const auto checked = platform::CheckPattern(AnsiToUtf16(pattern), false);
+      if (const auto* problem = std::get_if<platform::PatternProblem>(&checked)) {
+        Fail(step["remove"], "'remove' does not compile: " + problem->message + " at offset " +
+                                 std::to_string(problem->offset));
+      }
       WarnOfBarInClass(step["remove"], "remove", pattern.str());
       return {CleanupStep::Kind::kRemove, pattern};
     }
@@ -657,7 +783,8 @@ class Loader {
 
   void ReadDetail(const YAML::Node& node) {
     if (node.IsMap() && node["magnet-pattern"]) {
-      site_.magnetPattern = MatcherPattern(node["magnet-pattern"], "magnet-pattern");
+      Attempt(
+          [&] { site_.magnetPattern = MatcherPattern(node["magnet-pattern"], "magnet-pattern"); });
     }
     ReadMap(node, "'detail'",
             {{"address",
@@ -700,12 +827,13 @@ class Loader {
       Fail(node, "'tests' must be a list of at most " + std::to_string(kMaxTests) + " tests");
     }
     for (const YAML::Node& test : node) {
-      site_.tests.push_back(TestOf(test));
+      Attempt([&] { site_.tests.push_back(TestOf(test)); });
     }
   }
   SiteTest TestOf(const YAML::Node& node) {
     SiteTest test;
     test.line = node.Mark().line + 1;
+    test.column = node.Mark().column + 1;
     const bool isAddress = node.IsMap() && node["keyword"];
     const bool isDetail = node.IsMap() && node["magnets"];
     test.kind = isAddress  ? SiteTest::Kind::kAddress
@@ -744,7 +872,7 @@ class Loader {
       Fail(node, "'rows' must be a list of [title, address] pairs or of mappings");
     }
     for (const YAML::Node& row : node) {
-      test.rows.push_back(RowOf(row, test));
+      Attempt([&] { test.rows.push_back(RowOf(row, test)); });
     }
   }
   // [title, address], or a mapping of the fields that the row has.

@@ -55,7 +55,8 @@ struct CleanupStep {
 struct SiteTest {
   enum class Kind { kAddress, kResultPage, kDetailPage };
   Kind kind = Kind::kAddress;
-  int line = 0;  // 1-based line of the test in the file, for messages
+  int line = 0;    // 1-based line of the test in the file, for messages
+  int column = 0;  // and its 1-based column
   // kAddress: the keyword (UTF-8) and page number, and the address they must give.
   std::string keyword;
   std::int32_t page = 0;

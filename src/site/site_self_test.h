@@ -29,10 +29,18 @@ struct SiteTestOutcome {
 
 std::vector<SiteTestOutcome> RunSiteTests(const SiteDefinition& site);
 
+// Warnings, at each test's place, for the groups of an HTML site that capture on its own saved
+// pages what no link can be: a link group's text with spaces or markup, or without any of
+// '/', '.', '?', '=' and digits (a label such as "下载"), and a magnet group's text that does
+// not start with "magnet:". A wrong group number is the usual cause. Pages that cannot be read
+// give nothing here (the tests report them).
+std::vector<SiteProblem> SavedPageCaptureWarnings(const SiteDefinition& site);
+
 // Rows as a result-page test writes them (UTF-8): title and address, and with `fullRows` every
 // optional field too (the hash as 40 lower-case hex digits). A result-page test compares the rows
-// that its saved page gives, built on the first mirror, in this form.
-std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool fullRows);
+// that its saved page gives, built on the first mirror, in this form. The rows are `site`'s.
+std::vector<SiteTest::Row> RowsAsTested(const std::vector<EntryRow>& rows, bool fullRows,
+                                        const SiteDefinition& site);
 
 // What the tests read, for a program that writes tests (site probe --save), so that what it
 // writes is what they will find.

@@ -2,23 +2,10 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
+
 namespace mf {
 namespace {
-
-// A line that starts a top-level key: not indented, not blank, no comment, no list item.
-bool IsTopLevelKey(std::string_view line) {
-  return !line.empty() && std::string_view(" \t#-\r\n").find(line[0]) == std::string_view::npos;
-}
-
-bool IsTestsKey(std::string_view line) {
-  if (!line.starts_with("tests")) {
-    return false;
-  }
-  const std::size_t colon = line.find_first_not_of(" \t", 5);
-  return colon != std::string_view::npos && line[colon] == ':' &&
-         (colon + 1 == line.size() ||
-          std::string_view(" \t\r\n").find(line[colon + 1]) != std::string_view::npos);
-}
 
 bool IsBlankOrTopComment(std::string_view line) {
   return line.find_first_not_of(" \t\r\n") == std::string_view::npos || line[0] == '#';
@@ -89,25 +76,50 @@ std::string TestsBlock(const std::vector<SiteTest>& tests) {
   return block;
 }
 
-std::string WithTestsBlock(std::string_view definition, std::string_view block) {
+EditedDefinition WithTestsBlock(std::string_view definition, std::string_view block) {
+  YAML::Node root;
+  try {
+    root = YAML::Load(std::string(definition));
+  } catch (const YAML::Exception& error) {
+    return {"", "the definition does not parse: " + error.msg};
+  }
   const std::vector<std::string_view> lines = Lines(definition);
-  std::size_t start = 0;
-  while (start < lines.size() && !IsTestsKey(lines[start])) {
-    ++start;
+  std::size_t start = lines.size();  // the line of the tests key
+  std::size_t end = lines.size();    // the line of the key after it
+  if (!root.IsNull()) {
+    if (!root.IsMap() || root.Style() == YAML::EmitterStyle::Flow) {
+      return {"",
+              "the definition is not written as 'key: value' lines, so its tests cannot be "
+              "written into it"};
+    }
+    for (const auto& pair : root) {
+      const YAML::Mark mark = pair.first.Mark();
+      if (mark.column != 0 || mark.line < 0 ||
+          static_cast<std::size_t>(mark.line) >= lines.size()) {
+        return {"", "the definition's key at line " + std::to_string(mark.line + 1) +
+                        " does not start its line, so its tests cannot be written into it"};
+      }
+      const auto line = static_cast<std::size_t>(mark.line);
+      if (pair.first.IsScalar() && pair.first.Scalar() == "tests") {
+        start = line;
+      }
+    }
+    for (const auto& pair : root) {
+      const auto line = static_cast<std::size_t>(pair.first.Mark().line);
+      if (start < lines.size() && line > start) {
+        end = std::min(end, line);
+      }
+    }
   }
   std::string result;
-  for (std::size_t i = 0; i < std::min(start, lines.size()); ++i) {
+  for (std::size_t i = 0; i < start; ++i) {
     result += lines[i];
   }
   if (start == lines.size()) {
     if (!result.empty() && result.back() != '\n') {
       result += '\n';
     }
-    return result + (result.empty() ? "" : "\n") + std::string(block);
-  }
-  std::size_t end = start + 1;
-  while (end < lines.size() && !IsTopLevelKey(lines[end])) {
-    ++end;
+    return {result + (result.empty() ? "" : "\n") + std::string(block), ""};
   }
   // Comments and blank lines right above the next key belong to that key.
   std::size_t keep = end;
@@ -120,7 +132,7 @@ std::string WithTestsBlock(std::string_view definition, std::string_view block) 
   for (std::size_t i = keep; i < lines.size(); ++i) {
     result += lines[i];
   }
-  return result;
+  return {result, ""};
 }
 
 }  // namespace mf

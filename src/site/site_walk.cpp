@@ -169,6 +169,9 @@ bool WalkEnd::After(const FetchedPage& page, PageEntries& entries) {
   if (page.Failed()) {
     return false;
   }
+  if (entries.rows.empty() && entries.listed > 0) {
+    return entries.lastPage;  // items, none of them a torrent: not yet past the last page
+  }
   if (After(entries.rows)) {
     entries.rows.clear();  // none, or every one seen before
     return true;
@@ -180,7 +183,7 @@ SiteWalk::SiteWalk(std::shared_ptr<const SiteDefinition> site, std::vector<Text>
                    Text keyword, std::int32_t pages)
     : site_(std::move(site)),
       mirrors_(std::move(bases), site_),
-      keyword_(std::move(keyword)),
+      keyword_(SiteKeyword(keyword.view(), *site_)),
       pages_(site_->PagesToWalk(pages)),
       end_(*site_) {}
 
@@ -195,7 +198,7 @@ WalkedPage SiteWalk::Next() {
   FailIfNotTheSite(fetched, *site_);
   // A page that failed has no entries; the built-in site alone reads its error pages as pages.
   if (!fetched.Failed() || site_->programText) {
-    const Text text = PageTextOf(fetched.body, site_->pageEncoding, fetched.charset);
+    const Text text = SitePageText(fetched.body, *site_, fetched.charset);
     page.entries = ReadEntries(matcher_, markup_, text, *site_, page.fetch.base);
   }
   const std::size_t read = page.entries.rows.size();

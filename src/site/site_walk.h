@@ -121,8 +121,8 @@ class WalkEnd {
 
 class SiteWalk {
  public:
-  // `keyword` in code page 936; `pages` the number of pages to walk (the site's own when 0; one
-  // for a site of one page, whatever is asked).
+  // `keyword` in UTF-8, sent as the site takes it (SiteKeyword); `pages` the number of pages to
+  // walk (the site's own when 0; one for a site of one page, whatever is asked).
   SiteWalk(std::shared_ptr<const SiteDefinition> site, std::vector<Text> bases, Text keyword,
            std::int32_t pages = 0);
 

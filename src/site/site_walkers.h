@@ -48,7 +48,7 @@ class SiteWalkers {
   // so this only bounds a worker stuck elsewhere; Ctrl-C must end the program within 0.5 s.
   static constexpr std::chrono::milliseconds kUnwindBound{300};
 
-  // Starts min(jobs, sites) workers at once. `keyword` in code page 936; `pages` caps every site,
+  // Starts min(jobs, sites) workers at once. `keyword` in UTF-8; `pages` caps every site,
   // 0 for each site's own page count.
   SiteWalkers(std::vector<SearchSite> sites, Text keyword, std::int32_t pages, int jobs);
   // Kills the workers still running and waits up to kUnwindBound for them to end.

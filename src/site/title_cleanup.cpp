@@ -8,6 +8,7 @@
 #include "site/result_page.h"
 #include "support/encoding.h"
 #include "support/pattern.h"
+#include "support/utf8_pattern.h"
 
 namespace mf {
 namespace {
@@ -79,7 +80,7 @@ std::string Utf8Of(char32_t c) {
 
 // The character a reference at the start of `text` stands for (code page 936) and the
 // reference's length; nothing when it is none that is decoded.
-std::optional<std::pair<Text, std::size_t>> Reference(std::string_view text) {
+std::optional<std::pair<Text, std::size_t>> Reference(std::string_view text, bool toUtf8) {
   static constexpr std::pair<std::string_view, char> kNamed[] = {{"&amp;", '&'},   {"&lt;", '<'},
                                                                  {"&gt;", '>'},    {"&quot;", '"'},
                                                                  {"&apos;", '\''}, {"&nbsp;", ' '}};
@@ -103,12 +104,13 @@ std::optional<std::pair<Text, std::size_t>> Reference(std::string_view text) {
       surrogate || value > 0x10FFFF) {
     return std::nullopt;
   }
-  return std::pair{Utf8ToGbk(Text(Utf8Of(value))), end + 1};
+  const Text character(Utf8Of(value));
+  return std::pair{toUtf8 ? character : Utf8ToGbk(character), end + 1};
 }
 
 }  // namespace
 
-Text DecodeCharacterReferences(const Text& text) {
+Text DecodeCharacterReferences(const Text& text, bool toUtf8) {
   Text decoded;
   std::string_view rest = text.view();
   while (!rest.empty()) {
@@ -118,39 +120,63 @@ Text DecodeCharacterReferences(const Text& text) {
       break;
     }
     rest.remove_prefix(amp);
-    const auto reference = Reference(rest);
+    const auto reference = Reference(rest, toUtf8);
     decoded += reference ? reference->first : Text("&");
     rest.remove_prefix(reference ? reference->second : 1);
   }
   return decoded;
 }
 
+namespace {
+
+// A step other than kRemove.
+Text AfterPlainStep(const CleanupStep& step, const Text& text, bool utf8) {
+  switch (step.kind) {
+    case CleanupStep::Kind::kDecodeReferences:
+      return DecodeCharacterReferences(text, utf8);
+    case CleanupStep::Kind::kCollapseSpace:
+      return CollapsedSpace(text);
+    case CleanupStep::Kind::kTrim:
+      return Trimmed(text);
+    case CleanupStep::Kind::kRemove:
+      break;
+  }
+  return text;
+}
+
+}  // namespace
+
 Text CleanTitle(const std::vector<CleanupStep>& steps, regex& markup, const Text& title) {
   Text text = title;
   bool markupUsed = false;
   for (const CleanupStep& step : steps) {
-    switch (step.kind) {
-      case CleanupStep::Kind::kRemove:
-        if (!markupUsed) {
-          markupUsed = true;
-          markup.Compile(step.pattern);
-          text = Removed(markup, text, step.pattern == kMarkupPattern);
-        } else {
-          text = Removed(ThreadPattern(step.pattern), text, step.pattern == kMarkupPattern);
-        }
-        break;
-      case CleanupStep::Kind::kDecodeReferences:
-        text = DecodeCharacterReferences(text);
-        break;
-      case CleanupStep::Kind::kCollapseSpace:
-        text = CollapsedSpace(text);
-        break;
-      case CleanupStep::Kind::kTrim:
-        text = Trimmed(text);
-        break;
+    if (step.kind != CleanupStep::Kind::kRemove) {
+      text = AfterPlainStep(step, text, false);
+    } else if (!markupUsed) {
+      markupUsed = true;
+      markup.Compile(step.pattern);
+      text = Removed(markup, text, step.pattern == kMarkupPattern);
+    } else {
+      text = Removed(ThreadPattern(step.pattern), text, step.pattern == kMarkupPattern);
     }
   }
   return text;
+}
+
+std::optional<Text> CleanSiteText(const std::vector<CleanupStep>& steps, const Text& text,
+                                  const platform::MatchBudget& budget,
+                                  platform::RegExpStatus* status) {
+  Text cleaned = text;
+  for (const CleanupStep& step : steps) {
+    if (step.kind != CleanupStep::Kind::kRemove) {
+      cleaned = AfterPlainStep(step, cleaned, true);
+    } else if (auto removed = RemoveAllUtf8(step.pattern, cleaned, budget, status)) {
+      cleaned = std::move(*removed);
+    } else {
+      return std::nullopt;
+    }
+  }
+  return cleaned;
 }
 
 Text ExpandAddress(std::string_view address,

@@ -134,6 +134,76 @@ Text EncodeFromUtf16(const Bytes& units, int codePage) {
   return Encode(UnitsOf(units), static_cast<unsigned>(codePage));
 }
 
+std::u16string Utf8ToUtf16(const Text& text) {
+  return Decode(text, platform::CP_UTF8);
+}
+
+Text Utf16ToUtf8(std::u16string_view units) {
+  return Encode(units, platform::CP_UTF8);
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 character at the start of `text` (no overlong form, no
+// surrogate, none above U+10FFFF); 0 when there is none.
+std::size_t Utf8CharacterLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+  const std::uint8_t lead = byte(0);
+  if (lead < 0x80) {
+    return 1;
+  }
+  const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
+  if (length == 0 || text.size() < length) {
+    return 0;
+  }
+  // The second byte's range depends on the lead; the rest are 0x80 to 0xBF.
+  const std::uint8_t low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  const std::uint8_t high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  if (byte(1) < low || byte(1) > high) {
+    return 0;
+  }
+  for (std::size_t i = 2; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) {
+      return 0;
+    }
+  }
+  return length;
+}
+
+}  // namespace
+
+Text WellFormedUtf8(const Text& text) {
+  std::string_view rest = text.view();
+  while (!rest.empty()) {
+    const std::size_t length = Utf8CharacterLength(rest);
+    if (length == 0) {
+      return Utf16ToUtf8(Utf8ToUtf16(text));
+    }
+    rest.remove_prefix(length);
+  }
+  return text;
+}
+
+Text PercentEncodedNonAscii(const Text& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text.view()) {
+    const auto b = static_cast<std::uint8_t>(c);
+    if (b < 0x80) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    }
+  }
+  return Text(out);
+}
+
 std::u16string AnsiToUtf16(const Text& text) {
   return Decode(text, platform::CP_ACP);
 }

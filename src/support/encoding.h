@@ -27,6 +27,18 @@ Bytes DecodeToUtf16(const Text& text, int codePage = 65001);
 // no zero unit) into `codePage`; 0 is the system code page, 936.
 Text EncodeFromUtf16(const Bytes& units, int codePage = 0);
 
+// UTF-8, as every site but the built-in one keeps its text, and UTF-16. Bytes that are not UTF-8
+// become U+FFFD.
+std::u16string Utf8ToUtf16(const Text& text);
+Text Utf16ToUtf8(std::u16string_view units);
+// `text` unchanged when it is well-formed UTF-8; else with every byte that is not part of a
+// character as U+FFFD.
+Text WellFormedUtf8(const Text& text);
+// `text` with every byte from 0x80 up written as "%" and two upper-case hex digits, the rest as
+// it is: an address or magnet link read from a UTF-8 page, made ASCII so that it means the same
+// bytes whichever code page reads it.
+Text PercentEncodedNonAscii(const Text& text);
+
 // The system-code-page conversions that automation strings and variants go through.
 std::u16string AnsiToUtf16(const Text& text);
 Text Utf16ToAnsi(std::u16string_view units);

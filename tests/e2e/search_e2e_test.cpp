@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -75,15 +76,21 @@ class SearchE2eTest : public QObject {
   QString Status() const { return window_->透明标签_状态条->CaptionText(); }
   QString Output() const { return Q(window_->编辑框_输出->GetText()); }
 
+  // A row as the list shows it: each site's text as that site wrote it.
   QStringList RowAt(int row) {
-    return {Q(Rows().Cell(row, 0)), Q(Rows().Cell(row, 1)), Q(Rows().Cell(row, 2))};
+    Rows().Publish();
+    const auto shown = [&](int column) {
+      return Rows().data(Rows().index(row, column), Qt::DisplayRole).toString();
+    };
+    return {shown(0), shown(1), shown(2)};
   }
   QStringList Expected(int number, const QString& title, const std::string& link) const {
     return {QString::number(number), title, U(base_ + link)};
   }
 
   void StartSearch(const QString& keyword, int pages) {
-    window_->编辑框_搜索内容->SetText(FromQString(keyword));
+    // Typed as a user types it: every character, whichever code page can hold it.
+    window_->编辑框_搜索内容->findChild<QLineEdit*>(QStringLiteral("editor"))->setText(keyword);
     window_->编辑框_停止页数->SetText(Text(std::to_string(pages)));
     QTest::mouseClick(window_->超级按钮_开始解析, Qt::LeftButton);
   }
@@ -293,6 +300,9 @@ class SearchE2eTest : public QObject {
     QTest::newRow("space and slash")
         << QStringLiteral("a b/c") << QStringLiteral("/list/%61%20%62%2F%63/1");
     QTest::newRow("empty") << QString() << QStringLiteral("/list//1");
+    // The built-in site's keyword is program text, as it always was: what GBK lacks goes as "?".
+    QTest::newRow("beyond GBK") << QStringLiteral("Björk 한")
+                                << QStringLiteral("/list/%42%6A%3F%72%6B%20%3F/1");
   }
 
   void keywordIsSentAsPercentEncodedUtf8() {
@@ -353,12 +363,19 @@ class SearchE2eTest : public QObject {
     QCOMPARE(links.size(), std::size_t{2});
     const QString output = QStringLiteral("磁1：%1\r\n磁2：%2\r\n").arg(U(links[0]), U(links[1]));
     UseSite(gbk, Text(base_));
-    const bool done = Search(QStringLiteral("电影"), 2);
+    // A keyword that GBK cannot write is not sent as "?": its first page fails unasked for, and
+    // the walk ends there.
+    StartSearch(QStringLiteral("Björk"), 2);
+    const bool refused =
+        WaitForStatus(QStringLiteral("解析完毕（1页获取失败）")) && site_->Targets().empty();
+    StopRun();
+    const bool done = refused && Search(QStringLiteral("电影"), 2);
     if (done)
       DoubleClickRow(1);
     const bool fetched = done && RunUntil([&] { return Output() == output; });
     // The other tests' site again, before a check can end this one.
     UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+    QVERIFY(refused);
     QVERIFY(done);
     QVERIFY(fetched);
     int number = 0;
@@ -371,6 +388,25 @@ class SearchE2eTest : public QObject {
     QCOMPARE(Rows().RowCount(), number);
     QCOMPARE(site_->Targets(), (std::vector<std::string>{"/search?q=%B5%E7%D3%B0&p=1",
                                                          "/search?q=%B5%E7%D3%B0&p=2", link}));
+  }
+
+  // Any other site takes a keyword of any script from the box, sends it as UTF-8, and its rows
+  // are shown as it wrote them.
+  void aUtf8SiteTakesAndShowsEveryCharacter() {
+    LoadedSite loaded = ParseSiteDefinition(BuiltInSiteText(), "utf8.yaml", "");
+    QVERIFY(loaded.definition);
+    UseSite(std::make_shared<const SiteDefinition>(std::move(*loaded.definition)), Text(base_));
+    const std::string keyword = "Björk 한국어 🎬";
+    const bool done = Search(U(keyword), 1);
+    UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+    QVERIFY(done);
+    QCOMPARE(site_->Targets(), std::vector<std::string>{ListTarget(keyword, 1)});
+    int number = 0;
+    for (const demo::Entry& entry : demo::MakeResultPage(keyword, 1).findable) {
+      ++number;
+      QCOMPARE(RowAt(number - 1), Expected(number, U(entry.title), entry.link));
+    }
+    QVERIFY(RowAt(0)[1].contains(U(keyword)));
   }
 
   // A site that repeats its last page: the walk ends there, and the repeated rows are not added.
@@ -507,12 +543,16 @@ class SearchE2eTest : public QObject {
         "<p>磁力下载：<a href=\"magnet:?xt=urn:btih:AAA&amp;dn=x\">复制</a></p>\n"
         "<p>旧版磁力下载: <a href=\"magnet:?xt=urn:btih:COLON\">半角冒号</a></p>\n"
         "<p>迅雷下载：<a href=\"magnet:?xt=urn:btih:BBB\">迅雷</a></p>\n"
-        "<p>下载地址：<a href=\"/mirror.html\">镜像</a></p>\n";
+        "<p>下载地址：<a href=\"/mirror.html\">镜像</a></p>\n"
+        "<p>磁力下载：<a href=\"magnet:?xt=urn:btih:CCC&#38;dn=a&amp;amp;b\">编码</a></p>\n"
+        "<p>磁力下载：<a href=\"magnet:?xt=urn:btih:DDD&#10;x&amp;y\">换行</a></p>\n";
     site_->Script("/detail/two.html", Reply{200, Page(detail)});
     QVERIFY(SearchScriptedPage("磁力", EntryDiv("/detail/two.html", "两个链接")));
     DoubleClickRow(0);
-    const QString expected =
-        QStringLiteral("磁1：magnet:?xt=urn:btih:AAA&amp;dn=x\r\n磁2：magnet:?xt=urn:btih:BBB\r\n");
+    const QString expected = QStringLiteral(
+        "磁1：magnet:?xt=urn:btih:AAA&dn=x\r\n磁2：magnet:?xt=urn:btih:BBB\r\n"
+        "磁3：magnet:?xt=urn:btih:CCC&dn=a&amp;b\r\n"
+        "磁4：magnet:?xt=urn:btih:DDD&#10;x&amp;y\r\n");
     QVERIFY(RunUntil([&] { return Output() == expected; }));
     QVERIFY(WorkersGone());
     QCOMPARE(Output(), expected);
@@ -575,9 +615,11 @@ class SearchE2eTest : public QObject {
     const auto detail = demo::MakeDetailPage(link.substr(8, 16));
     QVERIFY(detail.has_value());
     QString expected;
+    // The box shows each link as the download tool takes it: "&amp;" in the page is "&".
     for (std::size_t i = 0; i < detail->links.size(); ++i) {
-      expected +=
-          QStringLiteral("磁%1：").arg(i + 1) + U(detail->links[i]) + QStringLiteral("\r\n");
+      expected += QStringLiteral("磁%1：").arg(i + 1) +
+                  U(detail->links[i]).replace(QStringLiteral("&amp;"), QStringLiteral("&")) +
+                  QStringLiteral("\r\n");
     }
     DoubleClickRow(0);
     QVERIFY(RunUntil([&] { return Output() == expected; }));

@@ -28,6 +28,8 @@ depends=$(field Depends)
 [[ $depends == *"fonts-wqy-microhei | fonts-noto-cjk"* ]] || fail "Depends lacks a CJK font: $depends"
 # The bundled sites answer over https, checked against the system's certificate authorities.
 [[ $depends == *ca-certificates* ]] || fail "Depends lacks ca-certificates: $depends"
+# Without the toolkit's translations the edit boxes' menus are English: recommended.
+[[ $(field Recommends) == *qt6-translations-l10n* ]] || fail "Recommends: $(field Recommends)"
 # A summary line, then a long description.
 [[ $(field Description | wc -l) -ge 2 ]] || fail "Description: $(field Description)"
 

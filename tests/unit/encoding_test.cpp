@@ -72,6 +72,27 @@ TEST(AnsiUtf16, AsciiMixedAndLongTextConvertBothWays) {
   EXPECT_EQ(Utf16ToAnsi(units), Raw(longText));
 }
 
+// A site's UTF-8 text: well-formed text passes unchanged, in every script; a byte that starts no
+// character, a truncated, overlong or surrogate sequence becomes U+FFFD, and nothing else.
+TEST(SiteUtf8, WellFormedTextStaysAndEveryBadByteBecomesTheReplacementCharacter) {
+  for (const char* kept : {"", "ascii", "Björk ß ñ", "한국어 🎬", "葬送のフリーレン"}) {
+    EXPECT_EQ(WellFormedUtf8(Text(kept)), Text(kept)) << kept;
+    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(Text(kept))), Text(kept)) << kept;
+  }
+  const std::pair<const char*, const char*> repaired[] = {
+      {"a\x9b b", "a\uFFFD b"},                  // a lone continuation byte (CSI to some terminals)
+      {"a\xc3", "a\uFFFD"},                      // a character cut short at the end
+      {"\xc0\xafx", "\uFFFD\uFFFDx"},            // an overlong "/"
+      {"\xed\xa0\x80y", "\uFFFD\uFFFD\uFFFDy"},  // a surrogate
+      {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+  };
+  for (const auto& [bad, good] : repaired) {
+    EXPECT_EQ(WellFormedUtf8(Text(bad)), Text(good)) << bad;
+  }
+  EXPECT_EQ(Utf8ToUtf16(Text("한🎬")), u"한🎬");
+  EXPECT_EQ(PercentEncodedNonAscii(Text("/t/한 a?b=ö")), Text("/t/%ED%95%9C a?b=%C3%B6"));
+}
+
 TEST(GbkLiteral, ConvertsTheUtf8SourceLiteral) {
   EXPECT_EQ("中"_gbk, Raw("\xD6\xD0"));
   EXPECT_EQ("解析完毕"_gbk, Utf8ToGbk(Text("解析完毕")));

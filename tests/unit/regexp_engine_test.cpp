@@ -275,6 +275,34 @@ TEST(RegExpEngine, LongPageWithoutRunawayIsSearchedToTheEnd) {
   EXPECT_EQ(*matches->Group(0, 1), u"/last");
 }
 
+// A budget shared by several searches: none starts once it is spent, the matches found before
+// are kept, and a search that gives up keeps them too. "." crosses line breaks only when asked.
+TEST(RegExpEngine, ABudgetSpentStopsTheSearchesThatShareItAndKeepsWhatWasFound) {
+  RegExpEngine engine = MakeEngine(u"<b>(.*?)</b>");
+  const auto subject = std::make_shared<const std::u16string>(u"<b>1</b><b>2\n</b>");
+  const MatchBudget plenty(std::chrono::seconds(60));
+  RegExpEngine::Partial found = engine.ExecuteWithin(subject, plenty);
+  EXPECT_EQ(found.status, RegExpStatus::kOk);
+  EXPECT_EQ(found.matches.Count(), 1u);
+  engine.SetDotAll(true);
+  EXPECT_EQ(engine.ExecuteWithin(subject, plenty).matches.Count(), 2u);
+  EXPECT_EQ(engine.ReplaceWithin(*subject, u"", plenty), u"");
+
+  const MatchBudget spent(std::chrono::nanoseconds(0));
+  found = engine.ExecuteWithin(subject, spent);
+  EXPECT_EQ(found.status, RegExpStatus::kBudgetSpent);
+  EXPECT_EQ(found.matches.Count(), 0u);
+  EXPECT_FALSE(engine.ReplaceWithin(*subject, u"", spent));
+  EXPECT_EQ(engine.LastStatus(), RegExpStatus::kBudgetSpent);
+
+  // The first match found, then a runaway search over the rest: the first is kept.
+  RegExpEngine runaway = MakeEngine(u"x|(?:a|aa)+$", false, false);
+  found = runaway.ExecuteWithin(
+      std::make_shared<const std::u16string>(u"x" + std::u16string(40, u'a') + u"!"), plenty);
+  EXPECT_EQ(found.status, RegExpStatus::kMatchLimit);
+  EXPECT_EQ(found.matches.Count(), 1u);
+}
+
 // A lazy pattern with a repeated group backtracks without end over the same line unless the
 // search is bounded. It must fail (not claim "no match") and leave the engine usable.
 TEST(RegExpEngine, RunawaySearchFailsInsteadOfHanging) {

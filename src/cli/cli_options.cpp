@@ -438,7 +438,8 @@ DESCRIPTION
     failed.
 
     site lint checks definition files and prints every error and warning with its file,
-    line and column. site test runs the tests written in definitions (with no argument, of
+    line and column, all of a file's in one run; it also warns of a link or magnet group that
+    captures no link on the definition's own saved pages. site test runs the tests written in definitions (with no argument, of
     every definition found) offline against their saved pages, through the same code as a
     search, and shows the differences of any that fail.
 

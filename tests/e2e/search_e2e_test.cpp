@@ -409,6 +409,27 @@ class SearchE2eTest : public QObject {
     QVERIFY(RowAt(0)[1].contains(U(keyword)));
   }
 
+  // A search of several sites sends each the keyword as it can: the GBK site cannot write "ö",
+  // so its page fails unasked for, and the other site's rows show the keyword as typed.
+  void severalSitesSendTheKeywordEachCanWrite() {
+    WindowOptions options;
+    options.site = QStringLiteral("demo-gbk,demo-json");
+    options.mirror = Text(base_);
+    QStringList notes;
+    QVERIFY(!UseStartSite(options, LoadSiteCatalogue(), notes));
+    StartSearch(QStringLiteral("Björk 电影"), 1);
+    const bool done = WaitForStatus(QStringLiteral("解析完毕（1页获取失败）"));
+    UseOneSite();
+    UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
+    QVERIFY(done);
+    QCOMPARE(site_->Targets(), std::vector<std::string>{
+                                   "/api/search?q=%42%6A%C3%B6%72%6B%20%E7%94%B5%E5%BD%B1&page=1"});
+    QCOMPARE(Rows().RowCount(), demo::kEntriesPerPage);
+    Rows().Publish();
+    QVERIFY2(Rows().index(0, 1).data().toString().contains(QStringLiteral("Björk")),
+             qPrintable(Rows().index(0, 1).data().toString()));
+  }
+
   // A site that repeats its last page: the walk ends there, and the repeated rows are not added.
   void aRepeatedLastPageEndsTheWalkAndAddsNoRow() {
     UseSite(LoadSiteCatalogue().Find("demo-table"), Text(base_));

@@ -130,8 +130,9 @@ std::optional<ShapeRefused> ShapeProblem(const std::string& yaml) {
   YAML::Parser parser(in);
   ShapeCheck check;
   try {
-    while (parser.HandleNextDocument(check)) {
-    }
+    // The first document alone, which is all the parse proper reads: on some broken input the
+    // parser hands out empty documents for ever without moving on.
+    parser.HandleNextDocument(check);
   } catch (const ShapeRefused& refused) {
     return refused;
   } catch (const YAML::Exception&) {

@@ -351,10 +351,11 @@ void AddListEntries(ListControl list, std::shared_ptr<const SiteDefinition> site
   });
 }
 
-void AddListEntriesWithCaption(ListControl list, std::shared_ptr<const SiteDefinition> site,
+void AddListEntriesWithCaption(UiThreadHandOver& handOver, ListControl list,
+                               std::shared_ptr<const SiteDefinition> site,
                                std::vector<EntryRow> rows, LabelControl label,
                                const Text& caption) {
-  RunOnUiThread([list, site = std::move(site), rows = std::move(rows), label, caption]() mutable {
+  handOver.Hand([list, site = std::move(site), rows = std::move(rows), label, caption]() mutable {
     if (MainWindow* window = MainWindow::Current()) {
       if (!rows.empty()) {
         (window->*list)->Rows().AddEntries(site, std::move(rows));

@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <vector>
 
 #include "platform/threads.h"
 
@@ -20,18 +19,14 @@ namespace {
 
 // What a waiting worker and the UI thread share about one request.
 struct Request {
-  explicit Request(std::function<void()> w) { work.push_back(std::move(w)); }
+  explicit Request(std::function<void()> w) : work(std::move(w)) {}
 
-  std::vector<std::function<void()>> work;  // run in order
+  std::function<void()> work;
   std::mutex mutex;
   std::condition_variable finished;
-  bool taken = false;  // the UI thread has taken the work up: no more work joins it
   bool done = false;
   bool dropped = false;  // the worker was killed: the work must not run
 };
-
-// The most pieces of handed-over work that one trip to the UI thread carries.
-constexpr std::size_t kMostJoined = 16;
 
 // A request on its way through the UI thread's event queue.
 class RequestEvent : public QEvent {
@@ -69,18 +64,13 @@ void TakeOver(const QEvent* event) {
 }
 
 void Carry(Request& request) {
-  std::vector<std::function<void()>> work;
   {
     std::lock_guard lock(request.mutex);
     if (request.dropped) {
       return;
     }
-    request.taken = true;
-    work = std::move(request.work);
   }
-  for (std::function<void()>& piece : work) {
-    piece();
-  }
+  request.work();
   {
     std::lock_guard lock(request.mutex);
     request.done = true;
@@ -182,16 +172,6 @@ void UiThreadHandOver::Hand(std::function<void()> work) {
   if (IsUiThread()) {
     work();
     return;
-  }
-  platform::UnwindIfKilled();
-  // While the UI thread has not taken up the work handed before, this joins it: one trip (and
-  // one wake-up of the UI thread) for both, and the worker goes on at once.
-  if (Request* last = pending_->request.get()) {
-    std::lock_guard lock(last->mutex);
-    if (!last->taken && !last->dropped && last->work.size() < kMostJoined) {
-      last->work.push_back(std::move(work));
-      return;
-    }
   }
   WaitForPending();
   platform::UnwindIfKilled();

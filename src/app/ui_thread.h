@@ -24,10 +24,9 @@ bool IsUiThread();
 // Work a worker hands to the UI thread without waiting for it to run, so that the worker goes on
 // (fetching its next page) while the UI thread takes it up. Handed work runs in order with the
 // worker's calls above, and a kill drops it as it drops a waiting call: once the worker is
-// killed, none of its work runs. Work handed before the UI thread has taken up the work handed
-// last joins that (up to a few pieces); otherwise handing waits until the UI thread has run it,
-// and so does the end of the object, so no work of a worker is left behind it to run after the
-// worker has ended. Owned by the worker's thread.
+// killed, none of its work runs. One piece at a time: handing the next waits until the UI thread
+// has run the one before, and so does the end of the object, so no work of a worker is left
+// behind it to run after the worker has ended. Owned by the worker's thread.
 class UiThreadHandOver {
  public:
   UiThreadHandOver();

@@ -351,11 +351,10 @@ void AddListEntries(ListControl list, std::shared_ptr<const SiteDefinition> site
   });
 }
 
-void AddListEntriesWithCaption(UiThreadHandOver& handOver, ListControl list,
-                               std::shared_ptr<const SiteDefinition> site,
+void AddListEntriesWithCaption(ListControl list, std::shared_ptr<const SiteDefinition> site,
                                std::vector<EntryRow> rows, LabelControl label,
                                const Text& caption) {
-  handOver.Hand([list, site = std::move(site), rows = std::move(rows), label, caption]() mutable {
+  RunOnUiThread([list, site = std::move(site), rows = std::move(rows), label, caption]() mutable {
     if (MainWindow* window = MainWindow::Current()) {
       if (!rows.empty()) {
         (window->*list)->Rows().AddEntries(site, std::move(rows));

@@ -15,7 +15,6 @@
 
 #include "app/controls.h"
 #include "app/list_view.h"
-#include "app/ui_thread.h"
 #include "site/result_page.h"
 #include "support/text_types.h"
 
@@ -115,10 +114,8 @@ void AddListEntries(ListControl list, std::shared_ptr<const SiteDefinition> site
                     std::vector<EntryRow> rows);
 // The same, then `caption` on `label`, in the same trip: a page's rows and the status text that
 // follows them arrive together, or neither does (a worker killed before the trip). No rows: only
-// the caption. Unlike the other operations, this one is handed over (ui_thread.h): it returns
-// before the UI thread has run it, so the worker fetches its next page meanwhile.
-void AddListEntriesWithCaption(UiThreadHandOver& handOver, ListControl list,
-                               std::shared_ptr<const SiteDefinition> site,
+// the caption.
+void AddListEntriesWithCaption(ListControl list, std::shared_ptr<const SiteDefinition> site,
                                std::vector<EntryRow> rows, LabelControl label, const Text& caption);
 // Shows the list's columns for a search of `sites` (ListView::ShowColumnsFor).
 void ShowListColumnsFor(ListControl list, std::vector<std::shared_ptr<const SiteDefinition>> sites);

@@ -105,7 +105,6 @@ void SearchSeveralSites(std::vector<SearchSite> sites) {
     SiteWalkers walkers(std::move(sites), Text(keyword), pageCount, kSiteJobs);
     SeenTorrents seen;
     long listed = 0;
-    UiThreadHandOver handOver;
     while (std::optional<WalkReport> report = walkers.Next()) {
       if (!report->page) {
         continue;
@@ -122,9 +121,9 @@ void SearchSeveralSites(std::vector<SearchSite> sites) {
       const Text number = ToText(page.number);
       const bool failed = page.fetch.page.Failed();
       failedPages += failed ? 1 : 0;
-      // The page's rows and its status text in one trip to the UI thread, not waited for.
+      // The page's rows and its status text in one trip to the UI thread.
       AddListEntriesWithCaption(
-          handOver, kResultList, site, std::move(rows), kStatus,
+          kResultList, site, std::move(rows), kStatus,
           failed ? SiteLead(*site) + "第"_gbk + number + "页获取失败"_gbk
                  : SiteLead(*site) + "正在解析第"_gbk + number + "页，请稍等。。。"_gbk);
       unreachable += page.unreachable ? 1 : 0;
@@ -201,7 +200,6 @@ std::uint32_t SearchWorker(void*) {
   }
   const std::int32_t pageCount = ToInteger(GetEditBoxText(&MainWindow::编辑框_停止页数));
   std::int32_t failedPages = 0;
-  UiThreadHandOver handOver;
   // Counted wider than the page count, so that a count of 2147483647 cannot overflow it.
   for (std::int64_t page = 1; page <= pageCount; ++page) {
     const Text pageNumber = ToText(static_cast<std::int32_t>(page));
@@ -209,11 +207,9 @@ std::uint32_t SearchWorker(void*) {
     const Text keyword = GetEditBoxText(&MainWindow::编辑框_搜索内容);
     const bool fetched = pageScraper.load()(keyword, pageNumber);
     failedPages += fetched ? 0 : 1;
-    // The page's rows and its status text in one trip to the UI thread, which the worker does not
-    // wait for: it fetches the next page meanwhile.
+    // The page's rows and its status text in one trip to the UI thread.
     PageRows rows = TakePageRows();
-    AddListEntriesWithCaption(handOver, kResultList, std::move(rows.site), std::move(rows.rows),
-                              kStatus,
+    AddListEntriesWithCaption(kResultList, std::move(rows.site), std::move(rows.rows), kStatus,
                               fetched ? "正在解析第"_gbk + pageNumber + "页，请稍等。。。"_gbk
                                       : "第"_gbk + pageNumber + "页获取失败"_gbk);
     if (WalkEndsAfterThisPage()) {

@@ -6,7 +6,6 @@
 #include <QThread>
 #include <condition_variable>
 #include <mutex>
-#include <optional>
 
 #include "platform/threads.h"
 
@@ -102,32 +101,6 @@ QObject& TheCarrier() {
   return *carrier;
 }
 
-// Posts `request` to the UI thread; the caller keeps `request` and waits on it as it needs.
-void Post(const std::shared_ptr<Request>& request) {
-  auto* event = new RequestEvent(request);
-  HandOver(event);
-  QCoreApplication::postEvent(&TheCarrier(), event);
-}
-
-// Blocks until the UI thread has run `request` or it was dropped.
-void WaitFor(Request& request) {
-  std::unique_lock lock(request.mutex);
-  request.finished.wait(lock, [&] { return request.done || request.dropped; });
-}
-
-// The wake-up for a kill of the current thread: it drops `request` and wakes its waiter. Runs on
-// the killing thread, which is the UI thread: a request it has not carried yet is dropped before
-// it gets there.
-std::function<void()> DropOnKill(std::shared_ptr<Request> request) {
-  return [request = std::move(request)] {
-    {
-      std::lock_guard lock(request->mutex);
-      request->dropped = true;
-    }
-    request->finished.notify_one();
-  };
-}
-
 }  // namespace
 
 bool IsUiThread() {
@@ -142,42 +115,23 @@ void RunOnUiThread(std::function<void()> work) {
   }
   platform::UnwindIfKilled();
   auto request = std::make_shared<Request>(std::move(work));
-  const platform::KillWakeup wakeup(DropOnKill(request));
-  Post(request);
-  WaitFor(*request);
-  platform::UnwindIfKilled();
-}
-
-// The work handed last, with the wake-up that drops it on a kill for as long as it may still run.
-struct UiThreadHandOver::Pending {
-  std::shared_ptr<Request> request;
-  std::optional<platform::KillWakeup> dropOnKill;
-};
-
-UiThreadHandOver::UiThreadHandOver() : pending_(std::make_unique<Pending>()) {}
-
-UiThreadHandOver::~UiThreadHandOver() {
-  WaitForPending();
-}
-
-void UiThreadHandOver::WaitForPending() noexcept {
-  if (pending_->request) {
-    WaitFor(*pending_->request);
+  // Runs on the killing thread, which is the UI thread: a request it has not carried yet is
+  // dropped before it gets there.
+  platform::KillWakeup wakeup([request] {
+    {
+      std::lock_guard lock(request->mutex);
+      request->dropped = true;
+    }
+    request->finished.notify_one();
+  });
+  auto* event = new RequestEvent(request);
+  HandOver(event);
+  QCoreApplication::postEvent(&TheCarrier(), event);
+  {
+    std::unique_lock lock(request->mutex);
+    request->finished.wait(lock, [&] { return request->done || request->dropped; });
   }
-  pending_->dropOnKill.reset();
-  pending_->request.reset();
-}
-
-void UiThreadHandOver::Hand(std::function<void()> work) {
-  if (IsUiThread()) {
-    work();
-    return;
-  }
-  WaitForPending();
   platform::UnwindIfKilled();
-  pending_->request = std::make_shared<Request>(std::move(work));
-  pending_->dropOnKill.emplace(DropOnKill(pending_->request));
-  Post(pending_->request);
 }
 
 }  // namespace mf

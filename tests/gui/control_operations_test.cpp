@@ -90,40 +90,6 @@ std::uint32_t AskForCaption(void*) {
   return 0;
 }
 
-constexpr int kHandedPages = 50;
-std::atomic<int> countsBehind{0};
-
-// Hands pages of three rows and their captions over as the search worker does, reading the row
-// count after each: a call that waits comes after the pages handed before it.
-std::uint32_t HandPages(void*) {
-  UiThreadHandOver handOver;
-  for (int page = 1; page <= kHandedPages; ++page) {
-    std::vector<EntryRow> rows(3);
-    for (EntryRow& row : rows) {
-      row.title = Number(page);
-    }
-    AddListEntriesWithCaption(handOver, kList, nullptr, std::move(rows), kStatus, Number(page));
-    countsBehind.fetch_add(ListRowCount(kList) == page * 3 ? 0 : 1);
-  }
-  SetLabelCaption(kStatus, "解析完毕"_gbk);
-  return 0;
-}
-
-std::atomic<bool> handed{false};
-std::atomic<bool> endsAfterHanding{false};
-
-// Hands a page of one row over, then ends, or goes on writing captions until it is killed.
-std::uint32_t HandOnePage(void*) {
-  UiThreadHandOver handOver;
-  AddListEntriesWithCaption(handOver, kList, nullptr, std::vector<EntryRow>(1), kStatus,
-                            Text("late"));
-  handed.store(true);
-  while (!endsAfterHanding.load()) {
-    SetLabelCaption(kStatus, Text("later"));
-  }
-  return 0;
-}
-
 }  // namespace
 
 // Stands in for the desktop's handlers of magnet: and thunder: links.
@@ -533,56 +499,6 @@ class ControlOperationsTest : public QObject {
       QCoreApplication::processEvents();
       QCOMPARE(window_->透明标签_状态条->CaptionText(), QStringLiteral("before"));
     }
-  }
-
-  void handedPagesArriveInOrderWithTheWorkersCalls() {
-    QSignalSpy captions(window_->透明标签_状态条, &TransLabel::captionChanged);
-    countsBehind.store(0);
-    StartThread(&HandPages);
-    QVERIFY(RunUntil(
-        [this] { return window_->透明标签_状态条->CaptionText() == QStringLiteral("解析完毕"); }));
-    QCOMPARE(countsBehind.load(), 0);
-    QCOMPARE(captions.size(), kHandedPages + 1);
-    for (int page = 1; page <= kHandedPages; ++page) {
-      QCOMPARE(captions[page - 1].first().toString(), QString::number(page));
-    }
-    ResultListModel& rows = window_->超级列表框1->Rows();
-    QCOMPARE(rows.RowCount(), kHandedPages * 3);
-    for (int row = 0; row < rows.RowCount(); ++row) {
-      QCOMPARE(rows.Cell(row, 0), Number(row + 1));
-      QCOMPARE(rows.Cell(row, 1), Number(row / 3 + 1));
-    }
-  }
-
-  // A page handed over, not yet taken up when the worker is killed, never arrives: neither while
-  // the worker goes on nor when it was about to end (its end waits for the page).
-  void aKilledWorkersHandedPageIsDropped_data() {
-    QTest::addColumn<bool>("ends");
-    QTest::newRow("killed while it goes on") << false;
-    QTest::newRow("killed as it ends") << true;
-  }
-
-  void aKilledWorkersHandedPageIsDropped() {
-    QFETCH(bool, ends);
-    handed.store(false);
-    endsAfterHanding.store(ends);
-    SetLabelCaption(kStatus, Text("before"));
-    const ThreadHandle worker = StartThread(&HandOnePage);
-    // No events are handled here, so the page waits for the UI thread.
-    QDeadlineTimer deadline(10000);
-    while (!handed.load() && !deadline.hasExpired()) {
-      std::this_thread::yield();
-    }
-    // Time for a worker that would not wait for its page to end first.
-    QDeadlineTimer settle(200);
-    while (platform::RunningThreadCount() > 0 && !settle.hasExpired()) {
-      std::this_thread::yield();
-    }
-    KillThread(worker);
-    QVERIFY(RunUntil([] { return platform::RunningThreadCount() == 0; }));
-    QCoreApplication::processEvents();
-    QCOMPARE(ListRowCount(kList), 0);
-    QCOMPARE(window_->透明标签_状态条->CaptionText(), QStringLiteral("before"));
   }
 
   void theUiThreadRunsItsOwnCallsAtOnce() {

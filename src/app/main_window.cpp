@@ -351,6 +351,19 @@ void AddListEntries(ListControl list, std::shared_ptr<const SiteDefinition> site
   });
 }
 
+void AddListEntriesWithCaption(ListControl list, std::shared_ptr<const SiteDefinition> site,
+                               std::vector<EntryRow> rows, LabelControl label,
+                               const Text& caption) {
+  RunOnUiThread([list, site = std::move(site), rows = std::move(rows), label, caption]() mutable {
+    if (MainWindow* window = MainWindow::Current()) {
+      if (!rows.empty()) {
+        (window->*list)->Rows().AddEntries(site, std::move(rows));
+      }
+      (window->*label)->SetCaption(caption);
+    }
+  });
+}
+
 void ShowListColumnsFor(ListControl list,
                         std::vector<std::shared_ptr<const SiteDefinition>> sites) {
   OnControl(list, [sites = std::move(sites)](ListView& control) { control.ShowColumnsFor(sites); });

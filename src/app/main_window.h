@@ -112,6 +112,11 @@ int SelectedListRow(ListControl list);
 // A page of a site's rows, added to the list in one trip (ResultListModel::AddEntries).
 void AddListEntries(ListControl list, std::shared_ptr<const SiteDefinition> site,
                     std::vector<EntryRow> rows);
+// The same, then `caption` on `label`, in the same trip: a page's rows and the status text that
+// follows them arrive together, or neither does (a worker killed before the trip). No rows: only
+// the caption.
+void AddListEntriesWithCaption(ListControl list, std::shared_ptr<const SiteDefinition> site,
+                               std::vector<EntryRow> rows, LabelControl label, const Text& caption);
 // Shows the list's columns for a search of `sites` (ListView::ShowColumnsFor).
 void ShowListColumnsFor(ListControl list, std::vector<std::shared_ptr<const SiteDefinition>> sites);
 // The selected row's place in the arrival order and its site, which stay the row's however the

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main_window.h"
@@ -25,16 +26,9 @@ namespace {
 
 constexpr ListControl kResultList = &MainWindow::超级列表框1;
 
-// All rows of a page go to the list in one trip to the UI thread. A trip costs two thread
-// switches, and with one per cell they made up most of a search's time. Rows are numbered by
-// their arrival, so numbering goes on across pages and searches.
-void AppendEntryRows(const std::shared_ptr<const SiteDefinition>& site,
-                     std::vector<EntryRow> rows) {
-  if (rows.empty()) {
-    return;
-  }
-  AddListEntries(kResultList, site, std::move(rows));
-}
+// The page's rows, until the worker sends them with its status text. Rows are numbered by their
+// arrival, so numbering goes on across pages and searches.
+thread_local PageRows heldRows;
 
 // The keyword as the site takes it: the built-in site's is the program's text, as it always
 // was; any other site's is the keyword box's UTF-8, every character kept, while the box still
@@ -121,8 +115,12 @@ bool ScrapeResultPage(const Text& keyword, const Text& page) {
   walk.unreachable = walk.unreachableRun.After(fetched);
   walk.ended = walk.end.After(fetched, entries) || walk.unreachable;
   ReportMirrors(fetch, walk);
-  AppendEntryRows(walk.site.definition, std::move(entries.rows));
+  heldRows = PageRows{walk.site.definition, std::move(entries.rows)};
   return !fetched.Failed();
+}
+
+PageRows TakePageRows() {
+  return std::exchange(heldRows, PageRows{});
 }
 
 bool WalkEndsAfterThisPage() {

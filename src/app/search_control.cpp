@@ -118,17 +118,14 @@ void SearchSeveralSites(std::vector<SearchSite> sites) {
           rows.push_back(std::move(row));
         }
       }
-      if (!rows.empty()) {
-        AddListEntries(kResultList, site, std::move(rows));
-      }
       const Text number = ToText(page.number);
-      if (page.fetch.page.Failed()) {
-        ++failedPages;
-        SetLabelCaption(kStatus, SiteLead(*site) + "第"_gbk + number + "页获取失败"_gbk);
-      } else {
-        SetLabelCaption(kStatus,
-                        SiteLead(*site) + "正在解析第"_gbk + number + "页，请稍等。。。"_gbk);
-      }
+      const bool failed = page.fetch.page.Failed();
+      failedPages += failed ? 1 : 0;
+      // The page's rows and its status text in one trip to the UI thread.
+      AddListEntriesWithCaption(
+          kResultList, site, std::move(rows), kStatus,
+          failed ? SiteLead(*site) + "第"_gbk + number + "页获取失败"_gbk
+                 : SiteLead(*site) + "正在解析第"_gbk + number + "页，请稍等。。。"_gbk);
       unreachable += page.unreachable ? 1 : 0;
     }
   }
@@ -208,12 +205,13 @@ std::uint32_t SearchWorker(void*) {
     const Text pageNumber = ToText(static_cast<std::int32_t>(page));
     // Read for every page, so an edit during the run counts from the next page on.
     const Text keyword = GetEditBoxText(&MainWindow::编辑框_搜索内容);
-    if (pageScraper.load()(keyword, pageNumber)) {
-      SetLabelCaption(kStatus, "正在解析第"_gbk + pageNumber + "页，请稍等。。。"_gbk);
-    } else {
-      ++failedPages;
-      SetLabelCaption(kStatus, "第"_gbk + pageNumber + "页获取失败"_gbk);
-    }
+    const bool fetched = pageScraper.load()(keyword, pageNumber);
+    failedPages += fetched ? 0 : 1;
+    // The page's rows and its status text in one trip to the UI thread.
+    PageRows rows = TakePageRows();
+    AddListEntriesWithCaption(kResultList, std::move(rows.site), std::move(rows.rows), kStatus,
+                              fetched ? "正在解析第"_gbk + pageNumber + "页，请稍等。。。"_gbk
+                                      : "第"_gbk + pageNumber + "页获取失败"_gbk);
     if (WalkEndsAfterThisPage()) {
       break;
     }

@@ -226,10 +226,18 @@ std::chrono::nanoseconds ThreadProcessorTime() {
 
 }  // namespace
 
-MatchBudget::MatchBudget(std::chrono::nanoseconds time) : spentAt_(ThreadProcessorTime() + time) {}
+MatchBudget::MatchBudget(std::chrono::nanoseconds time)
+    : spentAt_(ThreadProcessorTime() + time),
+      noSoonerThan_(std::chrono::steady_clock::now() + time) {}
 
 bool MatchBudget::Spent() const {
-  return ThreadProcessorTime() >= spentAt_;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < noSoonerThan_) {
+    return false;
+  }
+  const std::chrono::nanoseconds left = spentAt_ - ThreadProcessorTime();
+  noSoonerThan_ = now + left;
+  return left <= std::chrono::nanoseconds::zero();
 }
 
 // ---- RegExpMatches ----

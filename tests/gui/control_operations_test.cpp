@@ -90,6 +90,29 @@ std::uint32_t AskForCaption(void*) {
   return 0;
 }
 
+constexpr int kPages = 50;
+
+// Adds pages of three rows, each with its caption, as the search worker does.
+std::uint32_t AddPages(void*) {
+  for (int page = 1; page <= kPages; ++page) {
+    std::vector<EntryRow> rows(3);
+    for (EntryRow& row : rows) {
+      row.title = Number(page);
+    }
+    AddListEntriesWithCaption(kList, nullptr, std::move(rows), kStatus, Number(page));
+  }
+  SetLabelCaption(kStatus, "解析完毕"_gbk);
+  return 0;
+}
+
+std::atomic<bool> aboutToAddPage{false};
+
+std::uint32_t AddOnePage(void*) {
+  aboutToAddPage.store(true);
+  AddListEntriesWithCaption(kList, nullptr, std::vector<EntryRow>(1), kStatus, Text("late"));
+  return 0;
+}
+
 }  // namespace
 
 // Stands in for the desktop's handlers of magnet: and thunder: links.
@@ -497,6 +520,49 @@ class ControlOperationsTest : public QObject {
       KillThread(worker);
       QVERIFY(RunUntil([] { return platform::RunningThreadCount() == 0; }));
       QCoreApplication::processEvents();
+      QCOMPARE(window_->透明标签_状态条->CaptionText(), QStringLiteral("before"));
+    }
+  }
+
+  // A page's rows and its caption share one trip: every caption comes, in turn, with its page
+  // in the list.
+  void pagesArriveWithTheirCaptions() {
+    ResultListModel& rows = window_->超级列表框1->Rows();
+    QStringList captions;
+    int behind = 0;
+    connect(window_->透明标签_状态条, &TransLabel::captionChanged, this,
+            [&](const QString& caption) {
+              captions << caption;
+              behind += caption.toInt() * 3 > rows.RowCount() ? 1 : 0;
+            });
+    StartThread(&AddPages);
+    QVERIFY(RunUntil([&] { return captions.endsWith(QStringLiteral("解析完毕")); }));
+    QCOMPARE(behind, 0);
+    QCOMPARE(captions.size(), kPages + 1);
+    for (int page = 1; page <= kPages; ++page) {
+      QCOMPARE(captions[page - 1], QString::number(page));
+    }
+    QCOMPARE(rows.RowCount(), kPages * 3);
+    for (int row = 0; row < rows.RowCount(); ++row) {
+      QCOMPARE(rows.Cell(row, 0), Number(row + 1));
+      QCOMPARE(rows.Cell(row, 1), Number(row / 3 + 1));
+    }
+  }
+
+  // A page asked for just before the kill brings neither its rows nor its caption.
+  void aPageAskedForJustBeforeTheKillIsDropped() {
+    for (int round = 0; round < 20; ++round) {
+      aboutToAddPage.store(false);
+      SetLabelCaption(kStatus, Text("before"));
+      const ThreadHandle worker = StartThread(&AddOnePage);
+      QDeadlineTimer deadline(10000);
+      while (!aboutToAddPage.load() && !deadline.hasExpired()) {
+        std::this_thread::yield();
+      }
+      KillThread(worker);
+      QVERIFY(RunUntil([] { return platform::RunningThreadCount() == 0; }));
+      QCoreApplication::processEvents();
+      QCOMPARE(ListRowCount(kList), 0);
       QCOMPARE(window_->透明标签_状态条->CaptionText(), QStringLiteral("before"));
     }
   }

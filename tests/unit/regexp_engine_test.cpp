@@ -295,6 +295,20 @@ TEST(RegExpEngine, ABudgetSpentStopsTheSearchesThatShareItAndKeepsWhatWasFound) 
   EXPECT_FALSE(engine.ReplaceWithin(*subject, u"", spent));
   EXPECT_EQ(engine.LastStatus(), RegExpStatus::kBudgetSpent);
 
+  // A budget is processor time: spent once the thread has used it up, not before.
+  const auto processorTime = [] {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+  };
+  const auto startedAt = processorTime();
+  const MatchBudget brief(std::chrono::milliseconds(20));
+  const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!brief.Spent() && std::chrono::steady_clock::now() < giveUpAt) {
+  }
+  EXPECT_TRUE(brief.Spent());
+  EXPECT_GE(processorTime() - startedAt, std::chrono::milliseconds(20));
+
   // The first match found, then a runaway search over the rest: the first is kept.
   RegExpEngine runaway = MakeEngine(u"x|(?:a|aa)+$", false, false);
   found = runaway.ExecuteWithin(

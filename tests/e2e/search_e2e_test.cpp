@@ -101,6 +101,14 @@ class SearchE2eTest : public QObject {
     StartSearch(keyword, pages);
     return WaitForStatus(QString::fromUtf8(kDone));
   }
+  // The demo site's layouts `ids` ("demo-json,demo-table"), as --site and --mirror choose them.
+  [[nodiscard]] bool UseDemoSites(const QString& ids) {
+    WindowOptions options;
+    options.site = ids;
+    options.mirror = Text(base_);
+    QStringList notes;
+    return !UseStartSite(options, LoadSiteCatalogue(), notes);
+  }
   // Stop, as the user ends a finished run before the next one.
   void StopRun() { QTest::mouseClick(window_->超级按钮_停止解析, Qt::LeftButton); }
   bool WorkersGone() {
@@ -412,11 +420,7 @@ class SearchE2eTest : public QObject {
   // A search of several sites sends each the keyword as it can: the GBK site cannot write "ö",
   // so its page fails unasked for, and the other site's rows show the keyword as typed.
   void severalSitesSendTheKeywordEachCanWrite() {
-    WindowOptions options;
-    options.site = QStringLiteral("demo-gbk,demo-json");
-    options.mirror = Text(base_);
-    QStringList notes;
-    QVERIFY(!UseStartSite(options, LoadSiteCatalogue(), notes));
+    QVERIFY(UseDemoSites(QStringLiteral("demo-gbk,demo-json")));
     StartSearch(QStringLiteral("Björk 电影"), 1);
     const bool done = WaitForStatus(QStringLiteral("解析完毕（1页获取失败）"));
     UseOneSite();
@@ -446,11 +450,7 @@ class SearchE2eTest : public QObject {
   void twoSitesFillOneListWithTheirColumns() {
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    WindowOptions options;
-    options.site = QStringLiteral("demo-json,demo-table");
-    options.mirror = Text(base_);
-    QStringList notes;
-    QVERIFY(!UseStartSite(options, LoadSiteCatalogue(), notes));
+    QVERIFY(UseDemoSites(QStringLiteral("demo-json,demo-table")));
     const bool done = Search(QStringLiteral("电影"), 1);
     UseOneSite();
     UseSite(std::shared_ptr<const SiteDefinition>(&BuiltInSite(), [](auto*) {}));
@@ -491,11 +491,7 @@ class SearchE2eTest : public QObject {
   // row and no status text after it.
   void stopEndsEveryWalkOfSeveralSites() {
     site_->Hold("/torrents?q=%E5%81%9C&p=1");
-    WindowOptions options;
-    options.site = QStringLiteral("demo-json,demo-table");
-    options.mirror = Text(base_);
-    QStringList notes;
-    QVERIFY(!UseStartSite(options, LoadSiteCatalogue(), notes));
+    QVERIFY(UseDemoSites(QStringLiteral("demo-json,demo-table")));
     StartSearch(QStringLiteral("停"), 3);
     const bool rowsCame = RunUntil([&] { return Rows().RowCount() == 3 * demo::kEntriesPerPage; });
     StopRun();
